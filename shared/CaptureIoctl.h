@@ -1,0 +1,33 @@
+// Device-control requests of a capture device (device type FILE_DEVICE_UNKNOWN,
+// buffered, any access). Freestanding.
+#pragma once
+
+#include <stdint.h>
+
+constexpr uint32_t CaptureControlCode(uint32_t function)
+{
+    return (0x22u << 16) | (function << 2);
+}
+
+// Internal: the filter hands one complete record to its capture device.
+constexpr uint32_t IOCTL_CAPTURE_ADD = CaptureControlCode(0);
+// 16 bytes out: status flags, size of the next record, records pending, bytes pending.
+constexpr uint32_t IOCTL_CAPTURE_QUERY = CaptureControlCode(1);
+// The next record, with the device's status flags in its `flags`.
+constexpr uint32_t IOCTL_CAPTURE_FETCH = CaptureControlCode(2);
+// 8 bytes per captured port.
+constexpr uint32_t IOCTL_CAPTURE_PORT_NAMES = CaptureControlCode(3);
+
+static_assert(IOCTL_CAPTURE_ADD == 0x00220000, "add");
+static_assert(IOCTL_CAPTURE_QUERY == 0x00220004, "query");
+static_assert(IOCTL_CAPTURE_FETCH == 0x00220008, "fetch");
+static_assert(IOCTL_CAPTURE_PORT_NAMES == 0x0022000C, "port names");
+
+// Reply of IOCTL_CAPTURE_QUERY.
+struct CaptureQueryReply {
+    uint32_t statusFlags;   // CAPTURE_FLAG_DATA_LOST
+    uint32_t nextRecordSize;
+    uint32_t pendingRecords;
+    uint32_t pendingBytes;
+};
+static_assert(sizeof(CaptureQueryReply) == 16, "query reply is 16 bytes");

@@ -1,0 +1,2 @@
+// Placeholder translation unit until the user side lands.
+#include <windows.h>

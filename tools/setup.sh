@@ -1,0 +1,27 @@
+#!/bin/bash
+# Installs what building, running and testing Vantrel needs on Debian 12.
+# Idempotent: packages already present are not fetched again.
+set -euo pipefail
+
+PACKAGES=(
+    cmake g++ make libgtest-dev googletest libbenchmark-dev
+    g++-mingw-w64-x86-64 mingw-w64-tools
+    wine wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic locales
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine reads the ANSI code page from the locale: ja_JP.UTF-8 gives 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+    sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi

@@ -1,0 +1,22 @@
+#!/bin/bash
+# Runs a Windows program under Wine: wine-run.sh PREFIX PROGRAM [ARGS...]
+# One prefix per build tree; it is created once, under a lock, on first use.
+set -euo pipefail
+
+export WINEPREFIX="$1"; shift
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+    ) 9>"$WINEPREFIX.lock"
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+fi
+exec wine "$@"
