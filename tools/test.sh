@@ -15,16 +15,23 @@ run_ctest() {  # run_ctest BUILD_DIR [ctest args...]
     (cd "$dir" && ctest --output-on-failure -j"$JOBS" --timeout 600 "$@") 2>&1 | tee "$log"
     local summary f total
     summary=$(grep -oP '\d+ tests failed out of \d+' "$log" | tail -1)
-    if [ -z "$summary" ]; then failed=$((failed + 1)); return; fi
+    if [ -z "$summary" ]; then
+        grep -q 'No tests were found' "$log" || failed=$((failed + 1))
+        return
+    fi
     f=${summary%% *}; total=${summary##* }
     passed=$((passed + total - f)); failed=$((failed + f))
 }
 
-build() {  # build DIR [cmake args...]
+build() {  # build DIR [cmake args...]; prints the build's output only when it fails
     local dir=$1; shift
-    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null || return 1
-    cmake --build "$dir" -j"$JOBS" 2>&1 | grep -v '^\[' || true
-    test "${PIPESTATUS[0]}" -eq 0
+    mkdir -p "$dir"
+    if ! cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >"$dir/configure.log" 2>&1; then
+        cat "$dir/configure.log"; return 1
+    fi
+    if ! cmake --build "$dir" -j"$JOBS" >"$dir/build.log" 2>&1; then
+        grep -v '^\[' "$dir/build.log"; return 1
+    fi
 }
 
 echo "== native (address, undefined)"

@@ -13,6 +13,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     (
         flock 9
         [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+        bash "$(dirname "$0")/wine-prefix-setup.sh"
     ) 9>"$WINEPREFIX.lock"
 fi
 

@@ -1,0 +1,113 @@
+#include "Window.h"
+
+Window::~Window()
+{
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    HWND hwnd = hwnd_;
+    Detach();
+    DestroyWindow(hwnd);
+}
+
+bool Window::StartTimer(UINT_PTR id, UINT periodMs)
+{
+    return SetTimer(hwnd_, id, periodMs, nullptr) != 0;
+}
+
+void Window::StopTimer(UINT_PTR id)
+{
+    KillTimer(hwnd_, id);
+}
+
+bool Window::RegisterWindowClass(const wchar_t* className, HBRUSH background)
+{
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = WindowProcThunk;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = background;
+    wc.lpszClassName = className;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+bool Window::CreateFromSpec(const WindowSpec& spec)
+{
+    HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, spec.title, spec.style, spec.x, spec.y, spec.width,
+        spec.height, spec.parent, spec.menu, GetModuleHandleW(nullptr), this);
+    return hwnd != nullptr;
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate() ? 0 : -1;
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_TIMER:
+        if (OnTimer(wParam)) {
+            return 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefaultHandling(message, wParam, lParam);
+}
+
+LRESULT Window::DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::WindowProcThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        static_cast<Window*>(create->lpCreateParams)->Attach(hwnd);
+    }
+    Window* owner = OwnerOf(hwnd);
+    if (owner == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    LRESULT result = owner->HandleMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        owner->Detach();
+    }
+    return result;
+}
+
+Window* Window::OwnerOf(HWND hwnd)
+{
+    return reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+void Window::Attach(HWND hwnd)
+{
+    hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+void Window::Detach()
+{
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    hwnd_ = nullptr;
+}
+
+int RunMessageLoop()
+{
+    MSG msg;
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+        if (got == -1) {
+            return -1;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

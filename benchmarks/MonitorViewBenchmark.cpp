@@ -1,0 +1,103 @@
+// A screen pass at the end of a huge store must cost about what it costs on
+// a store of one line: the pass locates its first cell instead of walking.
+#include "MonitorView.h"
+#include "RecordStore.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr uint32_t ScreenLines = 29;
+constexpr int ScreenHeight = 20 + 40 * static_cast<int>(ScreenLines);
+
+// Measures only the layout pass: drawing does nothing.
+class NullSurface : public Surface {
+public:
+    void FillRect(const Rect&, Color) override {}
+    void DrawText(int, int, Font, Color, Color, std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
+    void DrawLine(int, int, int, int, int, Color) override {}
+    int TextWidth(Font, std::string_view text) override { return 8 * static_cast<int>(text.size()); }
+    void FillGlyphBox(Color) override {}
+    void DrawGlyphBoxText(int, int, Color, Color, std::string_view) override {}
+    void CopyFromGlyphBox(const Rect&, int, int) override {}
+};
+
+CaptureRecord* NewOneByteRecord(uint8_t kind, uint8_t byte)
+{
+    auto* record = static_cast<CaptureRecord*>(std::malloc(CAPTURE_RECORD_HEADER_SIZE + 1));
+    std::memset(record, 0, CAPTURE_RECORD_HEADER_SIZE);
+    record->kind = kind;
+    record->dataLength = 1;
+    *CaptureRecordData(record) = byte;
+    return record;
+}
+
+// A store and its view scrolled to the end, holding `cells` one-byte records.
+struct Monitor {
+    explicit Monitor(uint32_t cells) : store(cells + 16, 1), view(store, surface, MonitorColors{})
+    {
+        for (uint32_t i = 0; i < cells; ++i) {
+            const uint8_t kind = i % 3 ? RecordKind_Read : RecordKind_Write;
+            store.Add(NewOneByteRecord(kind, static_cast<uint8_t>(i)), CAPTURE_RECORD_HEADER_SIZE + 1);
+        }
+        view.SetViewHeight(ScreenHeight);
+        view.SetFirstVisibleLine(view.LargestFirstVisibleLine());
+    }
+
+    NullSurface surface;
+    RecordStore store;
+    MonitorView view;
+};
+
+Monitor& OneLineMonitor()
+{
+    static Monitor* monitor = new Monitor(15);
+    return *monitor;
+}
+
+// 29 full lines: the same amount of drawing as the end of a big store.
+Monitor& OneScreenMonitor()
+{
+    static Monitor* monitor = new Monitor(ScreenLines * CellsPerLine - 1);
+    return *monitor;
+}
+
+Monitor& TenMillionCellMonitor()
+{
+    static Monitor* monitor = new Monitor(10000000);
+    return *monitor;
+}
+
+void PaintScreen(benchmark::State& state, Monitor& monitor)
+{
+    for (auto _ : state)
+        monitor.view.PaintScreen();
+    state.counters["cells"] = monitor.view.CellsOfLastPass();
+}
+
+void BM_PaintScreen_OneLine(benchmark::State& state)
+{
+    PaintScreen(state, OneLineMonitor());
+}
+
+void BM_PaintScreen_OneScreen(benchmark::State& state)
+{
+    PaintScreen(state, OneScreenMonitor());
+}
+
+void BM_PaintScreen_EndOfTenMillionCells(benchmark::State& state)
+{
+    PaintScreen(state, TenMillionCellMonitor());
+}
+
+BENCHMARK(BM_PaintScreen_OneLine);
+BENCHMARK(BM_PaintScreen_OneScreen);
+BENCHMARK(BM_PaintScreen_EndOfTenMillionCells);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,26 @@
+# cmake -DIMAGE=x.sys -DOBJECTS=a.obj;b.obj -DOBJDUMP=objdump -P CheckDriverImage.cmake
+# Fails when a driver would need start-up code it does not have (static
+# constructors: the linker folds them into the image's code, so the objects
+# are checked) or imports anything beyond the kernel and the HAL.
+foreach(object IN LISTS OBJECTS)
+    execute_process(COMMAND ${OBJDUMP} -h ${object} OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${object}: objdump failed")
+    endif()
+    if(sections MATCHES "\\.(ctors|init_array)[^ ]* +0*[1-9a-f]")
+        message(FATAL_ERROR "${object}: static constructors are not allowed in a driver")
+    endif()
+endforeach()
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${IMAGE}: objdump failed")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+0+1[ \t]")
+    message(FATAL_ERROR "${IMAGE}: not a native-subsystem image")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+foreach(dll IN LISTS dlls)
+    if(NOT dll MATCHES "DLL Name: (ntoskrnl\\.exe|hal\\.dll)$")
+        message(FATAL_ERROR "${IMAGE}: unexpected import (${dll})")
+    endif()
+endforeach()

@@ -1,0 +1,54 @@
+// A doubly linked list of nodes that own malloc'ed data blocks, guarded by
+// its own mutex. Used for the record store, the highlight conditions and the
+// list of open monitor windows.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+struct ListNode {
+    int32_t value;    // caller's value (a record's cell count, a window handle, ...)
+    uint32_t length;  // size of the data block in bytes
+    void* data;       // owned, from std::malloc; may be null
+    ListNode* next;
+    ListNode* prev;
+};
+
+class LockedList {
+public:
+    LockedList() = default;
+    ~LockedList();
+    LockedList(const LockedList&) = delete;
+    LockedList& operator=(const LockedList&) = delete;
+
+    // Takes ownership of data (from std::malloc). Returns -1, or 0 when no
+    // node could be allocated (the block is freed then).
+    int AppendOwned(int32_t value, uint32_t length, void* data);
+    // Appends a fresh copy of length bytes of source (no block for length 0).
+    // Returns -1, or 0 when memory ran out.
+    int AppendCopy(int32_t value, uint32_t length, const void* source);
+    void Remove(ListNode* node);
+    void Clear();
+
+    // Without the mutex: iteration is only safe where no other thread removes.
+    ListNode* Head() const { return head_.load(std::memory_order_acquire); }
+    ListNode* Tail() const;
+    ListNode* Next(const ListNode* node) const;
+    // n <= 0 gives the head; null past the end.
+    ListNode* Nth(int32_t n) const;
+    // Number of nodes, by walking the list.
+    int32_t Count() const;
+
+    int32_t NodeCount() const;
+    uint32_t ByteTotal() const;
+
+private:
+    void FreeAllLocked();
+
+    mutable std::mutex mutex_;
+    std::atomic<ListNode*> head_{nullptr};
+    ListNode* tail_ = nullptr;
+    int32_t count_ = 0;
+    uint32_t byteTotal_ = 0;
+};

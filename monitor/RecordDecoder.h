@@ -1,0 +1,59 @@
+// Decodes fetched capture records: keeps the byte totals and line settings,
+// turns status replies into line error codes and driver time stamps into
+// millisecond time counters, marks lost data, and hands every record worth
+// showing to the record store. No device I/O here.
+#pragma once
+
+#include "CaptureRecord.h"
+#include "RecordStore.h"
+
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t TimeCounterMax = 999999;
+// Idle time reported once the idle period passed TimeCounterMax.
+constexpr uint32_t IdleSaturatedReport = 1000000;
+constexpr uint32_t LostDataMarkerSize = CAPTURE_RECORD_HEADER_SIZE + 1;
+constexpr uint8_t LineErrorCode_LostData = 0;
+
+// "9600bps 8bit Parity:N Stop:1bit"; a part whose value is -1 is left out.
+std::string LineSettingsText(int32_t baudRate, int32_t lineControl);
+
+class RecordDecoder {
+public:
+    RecordDecoder(RecordStore& store, uint32_t createdTick);
+
+    // Takes ownership of a std::malloc'ed buffer holding size bytes as fetched.
+    // Records that do not fit in size bytes are dropped unread.
+    void Process(CaptureRecord* record, uint32_t size, uint32_t now);
+    // Nothing pending: returns the idle time to show (IdleSaturatedReport once
+    // saturated).
+    uint32_t IdleStep(uint32_t now);
+    // Counts idle time from now on, as when the monitor window appears.
+    void RestartIdle(uint32_t now);
+
+    uint32_t SentTotal() const { return sentTotal_; }
+    uint32_t ReceivedTotal() const { return receivedTotal_; }
+    uint32_t LostCount() const { return lostCount_; }
+    int32_t BaudRate() const { return baudRate_; }
+    int32_t LineControl() const { return lineControl_; }
+    std::string LineSettings() const { return LineSettingsText(baudRate_, lineControl_); }
+
+private:
+    void AddLostDataMarker(uint32_t now);
+    bool Decode(CaptureRecord& record);
+    bool DecodeDeviceControl(CaptureRecord& record);
+    void Keep(CaptureRecord* record, uint32_t size, uint32_t now);
+    uint32_t TimeCounterFor(uint64_t timestamp) const;
+
+    RecordStore& store_;
+    uint32_t sentTotal_ = 0;
+    uint32_t receivedTotal_ = 0;
+    uint32_t lostCount_ = 0;
+    int32_t baudRate_ = -1;
+    int32_t lineControl_ = -1;
+    bool havePreviousTimestamp_ = false;
+    uint64_t previousTimestamp_ = 0;
+    uint32_t lastRecordTick_;
+    bool idleSaturated_ = false;
+};

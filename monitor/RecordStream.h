@@ -1,0 +1,59 @@
+// The monitor's reading side: drains the records queued on its capture device
+// once per refresh tick and hands them to the decoder, which fills the store.
+#pragma once
+
+#include "RecordDecoder.h"
+#include "RecordStore.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// A fetch that fails (or cannot get its buffer) leaves the record queued in
+// the device; after this many in one tick the rest waits for the next tick.
+constexpr uint32_t MaxFailedFetchesPerTick = 4;
+
+class RecordStream {
+public:
+    using IdleReport = std::function<void(uint32_t idleMs)>;
+
+    // createdTick: tick count when the monitor window was created.
+    RecordStream(RecordStore& store, uint32_t createdTick, IdleReport idleReport);
+    ~RecordStream();
+    RecordStream(const RecordStream&) = delete;
+    RecordStream& operator=(const RecordStream&) = delete;
+
+    // Opens the capture device exclusively; on failure the stream stays closed.
+    bool Open(const char* path);
+    void Close();
+    bool IsOpen() const { return device_ != INVALID_HANDLE_VALUE; }
+
+    // One refresh tick; now = GetTickCount at its start. Returns whether at
+    // least one record was announced.
+    bool PollDevice(uint32_t now);
+
+    bool Running() const { return running_; }
+    // The pause command: toggles with a device open; without one it can only pause.
+    void TogglePause();
+    // The stop notification: the device closes and reading never resumes.
+    void Stop();
+    void RestartIdle(uint32_t now) { decoder_.RestartIdle(now); }
+
+    uint32_t SentTotal() const { return decoder_.SentTotal(); }
+    uint32_t ReceivedTotal() const { return decoder_.ReceivedTotal(); }
+    uint32_t LostCount() const { return decoder_.LostCount(); }
+    int32_t BaudRate() const { return decoder_.BaudRate(); }
+    int32_t LineControl() const { return decoder_.LineControl(); }
+    std::string LineSettings() const { return decoder_.LineSettings(); }
+
+private:
+    bool QueryNextSize(uint32_t& size) const;
+    bool FetchAndProcess(uint32_t size, uint32_t now);
+
+    RecordDecoder decoder_;
+    IdleReport idleReport_;
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    bool running_ = true;
+};

@@ -1,0 +1,58 @@
+// Resource ids of Vantrel.exe: menus, commands, strings and indicators.
+#pragma once
+
+// Main frame: menu, toolbar, icon and document string share one id.
+#define IDR_MAINFRAME 128
+
+// Main frame commands.
+#define ID_CAPTURE_START 26000
+#define ID_CAPTURE_STOP 26001
+#define ID_ITEM_ADD 26002
+#define ID_SETTINGS_SYSTEM 26003
+#define ID_ITEM_DELETE 26005
+#define ID_ITEM_CHANGE 26006
+#define ID_SETTINGS_COLOR 26007
+#define ID_APP_ABOUT 57664
+#define ID_APP_EXIT 57665
+#define ID_HELP_FINDER 57670
+#define ID_VIEW_TOOLBAR 59392
+#define ID_VIEW_STATUS_BAR 59393
+
+// Status bar clock pane.
+#define ID_INDICATOR_CLOCK 9900
+
+// Output form texts, in OutputForm order.
+#define IDS_FORM_STANDARD_MONITOR 30000
+#define IDS_FORM_PORT_FORMAT 30001
+#define IDS_FORM_PORT_WRITE_FILE 30002
+#define IDS_FORM_PORT_READ_FILE 30003
+#define IDS_FORM_PORT_SIGNAL_SELECT 30004
+
+// Capture items list column headers.
+#define IDS_COLUMN_PORT 30100
+#define IDS_COLUMN_FORM 30101
+#define IDS_COLUMN_BUFFER_SIZE 30104
+
+// Highlight condition targets.
+#define IDS_TARGET_BOTH 30300
+#define IDS_TARGET_SENT 30301
+#define IDS_TARGET_RECEIVED 30302
+
+// Capture monitor window.
+#define IDS_MONITOR_TITLE 39000
+#define IDS_MONITOR_STOPPED 39001
+#define IDS_STATUS_FONT 39002
+#define IDS_SENT_LABEL 39003
+#define IDS_RECEIVED_LABEL 39004
+#define IDS_ERROR_LABEL 39005
+
+// Message box captions and texts.
+#define IDS_EXIT_CAPTION 40008
+#define IDS_EXIT_WHILE_CAPTURING 40009
+#define IDS_CONFIRM_CAPTION 40010
+#define IDS_NO_ITEM_SELECTED 40011
+#define IDS_DELETE_CAPTION 40022
+#define IDS_DELETE_CONDITION 40023
+
+// Application title.
+#define IDS_APP_TITLE 57344

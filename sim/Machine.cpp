@@ -1,0 +1,247 @@
+#include "Machine.h"
+
+#include "kernel/Kernel.h"
+#include "user/Handles.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+std::atomic<Machine*> g_current{nullptr};
+
+const char16_t ServicesKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\";
+
+std::string ImageFileName(const std::string& imagePath)
+{
+    size_t slash = imagePath.find_last_of("\\/");
+    return UpperAscii(slash == std::string::npos ? imagePath : imagePath.substr(slash + 1));
+}
+
+NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp)
+{
+    irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+// \Device\Null: accepts everything, reads nothing, as on Windows.
+NTSTATUS NullDispatch(PDEVICE_OBJECT, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = stack->MajorFunction == IRP_MJ_WRITE ? stack->Parameters.Write.Length : 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS NullDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&name, u"\\Device\\Null");
+    RtlInitUnicodeString(&link, u"\\DosDevices\\NUL");
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_NULL, 0, FALSE, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    for (auto& function : driver->MajorFunction)
+        function = NullDispatch;
+    return IoCreateSymbolicLink(&link, &name);
+}
+
+template <class Work>
+void RunOnLoaderThread(PDRIVER_OBJECT driver, Work work)
+{
+    std::thread loader([driver, &work] {
+        DriverScope scope(driver);
+        work();
+    });
+    loader.join();
+}
+
+}  // namespace
+
+Machine::Machine(ClockMode mode)
+    : clock_(std::make_unique<Clock>(mode)),
+      dispatcher_(std::make_unique<Dispatcher>(*clock_)),
+      pool_(std::make_unique<Pool>()),
+      names_(std::make_unique<ObjectNamespace>()),
+      timers_(std::make_unique<TimerEngine>(*clock_, *dispatcher_)),
+      io_(std::make_unique<IoManager>(*this)),
+      handles_(std::make_unique<HandleTable>())
+{
+    Machine* expected = nullptr;
+    if (!g_current.compare_exchange_strong(expected, this))
+        Fail("a second Machine was created while one exists; one machine per process at a time");
+    CreateNullDevice();
+}
+
+Machine::~Machine()
+{
+    handles_->WaitForThreads();
+    timers_->Stop();
+    g_current.store(nullptr);
+}
+
+Machine& Machine::Current()
+{
+    Machine* machine = g_current.load();
+    if (machine == nullptr)
+        Fail("a Windows call was made while no sim::Machine exists");
+    return *machine;
+}
+
+void Machine::CreateNullDevice()
+{
+    NTSTATUS status = StartDriver("Null", NullDriverEntry);
+    if (!NT_SUCCESS(status))
+        Fail("the null device could not be created (0x%08X)", static_cast<unsigned>(status));
+}
+
+void Machine::AdvanceTicks(uint32_t ticks)
+{
+    timers_->AdvanceTicks(ticks);
+}
+
+void Machine::SetTickCount(uint32_t ms)
+{
+    clock_->SetTickCount(ms);
+}
+
+void Machine::RegisterDriverImage(const std::string& imageName, PDRIVER_INITIALIZE entry)
+{
+    std::lock_guard<std::mutex> guard(io_->lock);
+    io_->images[ImageFileName(imageName)] = entry;
+}
+
+NTSTATUS Machine::StartDriver(const std::string& serviceName, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver)
+{
+    RegisterDriverImage(serviceName + ".sys", entry);
+    return LoadDriver(serviceName, serviceName + ".sys", driver);
+}
+
+NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& imagePath, PDRIVER_OBJECT* driver)
+{
+    auto record = std::make_unique<IoManager::DriverRecord>();
+    PDRIVER_INITIALIZE entry = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(io_->lock);
+        auto image = io_->images.find(ImageFileName(imagePath));
+        if (image == io_->images.end())
+            return STATUS_OBJECT_NAME_NOT_FOUND;
+        if (io_->drivers.count(UpperAscii(serviceName)) != 0)
+            return STATUS_IMAGE_ALREADY_LOADED;
+        entry = image->second;
+    }
+    record->service = serviceName;
+    record->name = u"\\Driver\\" + ToUtf16(serviceName);
+    record->registryPath = ServicesKey + ToUtf16(serviceName);
+    record->object = std::make_unique<DRIVER_OBJECT>();
+    PDRIVER_OBJECT object = record->object.get();
+    object->Type = 4;
+    object->Size = sizeof(DRIVER_OBJECT);
+    object->DriverExtension = &record->extension;
+    record->extension.DriverObject = object;
+    RtlInitUnicodeString(&object->DriverName, record->name.c_str());
+    RtlInitUnicodeString(&record->extension.ServiceKeyName, record->registryPath.c_str());
+    object->DriverInit = entry;
+    for (auto& function : object->MajorFunction)
+        function = InvalidDeviceRequest;
+
+    NTSTATUS status = names_->InsertDriver(ToUtf8(record->name), object);
+    if (!NT_SUCCESS(status))
+        return status;
+    {
+        std::lock_guard<std::mutex> guard(io_->lock);
+        io_->drivers[UpperAscii(serviceName)] = std::move(record);
+    }
+    UNICODE_STRING registryPath;
+    std::u16string registryPathText = ServicesKey + ToUtf16(serviceName);
+    RtlInitUnicodeString(&registryPath, registryPathText.c_str());
+    RunOnLoaderThread(object, [&] { status = entry(object, &registryPath); });
+
+    if (!NT_SUCCESS(status)) {
+        if (object->DeviceObject != nullptr)
+            Fail("driver %s failed DriverEntry (0x%08X) but left devices behind", serviceName.c_str(),
+                 static_cast<unsigned>(status));
+        names_->RemoveDriver(ToUtf8(&object->DriverName));
+        std::lock_guard<std::mutex> guard(io_->lock);
+        io_->drivers.erase(UpperAscii(serviceName));
+        return status;
+    }
+    {
+        // Devices made during DriverEntry are ready once it returns.
+        std::lock_guard<std::mutex> guard(io_->lock);
+        for (PDEVICE_OBJECT device = object->DeviceObject; device != nullptr; device = device->NextDevice)
+            device->Flags &= ~DO_DEVICE_INITIALIZING;
+    }
+    if (driver != nullptr)
+        *driver = object;
+    return status;
+}
+
+bool Machine::UnloadDriver(const std::string& serviceName)
+{
+    PDRIVER_OBJECT object = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(io_->lock);
+        auto found = io_->drivers.find(UpperAscii(serviceName));
+        if (found == io_->drivers.end())
+            return false;
+        object = found->second->object.get();
+    }
+    if (object->DriverUnload == nullptr)
+        return false;
+    RunOnLoaderThread(object, [object] { object->DriverUnload(object); });
+    timers_->FlushDpcs();
+    timers_->CheckNothingArmedFor(object, serviceName.c_str());
+
+    if (object->DeviceObject != nullptr)
+        Fail("driver %s unloaded with a device still present", serviceName.c_str());
+    auto leaks = pool_->BlocksOf(object);
+    if (!leaks.empty()) {
+        std::fprintf(stderr, "sim: driver %s unloaded with %zu pool block(s) not freed:\n", serviceName.c_str(),
+                     leaks.size());
+        for (const auto& block : leaks) {
+            const char* tag = reinterpret_cast<const char*>(&block.tag);
+            std::fprintf(stderr, "sim:   tag '%c%c%c%c' size %zu\n", tag[0], tag[1], tag[2], tag[3], block.size);
+        }
+        Fail("pool leak at unload of driver %s", serviceName.c_str());
+    }
+    names_->RemoveDriver(ToUtf8(&object->DriverName));
+    std::lock_guard<std::mutex> guard(io_->lock);
+    io_->drivers.erase(UpperAscii(serviceName));
+    return true;
+}
+
+bool Machine::IsDriverLoaded(const std::string& serviceName)
+{
+    std::lock_guard<std::mutex> guard(io_->lock);
+    return io_->drivers.count(UpperAscii(serviceName)) != 0;
+}
+
+bool Machine::DriverHasOpenHandles(const std::string& serviceName)
+{
+    PDRIVER_OBJECT object = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(io_->lock);
+        auto found = io_->drivers.find(UpperAscii(serviceName));
+        if (found == io_->drivers.end())
+            return false;
+        object = found->second->object.get();
+    }
+    return io_->DriverHasOpenFiles(object);
+}
+
+void Machine::AddFileCloseListener(std::function<void()> listener)
+{
+    std::lock_guard<std::mutex> guard(io_->lock);
+    io_->fileCloseListeners.push_back(std::move(listener));
+}
+
+}  // namespace sim

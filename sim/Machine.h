@@ -1,0 +1,92 @@
+// A simulated Windows machine: one object namespace, one I/O manager, one
+// clock, pool and timer engine, and the handle table of its programs. A test
+// owns exactly one Machine at a time; while it lives, the Win32 and kernel
+// calls of this process act on it.
+#pragma once
+
+#include <wdm.h>
+
+#include "Clock.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+class Dispatcher;
+class Pool;
+class ObjectNamespace;
+class TimerEngine;
+class IoManager;
+class HandleTable;
+struct SystemState;
+struct SystemStateDeleter {
+    void operator()(SystemState* state) const;
+};
+
+class Machine {
+public:
+    explicit Machine(ClockMode mode = ClockMode::Manual);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    static Machine& Current();  // stops the process when no machine exists
+
+    // Clock
+    ClockMode Mode() const { return clock_->Mode(); }
+    // Manual mode: moves time forward by `ticks` x 10 ms, firing what falls due
+    // (timers, their DPCs, timed waits) on the calling thread, in due order.
+    void AdvanceTicks(uint32_t ticks);
+    void SetTickCount(uint32_t ms);
+
+    // Drivers. An image is a DriverEntry linked into the test, found by its
+    // file name (any directory part of an image path is ignored).
+    void RegisterDriverImage(const std::string& imageName, PDRIVER_INITIALIZE entry);
+    // Creates the DRIVER_OBJECT and runs DriverEntry on a loader thread with the
+    // registry path \Registry\Machine\System\CurrentControlSet\Services\<serviceName>.
+    // STATUS_OBJECT_NAME_NOT_FOUND when no image of that name is registered.
+    NTSTATUS LoadDriver(const std::string& serviceName, const std::string& imagePath,
+                        PDRIVER_OBJECT* driver = nullptr);
+    // Registers "<serviceName>.sys" and loads it: the short form for in-test drivers.
+    NTSTATUS StartDriver(const std::string& serviceName, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
+    // Runs DriverUnload on a loader thread, then checks that the driver left no
+    // devices, pool blocks, timers or DPCs behind. False if it is not loaded.
+    bool UnloadDriver(const std::string& serviceName);
+    bool IsDriverLoaded(const std::string& serviceName);
+    // Whether an open file object refers to a device of the driver, directly or
+    // through a device stack that the driver's device is attached to.
+    bool DriverHasOpenHandles(const std::string& serviceName);
+    // Called after every close of a file object (a deferred unload may now proceed).
+    void AddFileCloseListener(std::function<void()> listener);
+
+    // Areas of the machine, for the simulation's own code.
+    Clock& clock() { return *clock_; }
+    Dispatcher& dispatcher() { return *dispatcher_; }
+    Pool& pool() { return *pool_; }
+    ObjectNamespace& names() { return *names_; }
+    TimerEngine& timers() { return *timers_; }
+    IoManager& io() { return *io_; }
+    HandleTable& handles() { return *handles_; }
+
+    // Registry, service manager, mutexes, profile files and system facts
+    // (sim/system); made on first use, torn down before the areas above.
+    SystemState& system();
+
+private:
+    void CreateNullDevice();
+
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<Dispatcher> dispatcher_;
+    std::unique_ptr<Pool> pool_;
+    std::unique_ptr<ObjectNamespace> names_;
+    std::unique_ptr<TimerEngine> timers_;
+    std::unique_ptr<IoManager> io_;
+    std::unique_ptr<HandleTable> handles_;
+    std::once_flag systemOnce_;
+    std::unique_ptr<SystemState, SystemStateDeleter> system_;
+};
+
+}  // namespace sim

@@ -1,0 +1,4 @@
+// Kernel interface for legacy (non plug-and-play) drivers.
+#pragma once
+
+#include <wdm.h>

@@ -1,0 +1,5 @@
+// Device control codes for user-mode callers.
+#pragma once
+
+#include <winnt.h>
+#include <devioctl.h>

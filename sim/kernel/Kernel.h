@@ -1,0 +1,276 @@
+// Internal state of the simulated kernel, one object per area, owned by the
+// Machine. Product code never includes this header.
+#pragma once
+
+#include <wdm.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+
+class Clock;
+class Machine;
+
+// Stops the process with a clear message: the stricter-than-Windows checks.
+[[noreturn]] void Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string ToUtf8(PCUNICODE_STRING text);
+std::string ToUtf8(const std::u16string& text);
+std::u16string ToUtf16(const std::string& text);
+std::string UpperAscii(std::string text);
+
+// Per-thread kernel bookkeeping: interrupt level, the driver whose code runs,
+// DPCs waiting for the level to drop, the Win32 last error.
+struct ThreadState {
+    KIRQL irql = PASSIVE_LEVEL;
+    PDRIVER_OBJECT driver = nullptr;
+    std::vector<PKDPC> deferredDpcs;
+    uint32_t lastError = 0;
+    uint32_t threadId = 0;  // assigned on first use
+};
+ThreadState& CurrentThread();
+
+// Runs `call` as code of `driver` (pool blocks it allocates are charged to it).
+class DriverScope {
+public:
+    explicit DriverScope(PDRIVER_OBJECT driver) : saved_(CurrentThread().driver) { CurrentThread().driver = driver; }
+    ~DriverScope() { CurrentThread().driver = saved_; }
+    DriverScope(const DriverScope&) = delete;
+    DriverScope& operator=(const DriverScope&) = delete;
+
+private:
+    PDRIVER_OBJECT saved_;
+};
+
+// The dispatcher lock: every signal state of events, timers, threads and
+// other waitable objects changes under it, and every wait sleeps on it.
+class Dispatcher {
+public:
+    explicit Dispatcher(Clock& clock) : clock_(clock) {}
+
+    // Waits for one (any) or all headers; `deadline` in machine time.
+    // Returns STATUS_WAIT_0 + index, or STATUS_TIMEOUT.
+    NTSTATUS Wait(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, std::optional<uint64_t> deadline);
+    LONG SetSignal(DISPATCHER_HEADER* object, LONG state);
+    LONG ReadSignal(const DISPATCHER_HEADER* object);
+    void ClockMoved();
+
+private:
+    bool Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, size_t* index) const;
+    static void Consume(DISPATCHER_HEADER* object);
+
+    Clock& clock_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+};
+
+// Non-paged and paged pool, each block charged to the driver that allocated it.
+class Pool {
+public:
+    struct Block {
+        size_t size;
+        ULONG tag;
+        PDRIVER_OBJECT owner;
+    };
+
+    void* Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner);
+    Block Free(void* memory, std::optional<ULONG> tag);
+    std::vector<Block> BlocksOf(PDRIVER_OBJECT owner);
+
+private:
+    std::mutex lock_;
+    std::unordered_map<void*, Block> blocks_;
+};
+
+// The object namespace: devices, symbolic links (\??\ names) and drivers.
+class ObjectNamespace {
+public:
+    struct Link {
+        std::string name;    // as created, without the \??\ prefix
+        std::string target;  // as given
+    };
+
+    NTSTATUS InsertDevice(const std::string& name, PDEVICE_OBJECT device);
+    void RemoveDevice(const std::string& name);
+    NTSTATUS InsertDriver(const std::string& name, PDRIVER_OBJECT driver);
+    void RemoveDriver(const std::string& name);
+    NTSTATUS InsertLink(const std::string& name, const std::string& target);
+    NTSTATUS RemoveLink(const std::string& name);
+    // Follows symbolic links to a device.
+    PDEVICE_OBJECT ResolveDevice(const std::string& name);
+    PDRIVER_OBJECT FindDriver(const std::string& name);
+    std::optional<std::string> LinkTarget(const std::string& name);
+    std::vector<Link> DosLinks();
+
+    static std::string Normalize(const std::string& name);
+
+private:
+    struct Entry {
+        std::string displayName;
+        PDEVICE_OBJECT device = nullptr;
+        PDRIVER_OBJECT driver = nullptr;
+        std::optional<std::string> linkTarget;
+    };
+    std::mutex lock_;
+    std::map<std::string, Entry> entries_;  // by upper-cased normalized name
+};
+
+// Timers and DPCs. Manual clock: due work runs on the thread that advances
+// the clock. Real time: a timer thread queues DPCs to two worker threads.
+class TimerEngine {
+public:
+    TimerEngine(Clock& clock, Dispatcher& dispatcher);
+    ~TimerEngine();
+    TimerEngine(const TimerEngine&) = delete;
+    TimerEngine& operator=(const TimerEngine&) = delete;
+
+    BOOLEAN SetTimer(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dpc);
+    BOOLEAN CancelTimer(PKTIMER timer);
+    BOOLEAN InsertDpc(PKDPC dpc, PVOID argument1, PVOID argument2);
+    BOOLEAN RemoveDpc(PKDPC dpc);
+    void FlushDpcs();
+    void AdvanceTicks(uint32_t ticks);
+    void RunDeferredDpcs();
+    // Stops with a message when a set timer or queued DPC lies in [memory, memory + size).
+    void CheckNothingArmedWithin(const void* memory, size_t size, const char* what);
+    // Stops with a message when a set timer or queued DPC runs code of `driver`.
+    void CheckNothingArmedFor(PDRIVER_OBJECT driver, const char* service);
+    void Stop();
+
+private:
+    struct Armed {
+        uint64_t due;
+        LONG period;  // ms, 0 for one-shot
+        PKDPC dpc;
+        uint64_t sequence;
+    };
+
+    std::optional<std::pair<PKTIMER, PKDPC>> TakeNextDueTimer();  // lock held
+    void Fire(const std::pair<PKTIMER, PKDPC>& timer);
+    void RunTimerThread();
+    void RunDpcWorker();
+    static void RunDpc(PKDPC dpc);
+
+    Clock& clock_;
+    Dispatcher& dispatcher_;
+    std::mutex lock_;
+    std::mutex advanceLock_;
+    std::condition_variable changed_;
+    std::map<PKTIMER, Armed> timers_;
+    std::vector<PKDPC> dpcQueue_;  // real time: waiting for a worker
+    std::set<PKDPC> queued_;       // every queued DPC, either mode
+    size_t runningDpcs_ = 0;
+    uint64_t sequence_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+struct FileRecord;
+struct UserRequest;
+
+// The I/O manager: drivers, devices, file objects and requests.
+class IoManager {
+public:
+    explicit IoManager(Machine& machine) : machine_(machine) {}
+
+    struct DeviceRecord {
+        std::unique_ptr<DEVICE_OBJECT> object;
+        std::unique_ptr<uint8_t[]> extension;
+        size_t extensionSize = 0;
+        std::string name;
+        PDEVICE_OBJECT attachedTo = nullptr;
+        LONG pointerReferences = 0;
+        bool deleted = false;
+    };
+
+    struct DriverRecord {
+        std::string service;
+        std::unique_ptr<DRIVER_OBJECT> object;
+        DRIVER_EXTENSION extension{};
+        std::u16string name;
+        std::u16string registryPath;
+        LONG references = 0;
+    };
+
+    std::mutex lock;  // guards the maps and the device stacks (AttachedDevice links)
+    std::map<PDEVICE_OBJECT, DeviceRecord> devices;
+    std::map<std::string, std::unique_ptr<DriverRecord>> drivers;  // by upper-cased service name
+    std::map<PFILE_OBJECT, std::shared_ptr<FileRecord>> files;
+    std::map<std::string, PDRIVER_INITIALIZE> images;  // by upper-cased file name
+    std::vector<std::function<void()>> fileCloseListeners;
+    KSPIN_LOCK cancelLock = 0;
+
+    DeviceRecord* FindDevice(PDEVICE_OBJECT device);  // lock held
+    PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);  // lock held
+    void ReleaseDeviceIfUnused(PDEVICE_OBJECT device);  // lock held
+
+    // Opens `device` as a file: the exclusive check and IRP_MJ_CREATE to the top of its stack.
+    NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file);
+    void CleanupFile(const std::shared_ptr<FileRecord>& file);
+    void CloseFile(const std::shared_ptr<FileRecord>& file);
+    void CancelFileRequests(const std::shared_ptr<FileRecord>& file);
+    bool DriverHasOpenFiles(PDRIVER_OBJECT driver);
+    void NotifyFileClosed();
+
+    Machine& machine() { return machine_; }
+
+private:
+    NTSTATUS SendSimpleRequest(const std::shared_ptr<FileRecord>& file, UCHAR major);
+    Machine& machine_;
+};
+
+// A file object with the I/O manager's bookkeeping.
+struct FileRecord {
+    FILE_OBJECT object{};
+    PDEVICE_OBJECT device = nullptr;  // the device that was opened
+    bool overlapped = false;
+    bool kernel = false;
+    std::mutex lock;
+    std::set<PIRP> pending;  // requests sent and not yet finished
+    KEVENT idle{};           // signalled when no request is pending
+    KEVENT completed{};      // signalled at each completion (overlapped waits without an event)
+    LONG references = 1;     // kernel file objects: ObReferenceObject counts
+    bool closed = false;
+};
+
+// A request sent by the I/O manager for a caller: buffers and result.
+struct UserRequest {
+    std::shared_ptr<FileRecord> file;
+    KEVENT done{};
+    std::unique_ptr<uint8_t[]> systemBuffer;
+    bool copyBack = false;  // buffered output goes back to `output`
+    void* output = nullptr;
+    ULONG outputLength = 0;
+    NTSTATUS status = STATUS_PENDING;
+    ULONG_PTR information = 0;
+    void* overlapped = nullptr;           // LPOVERLAPPED of the caller
+    DISPATCHER_HEADER* callerEvent = nullptr;
+    std::shared_ptr<void> callerEventOwner;  // keeps the caller's event alive
+    PKEVENT kernelEvent = nullptr;        // IoBuildDeviceIoControlRequest
+    PIO_STATUS_BLOCK kernelStatus = nullptr;
+};
+
+// Request creation and dispatch shared by the user side and IoGetDeviceObjectPointer.
+PIRP AllocateRequest(CCHAR stackSize, std::shared_ptr<UserRequest> request);
+PIO_STACK_LOCATION FirstStackLocation(PIRP irp);
+// Sends `irp` to the top of `file`'s stack; waits when `wait`; returns the dispatch status.
+NTSTATUS SendFileRequest(const std::shared_ptr<FileRecord>& file, PIRP irp, bool wait);
+std::shared_ptr<UserRequest> RequestOf(PIRP irp);
+// The I/O manager's part of completion: results and buffers back to the caller.
+void FinishRequest(PIRP irp, UserRequest& request);
+// Holds the request's memory across a call that may complete it.
+void HoldIrp(PIRP irp);
+void ReleaseIrp(PIRP irp);
+
+}  // namespace sim

@@ -1,0 +1,257 @@
+// Interrupt levels, spin locks, the dispatcher (events and waits) and the
+// interlocked operations.
+#include "Kernel.h"
+
+#include "../Machine.h"
+
+#include <thread>
+
+namespace sim {
+
+NTSTATUS Dispatcher::Wait(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll,
+                          std::optional<uint64_t> deadline)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        size_t index = 0;
+        if (Satisfied(objects, count, waitAll, &index)) {
+            if (waitAll) {
+                for (size_t i = 0; i < count; ++i)
+                    Consume(objects[i]);
+                return STATUS_WAIT_0;
+            }
+            Consume(objects[index]);
+            return static_cast<NTSTATUS>(STATUS_WAIT_0 + index);
+        }
+        if (deadline && clock_.Now() >= *deadline)
+            return STATUS_TIMEOUT;
+        if (deadline && clock_.Mode() == ClockMode::RealTime)
+            changed_.wait_until(guard, clock_.HostInstant(*deadline));
+        else
+            changed_.wait(guard);
+    }
+}
+
+bool Dispatcher::Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, size_t* index) const
+{
+    for (size_t i = 0; i < count; ++i) {
+        bool signalled = objects[i]->SignalState > 0;
+        if (signalled && !waitAll) {
+            *index = i;
+            return true;
+        }
+        if (!signalled && waitAll)
+            return false;
+    }
+    return waitAll;
+}
+
+void Dispatcher::Consume(DISPATCHER_HEADER* object)
+{
+    // Synchronization objects release one waiter and reset themselves.
+    if (object->Type == EventSynchronizationObject || object->Type == TimerSynchronizationObject ||
+        object->Type == MutantObject)
+        object->SignalState = 0;
+}
+
+LONG Dispatcher::SetSignal(DISPATCHER_HEADER* object, LONG state)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    LONG previous = object->SignalState;
+    object->SignalState = state;
+    if (state > 0)
+        changed_.notify_all();
+    return previous;
+}
+
+LONG Dispatcher::ReadSignal(const DISPATCHER_HEADER* object)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return object->SignalState;
+}
+
+void Dispatcher::ClockMoved()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    changed_.notify_all();
+}
+
+}  // namespace sim
+
+using sim::CurrentThread;
+using sim::Fail;
+
+namespace {
+
+ULONG_PTR OwnerToken()
+{
+    return reinterpret_cast<ULONG_PTR>(&CurrentThread()) | 1;
+}
+
+void TakeSpinLock(PKSPIN_LOCK SpinLock)
+{
+    ULONG_PTR token = OwnerToken();
+    for (;;) {
+        ULONG_PTR expected = 0;
+        if (__atomic_compare_exchange_n(SpinLock, &expected, token, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+            return;
+        if (expected == token)
+            Fail("spin lock %p acquired again by the thread that holds it (deadlock)", static_cast<void*>(SpinLock));
+        std::this_thread::yield();
+    }
+}
+
+void DropSpinLock(PKSPIN_LOCK SpinLock)
+{
+    ULONG_PTR token = OwnerToken();
+    ULONG_PTR expected = token;
+    if (!__atomic_compare_exchange_n(SpinLock, &expected, 0, false, __ATOMIC_RELEASE, __ATOMIC_RELAXED))
+        Fail("spin lock %p released but not held by this thread", static_cast<void*>(SpinLock));
+}
+
+std::optional<uint64_t> DeadlineOf(PLARGE_INTEGER timeout)
+{
+    if (timeout == nullptr)
+        return std::nullopt;
+    uint64_t now = sim::Machine::Current().clock().Now();
+    if (timeout->QuadPart < 0)
+        return now + static_cast<uint64_t>(-timeout->QuadPart);
+    return static_cast<uint64_t>(timeout->QuadPart);
+}
+
+}  // namespace
+
+KIRQL KeGetCurrentIrql(void)
+{
+    return CurrentThread().irql;
+}
+
+void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql)
+{
+    KIRQL current = CurrentThread().irql;
+    if (NewIrql < current)
+        Fail("KeRaiseIrql to %u below the current level %u", NewIrql, current);
+    *OldIrql = current;
+    CurrentThread().irql = NewIrql;
+}
+
+KIRQL KeRaiseIrqlToDpcLevel(void)
+{
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    return old;
+}
+
+void KeLowerIrql(KIRQL NewIrql)
+{
+    KIRQL current = CurrentThread().irql;
+    if (NewIrql > current)
+        Fail("KeLowerIrql to %u above the current level %u", NewIrql, current);
+    CurrentThread().irql = NewIrql;
+    if (NewIrql < DISPATCH_LEVEL && !CurrentThread().deferredDpcs.empty())
+        sim::Machine::Current().timers().RunDeferredDpcs();
+}
+
+void KeInitializeSpinLock(PKSPIN_LOCK SpinLock)
+{
+    __atomic_store_n(SpinLock, 0, __ATOMIC_RELEASE);
+}
+
+void KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql)
+{
+    KeRaiseIrql(DISPATCH_LEVEL, OldIrql);
+    TakeSpinLock(SpinLock);
+}
+
+void KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql)
+{
+    DropSpinLock(SpinLock);
+    KeLowerIrql(NewIrql);
+}
+
+void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock)
+{
+    if (CurrentThread().irql < DISPATCH_LEVEL)
+        Fail("KeAcquireSpinLockAtDpcLevel called below DISPATCH_LEVEL");
+    TakeSpinLock(SpinLock);
+}
+
+void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock)
+{
+    DropSpinLock(SpinLock);
+}
+
+void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State)
+{
+    Event->Header.Type = Type == NotificationEvent ? EventNotificationObject : EventSynchronizationObject;
+    Event->Header.Size = sizeof(KEVENT) / sizeof(LONG);
+    Event->Header.SignalState = State ? 1 : 0;
+    Event->Header.WaitListHead.Flink = &Event->Header.WaitListHead;
+    Event->Header.WaitListHead.Blink = &Event->Header.WaitListHead;
+}
+
+LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN)
+{
+    return sim::Machine::Current().dispatcher().SetSignal(&Event->Header, 1);
+}
+
+void KeClearEvent(PRKEVENT Event)
+{
+    sim::Machine::Current().dispatcher().SetSignal(&Event->Header, 0);
+}
+
+LONG KeResetEvent(PRKEVENT Event)
+{
+    return sim::Machine::Current().dispatcher().SetSignal(&Event->Header, 0);
+}
+
+LONG KeReadStateEvent(PRKEVENT Event)
+{
+    return sim::Machine::Current().dispatcher().ReadSignal(&Event->Header);
+}
+
+NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout)
+{
+    bool blocking = Timeout == nullptr || Timeout->QuadPart != 0;
+    if (blocking && CurrentThread().irql >= DISPATCH_LEVEL)
+        Fail("KeWaitForSingleObject with a timeout other than 0 at DISPATCH_LEVEL or above");
+    auto* header = static_cast<DISPATCHER_HEADER*>(Object);
+    return sim::Machine::Current().dispatcher().Wait(&header, 1, false, DeadlineOf(Timeout));
+}
+
+LONG InterlockedIncrement(LONG volatile* Addend)
+{
+    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedDecrement(LONG volatile* Addend)
+{
+    return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedExchange(LONG volatile* Target, LONG Value)
+{
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand)
+{
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return Comparand;
+}
+
+LONG InterlockedExchangeAdd(LONG volatile* Addend, LONG Value)
+{
+    return __atomic_fetch_add(Addend, Value, __ATOMIC_SEQ_CST);
+}
+
+PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value)
+{
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange, PVOID Comparand)
+{
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return Comparand;
+}

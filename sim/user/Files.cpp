@@ -1,0 +1,232 @@
+// Files and devices: CreateFileA on device names, ReadFile, WriteFile,
+// DeviceIoControl, CancelIo and overlapped results.
+#include "User.h"
+
+#include "../Machine.h"
+
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+struct RequestSpec {
+    UCHAR major;
+    ULONG code;
+    const void* input;
+    ULONG inputLength;
+    void* output;
+    ULONG outputLength;
+};
+
+std::string NtNameOf(const std::string& path)
+{
+    if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("\\\\?\\", 0) == 0)
+        return "\\??\\" + path.substr(4);
+    return "\\??\\" + path;  // a DOS device name such as COM1 or NUL
+}
+
+void UseSystemBuffer(PIRP irp, UserRequest& request, ULONG size, const void* input, ULONG inputLength)
+{
+    if (size == 0)
+        return;
+    request.systemBuffer.reset(new uint8_t[size]());
+    if (inputLength != 0)
+        memcpy(request.systemBuffer.get(), input, inputLength);
+    irp->AssociatedIrp.SystemBuffer = request.systemBuffer.get();
+}
+
+// Buffers as the I/O manager sets them up for the top device's I/O method.
+void SetUpParameters(PIRP irp, UserRequest& request, const RequestSpec& spec, ULONG deviceFlags)
+{
+    PIO_STACK_LOCATION stack = FirstStackLocation(irp);
+    stack->MajorFunction = spec.major;
+    bool buffered = (deviceFlags & (DO_BUFFERED_IO | DO_DIRECT_IO)) != 0;
+    switch (spec.major) {
+    case IRP_MJ_READ:
+        stack->Parameters.Read.Length = spec.outputLength;
+        break;
+    case IRP_MJ_WRITE:
+        stack->Parameters.Write.Length = spec.inputLength;
+        break;
+    default:
+        stack->Parameters.DeviceIoControl.IoControlCode = spec.code;
+        stack->Parameters.DeviceIoControl.InputBufferLength = spec.inputLength;
+        stack->Parameters.DeviceIoControl.OutputBufferLength = spec.outputLength;
+        buffered = METHOD_FROM_CTL_CODE(spec.code) != METHOD_NEITHER;
+        if (!buffered)
+            stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(spec.input);
+        break;
+    }
+    if (!buffered) {
+        irp->UserBuffer = spec.output != nullptr ? spec.output : const_cast<void*>(spec.input);
+        return;
+    }
+    // Input and output share one system buffer of the larger size.
+    ULONG size = spec.inputLength > spec.outputLength ? spec.inputLength : spec.outputLength;
+    UseSystemBuffer(irp, request, size, spec.input, spec.inputLength);
+    request.copyBack = spec.outputLength != 0;
+    request.output = spec.output;
+    request.outputLength = spec.outputLength;
+}
+
+bool PrepareOverlapped(UserRequest& request, LPOVERLAPPED overlapped)
+{
+    overlapped->Internal = STATUS_PENDING;
+    overlapped->InternalHigh = 0;
+    request.overlapped = overlapped;
+    if (overlapped->hEvent == nullptr)
+        return true;
+    auto event = Machine::Current().handles().Find(overlapped->hEvent);
+    if (!event || event->WaitHeader() == nullptr)
+        return false;
+    Machine::Current().dispatcher().SetSignal(event->WaitHeader(), 0);
+    request.callerEvent = event->WaitHeader();
+    request.callerEventOwner = event;
+    return true;
+}
+
+BOOL Issue(HANDLE handle, const RequestSpec& spec, DWORD* transferred, LPOVERLAPPED overlapped, bool forceWait)
+{
+    Machine& machine = Machine::Current();
+    auto fileHandle = machine.handles().FindAs<FileHandle>(handle);
+    if (!fileHandle)
+        return FailWithError(ERROR_INVALID_HANDLE);
+    const std::shared_ptr<FileRecord>& file = fileHandle->file();
+    bool asynchronous = file->overlapped && !forceWait;
+    if (asynchronous && overlapped == nullptr)
+        return FailWithError(ERROR_INVALID_PARAMETER);
+    CCHAR stackSize;
+    ULONG deviceFlags;
+    {
+        std::lock_guard<std::mutex> guard(machine.io().lock);
+        PDEVICE_OBJECT top = machine.io().TopOfStack(file->device);
+        stackSize = top->StackSize;
+        deviceFlags = top->Flags;
+    }
+    auto request = std::make_shared<UserRequest>();
+    KeInitializeEvent(&request->done, NotificationEvent, FALSE);
+    request->file = file;
+    if (asynchronous) {
+        if (!PrepareOverlapped(*request, overlapped))
+            return FailWithError(ERROR_INVALID_HANDLE);
+        machine.dispatcher().SetSignal(&file->completed.Header, 0);
+    }
+    PIRP irp = AllocateRequest(stackSize, request);
+    FirstStackLocation(irp)->FileObject = &file->object;
+    SetUpParameters(irp, *request, spec, deviceFlags);
+    NTSTATUS status = SendFileRequest(file, irp, !asynchronous);
+    if (status == STATUS_PENDING)
+        return FailWithError(ERROR_IO_PENDING);
+    if (transferred != nullptr)
+        *transferred = static_cast<DWORD>(request->information);
+    if (NT_ERROR(status) || NT_WARNING(status))
+        return FailWith(status);
+    return TRUE;
+}
+
+}  // namespace
+
+void FileHandle::OnClose()
+{
+    Machine::Current().io().CloseFile(file_);
+}
+
+BOOL SendControl(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize,
+                 DWORD* returned)
+{
+    RequestSpec spec{IRP_MJ_DEVICE_CONTROL, code, input, inputSize, output, outputSize};
+    return Issue(device, spec, returned, nullptr, true);
+}
+
+}  // namespace sim
+
+using sim::Machine;
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD dwFlagsAndAttributes,
+                          HANDLE)
+{
+    if (lpFileName == nullptr || *lpFileName == 0) {
+        sim::FailWithError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    Machine& machine = Machine::Current();
+    PDEVICE_OBJECT device = machine.names().ResolveDevice(sim::NtNameOf(lpFileName));
+    if (device == nullptr) {
+        sim::FailWithError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::shared_ptr<sim::FileRecord> file;
+    NTSTATUS status =
+        machine.io().OpenFile(device, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, false, &file);
+    if (!NT_SUCCESS(status)) {
+        sim::FailWith(status);
+        return INVALID_HANDLE_VALUE;
+    }
+    return machine.handles().Insert(std::make_shared<sim::FileHandle>(file));
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped)
+{
+    if (lpNumberOfBytesRead != nullptr)
+        *lpNumberOfBytesRead = 0;
+    sim::RequestSpec spec{IRP_MJ_READ, 0, nullptr, 0, lpBuffer, nNumberOfBytesToRead};
+    return sim::Issue(hFile, spec, lpNumberOfBytesRead, lpOverlapped, false);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped)
+{
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = 0;
+    sim::RequestSpec spec{IRP_MJ_WRITE, 0, lpBuffer, nNumberOfBytesToWrite, nullptr, 0};
+    return sim::Issue(hFile, spec, lpNumberOfBytesWritten, lpOverlapped, false);
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped)
+{
+    if (lpBytesReturned != nullptr)
+        *lpBytesReturned = 0;
+    sim::RequestSpec spec{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                          nOutBufferSize};
+    return sim::Issue(hDevice, spec, lpBytesReturned, lpOverlapped, false);
+}
+
+BOOL WINAPI CancelIo(HANDLE hFile)
+{
+    Machine& machine = Machine::Current();
+    auto fileHandle = machine.handles().FindAs<sim::FileHandle>(hFile);
+    if (!fileHandle)
+        return sim::FailWithError(ERROR_INVALID_HANDLE);
+    machine.io().CancelFileRequests(fileHandle->file());
+    return TRUE;
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                BOOL bWait)
+{
+    Machine& machine = Machine::Current();
+    auto fileHandle = machine.handles().FindAs<sim::FileHandle>(hFile);
+    if (!fileHandle)
+        return sim::FailWithError(ERROR_INVALID_HANDLE);
+    auto status = static_cast<NTSTATUS>(__atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE));
+    if (status == STATUS_PENDING && !bWait)
+        return sim::FailWithError(ERROR_IO_INCOMPLETE);
+    std::shared_ptr<sim::HandleObject> waitObject = fileHandle;
+    if (lpOverlapped->hEvent != nullptr)
+        waitObject = machine.handles().Find(lpOverlapped->hEvent);
+    if (!waitObject || waitObject->WaitHeader() == nullptr)
+        return sim::FailWithError(ERROR_INVALID_HANDLE);
+    while (status == STATUS_PENDING) {
+        DISPATCHER_HEADER* header = waitObject->WaitHeader();
+        machine.dispatcher().Wait(&header, 1, false, std::nullopt);
+        status = static_cast<NTSTATUS>(__atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE));
+    }
+    *lpNumberOfBytesTransferred = static_cast<DWORD>(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));
+    if (NT_ERROR(status) || NT_WARNING(status))
+        return sim::FailWith(status);
+    return TRUE;
+}

@@ -1,2 +1,0 @@
-// Placeholder translation unit until the user side lands.
-#include <windows.h>

@@ -1,0 +1,262 @@
+// The polling loop against a small capture device of its own, on the
+// simulated machine.
+#include "RecordStream.h"
+#include "TestRecords.h"
+
+#include "CaptureIoctl.h"
+#include "Machine.h"
+
+#include <wdm.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <vector>
+
+namespace {
+
+// What the device holds and how it misbehaves; the fixture owns it.
+struct CaptureQueue {
+    std::deque<std::vector<uint8_t>> records;
+    bool lost = false;
+    int failingQueries = 0;
+    int failingFetches = 0;  // -1: always
+    int queries = 0;
+    int fetches = 0;
+};
+
+CaptureQueue* g_queue = nullptr;  // one device per test process
+
+const char16_t DeviceName[] = u"\\Device\\ZrVlObj1";
+const char16_t LinkName[] = u"\\DosDevices\\ZrVlObj1";
+const char DevicePath[] = "\\\\.\\ZrVlObj1";
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS Query(PIRP irp, ULONG outLength)
+{
+    ++g_queue->queries;
+    if (g_queue->failingQueries > 0) {
+        --g_queue->failingQueries;
+        return Complete(irp, STATUS_UNSUCCESSFUL, 0);
+    }
+    if (outLength < sizeof(CaptureQueryReply))
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    CaptureQueryReply reply{};
+    reply.statusFlags = g_queue->lost ? CAPTURE_FLAG_DATA_LOST : 0;
+    reply.pendingRecords = static_cast<uint32_t>(g_queue->records.size());
+    for (const auto& record : g_queue->records)
+        reply.pendingBytes += static_cast<uint32_t>(record.size());
+    if (!g_queue->records.empty())
+        reply.nextRecordSize = static_cast<uint32_t>(g_queue->records.front().size());
+    std::memcpy(irp->AssociatedIrp.SystemBuffer, &reply, sizeof reply);
+    return Complete(irp, STATUS_SUCCESS, sizeof reply);
+}
+
+NTSTATUS Fetch(PIRP irp, ULONG outLength)
+{
+    ++g_queue->fetches;
+    if (g_queue->failingFetches != 0) {
+        if (g_queue->failingFetches > 0)
+            --g_queue->failingFetches;
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    }
+    if (g_queue->records.empty() || outLength < g_queue->records.front().size())
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    std::vector<uint8_t> record = std::move(g_queue->records.front());
+    g_queue->records.pop_front();
+    if (g_queue->lost)
+        record[offsetof(CaptureRecord, flags)] |= CAPTURE_FLAG_DATA_LOST;
+    g_queue->lost = false;
+    std::memcpy(irp->AssociatedIrp.SystemBuffer, record.data(), record.size());
+    return Complete(irp, STATUS_SUCCESS, record.size());
+}
+
+NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
+        return Complete(irp, STATUS_SUCCESS, 0);
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_CAPTURE_QUERY:
+        return Query(irp, outLength);
+    case IOCTL_CAPTURE_FETCH:
+        return Fetch(irp, outLength);
+    default:
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+}
+
+void Unload(PDRIVER_OBJECT driver)
+{
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, LinkName);
+    IoDeleteSymbolicLink(&link);
+    IoDeleteDevice(driver->DeviceObject);
+}
+
+NTSTATUS CaptureDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&name, DeviceName);
+    RtlInitUnicodeString(&link, LinkName);
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    device->Flags |= DO_BUFFERED_IO;
+    for (auto& function : driver->MajorFunction)
+        function = Dispatch;
+    driver->DriverUnload = Unload;
+    status = IoCreateSymbolicLink(&link, &name);
+    if (!NT_SUCCESS(status))
+        IoDeleteDevice(device);
+    return status;
+}
+
+class RecordStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_queue = &queue;
+        ASSERT_TRUE(NT_SUCCESS(machine.StartDriver("TestCapture", CaptureDriverEntry)));
+    }
+    void TearDown() override
+    {
+        stream.Close();
+        EXPECT_TRUE(machine.UnloadDriver("TestCapture"));
+        g_queue = nullptr;
+    }
+
+    void Queue(const TestRecord& r)
+    {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(r.record);
+        queue.records.emplace_back(bytes, bytes + r.size);
+        std::free(r.record);
+    }
+
+    void QueueReads(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            Queue(MakeDataRecord(RecordKind_Read, {static_cast<uint8_t>(i), 0x0A}, 10000ull * i));
+    }
+
+    sim::Machine machine;
+    CaptureQueue queue;
+    RecordStore store{10000, 1};
+    std::vector<uint32_t> idleReports;
+    RecordStream stream{store, 0, [this](uint32_t ms) { idleReports.push_back(ms); }};
+};
+
+}  // namespace
+
+TEST_F(RecordStreamTest, OneTickDrainsEverythingPendingThenReportsIdle)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(5);
+    Queue(MakeDataRecord(RecordKind_Write, {1, 2, 3}, 90000));
+    EXPECT_TRUE(stream.PollDevice(700));
+
+    EXPECT_TRUE(queue.records.empty());
+    EXPECT_EQ(store.List().Count(), 6);
+    EXPECT_EQ(stream.ReceivedTotal(), 10u);
+    EXPECT_EQ(stream.SentTotal(), 3u);
+    EXPECT_EQ(queue.queries, 7);
+    EXPECT_EQ(idleReports, (std::vector<uint32_t>{0}));  // kept records this tick
+
+    EXPECT_FALSE(stream.PollDevice(950));
+    EXPECT_EQ(idleReports.back(), 250u);
+}
+
+TEST_F(RecordStreamTest, LostRecordsShowAMarkerAndCountOnce)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(2);
+    queue.lost = true;
+    stream.PollDevice(100);
+    EXPECT_EQ(stream.LostCount(), 1u);
+    EXPECT_EQ(store.List().Count(), 3);
+    const auto* marker = static_cast<const CaptureRecord*>(store.List().Head()->data);
+    EXPECT_EQ(marker->kind, RecordKind_DeviceControl);
+    EXPECT_EQ(CaptureRecordData(marker)[0], 0u);
+}
+
+TEST_F(RecordStreamTest, FailingFetchesEndTheTickAndTheRecordWaits)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(1);
+    queue.failingFetches = -1;
+    EXPECT_TRUE(stream.PollDevice(100));
+    EXPECT_EQ(queue.fetches, static_cast<int>(MaxFailedFetchesPerTick));
+    EXPECT_EQ(queue.records.size(), 1u);
+    EXPECT_TRUE(idleReports.empty());
+
+    queue.failingFetches = 1;  // one more failure, then the retry succeeds
+    EXPECT_TRUE(stream.PollDevice(200));
+    EXPECT_TRUE(queue.records.empty());
+    EXPECT_EQ(store.List().Count(), 1);
+}
+
+TEST_F(RecordStreamTest, FailingQueryEndsTheTickQuietly)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(1);
+    queue.failingQueries = 1;
+    EXPECT_FALSE(stream.PollDevice(100));
+    EXPECT_EQ(queue.fetches, 0);
+    EXPECT_TRUE(idleReports.empty());
+    EXPECT_TRUE(stream.PollDevice(200));
+    EXPECT_EQ(store.List().Count(), 1);
+}
+
+TEST_F(RecordStreamTest, PausedStreamLeavesRecordsQueued)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(3);
+    stream.TogglePause();
+    EXPECT_FALSE(stream.Running());
+    EXPECT_FALSE(stream.PollDevice(100));
+    EXPECT_EQ(queue.queries, 0);
+    EXPECT_EQ(queue.records.size(), 3u);
+
+    stream.TogglePause();
+    EXPECT_TRUE(stream.Running());
+    EXPECT_TRUE(stream.PollDevice(200));
+    EXPECT_EQ(store.List().Count(), 3);
+}
+
+TEST_F(RecordStreamTest, WithoutADevicePauseCanOnlyPause)
+{
+    EXPECT_FALSE(stream.Open("\\\\.\\ZrVlObj9"));
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_TRUE(stream.Running());
+    EXPECT_FALSE(stream.PollDevice(100));
+    stream.TogglePause();
+    EXPECT_FALSE(stream.Running());
+    stream.TogglePause();
+    EXPECT_FALSE(stream.Running());
+}
+
+TEST_F(RecordStreamTest, StopClosesTheDeviceForGood)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(1);
+    stream.Stop();
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_FALSE(stream.Running());
+    stream.TogglePause();
+    EXPECT_FALSE(stream.Running());
+    EXPECT_FALSE(stream.PollDevice(100));
+    EXPECT_EQ(queue.queries, 0);
+    EXPECT_FALSE(machine.DriverHasOpenHandles("TestCapture"));
+}

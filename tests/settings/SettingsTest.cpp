@@ -1,0 +1,133 @@
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string>
+
+#ifdef _WIN32
+#include <direct.h>
+#define chdir _chdir
+#define getcwd _getcwd
+#define mkdir(path) _mkdir(path)
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#define mkdir(path) ::mkdir(path, 0755)
+#endif
+
+namespace {
+
+// Each test works in a fresh current directory: the settings file is relative.
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char cwd[1024];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        original_ = cwd;
+        dir_ = MakeFreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(chdir(original_.c_str()), 0); }
+
+    std::string MakeFreshDir(const std::string& name)
+    {
+        std::string dir = original_ + "/settings-" + name;
+        mkdir(dir.c_str());
+        remove((dir + "/Vantrel.ini").c_str());
+        return dir;
+    }
+
+    static std::string FileText()
+    {
+        std::string text;
+        if (FILE* f = fopen("Vantrel.ini", "rb")) {
+            char buffer[4096];
+            size_t n;
+            while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+                text.append(buffer, n);
+            fclose(f);
+        }
+        return text;
+    }
+
+    std::string original_;
+    std::string dir_;
+};
+
+TEST_F(SettingsFile, AbsentFileGivesDefaultsAndIsNotCreatedByReading)
+{
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Timer", 100), 100u);
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Split1Row", 400), 400u);
+    EXPECT_EQ(ReadString("Data0", "COM", ""), "");
+    EXPECT_EQ(ReadString("Data0", "Port", "none"), "none");
+    EXPECT_EQ(FileText(), "");
+}
+
+TEST_F(SettingsFile, IntegersRoundTripAsDecimalText)
+{
+    ASSERT_TRUE(WriteInt(SETTINGS_SYSTEM, "Color1", 16512));
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Color1", 0), 16512u);
+    EXPECT_NE(FileText().find("Color1=16512"), std::string::npos);
+
+    // A window left of the primary screen is stored as negative "%d" text.
+    ASSERT_TRUE(WriteInt(SETTINGS_SYSTEM, "WinPosX", -5));
+    EXPECT_EQ(static_cast<int32_t>(ReadInt(SETTINGS_SYSTEM, "WinPosX", 0)), -5);
+}
+
+TEST_F(SettingsFile, IntegersReadTheirLeadingDigits)
+{
+    WriteString(SETTINGS_SYSTEM, "Timer", "12abc");
+    WriteString(SETTINGS_SYSTEM, "Limit", "abc");
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Timer", 100), 12u);
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Limit", 1), 0u);
+}
+
+TEST_F(SettingsFile, NamesMatchWithoutRegardToCase)
+{
+    WriteString("Data0", "COM", "COM11");
+    EXPECT_EQ(ReadString("DATA0", "com", ""), "COM11");
+    WriteString("data0", "Com", "COM12");
+    EXPECT_EQ(ReadString("Data0", "COM", ""), "COM12");
+}
+
+TEST_F(SettingsFile, TextsAreCutToTheCapacity)
+{
+    std::string longText(300, 'x');
+    WriteString("Data0", "Port", longText.c_str());
+    EXPECT_EQ(ReadString("Data0", "Port", ""), std::string(259, 'x'));
+    EXPECT_EQ(ReadString("Data0", "Port", "", 5), "xxxx");
+}
+
+TEST_F(SettingsFile, DeleteSectionRemovesEveryKeyAndLeavesOthers)
+{
+    WriteString("Data0", "COM", "COM1");
+    WriteString("Data1", "COM", "COM2");
+    WriteInt("Data1", "Size", 10000);
+    ASSERT_TRUE(DeleteSection("Data1"));
+    EXPECT_EQ(ReadString("Data1", "COM", ""), "");
+    EXPECT_EQ(ReadInt("Data1", "Size", 7), 7u);
+    EXPECT_EQ(ReadString("Data0", "COM", ""), "COM1");
+    EXPECT_EQ(FileText().find("Data1"), std::string::npos);
+}
+
+TEST_F(SettingsFile, AnotherCurrentDirectoryUsesAnotherFile)
+{
+    WriteInt(SETTINGS_SYSTEM, "Timer", 250);
+    std::string other = MakeFreshDir("other");
+    ASSERT_EQ(chdir(other.c_str()), 0);
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Timer", 100), 100u);
+    WriteInt(SETTINGS_SYSTEM, "Timer", 50);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "Timer", 100), 250u);
+}
+
+TEST(SettingsNames, NumberedNamesUseDecimalNumbers)
+{
+    EXPECT_EQ(NumberedName("Data", 0), "Data0");
+    EXPECT_EQ(NumberedName("Color", 8), "Color8");
+    EXPECT_EQ(NumberedName("Column", 12), "Column12");
+}
+
+} // namespace
