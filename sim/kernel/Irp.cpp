@@ -315,11 +315,11 @@ void IoCompleteRequest(PIRP Irp, CCHAR)
     sim::IrpPrivate* state = PrivateOf(Irp);
     {
         std::lock_guard<std::mutex> guard(state->lock);
-        if (state->released)
-            Fail("IoCompleteRequest of a request that was freed");
         IrpState current = state->state.load();
         if (current == IrpState::Completing || current == IrpState::Done)
             Fail("request %p completed twice", static_cast<void*>(Irp));
+        if (state->released)
+            Fail("IoCompleteRequest of a request that was freed");
         if (current == IrpState::Ready)
             Fail("IoCompleteRequest of a request that was never sent to a driver");
         if (Irp->CancelRoutine != nullptr)

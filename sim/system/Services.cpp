@@ -45,14 +45,15 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
         return nullptr;
     }
     uintptr_t handle = 0;
-    return ReportHandle(CurrentSystem().services.OpenManager(lpDatabaseName, dwDesiredAccess, handle), handle);
+    uint32_t error = CurrentSystem().services.OpenManager(lpDatabaseName, dwDesiredAccess, handle);
+    return ReportHandle(error, handle);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     if (!lpServiceName) return ReportHandle(ERROR_INVALID_ADDRESS, 0);
     uintptr_t handle = 0;
-    return ReportHandle(
-        CurrentSystem().services.OpenService(Value(hSCManager), lpServiceName, dwDesiredAccess, handle), handle);
+    uint32_t error = CurrentSystem().services.OpenService(Value(hSCManager), lpServiceName, dwDesiredAccess, handle);
+    return ReportHandle(error, handle);
 }
 
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
@@ -68,8 +69,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
                          dwErrorControl, lpBinaryPathName, TextOrEmpty(lpLoadOrderGroup)};
     if (lpdwTagId) *lpdwTagId = 0;
     uintptr_t handle = 0;
-    return ReportHandle(CurrentSystem().services.CreateService(Value(hSCManager), config, dwDesiredAccess, handle),
-                        handle);
+    uint32_t error = CurrentSystem().services.CreateService(Value(hSCManager), config, dwDesiredAccess, handle);
+    return ReportHandle(error, handle);
 }
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {

@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "TestMachine.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,7 @@ protected:
         return text;
     }
 
+    TestMachine machine_;
     std::string original_;
     std::string dir_;
 };

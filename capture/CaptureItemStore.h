@@ -1,0 +1,22 @@
+// Capture items in the settings file: sections "Data%d" numbered from 0 in
+// list order, their count in DataCount, the list's column widths in "Tab0".
+#pragma once
+
+#include "CaptureItem.h"
+
+#include <vector>
+
+constexpr int CAPTURE_COLUMN_DEFAULT_WIDTH = 100;
+
+// Appends one row per stored item; sections with an empty COM are skipped.
+void LoadItems(CaptureItemRows& rows);
+
+// Writes the column widths, replaces the old "Data%d" sections by the rows
+// renumbered from 0, writes DataCount, and empties the rows.
+void SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]);
+
+int ReadColumnWidth(int column);
+
+// Numbers n below `count`, ascending, for which a section "Data%d" of n
+// exists; a huge DataCount then costs only the sections the file holds.
+std::vector<int> ExistingDataSections(int count);

@@ -1,0 +1,131 @@
+#include "CaptureItem.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+std::unique_ptr<CaptureItem> MakeItem(const char* port, int32_t form, const char* outputPort, uint32_t size)
+{
+    auto item = NewCaptureItem();
+    CopyItemText(item->port, sizeof item->port, port);
+    CopyItemText(item->outputPort, sizeof item->outputPort, outputPort);
+    item->form = form;
+    item->bufferSize = size;
+    return item;
+}
+
+TEST(CaptureItemRows, PortItemShowsPortThenOutputPortWithFormTextThenSize)
+{
+    CaptureItemRows rows;
+    ASSERT_EQ(rows.InsertOrUpdateRow(MakeItem("COM3", PortWriteFile, "COM7", 40000), -1), 0);
+    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM3");
+    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM7ポートへ出力(WriteFile)");
+    EXPECT_EQ(rows.RowText(0, ColumnSize), "40000");
+}
+
+TEST(CaptureItemRows, MonitorItemShowsOnlyTheFormTextButKeepsItsOutputPort)
+{
+    CaptureItemRows rows;
+    rows.InsertOrUpdateRow(MakeItem("COM1", StandardMonitor, "COM5", 10000), -1);
+    EXPECT_EQ(rows.RowText(0, ColumnForm), "標準のキャプチャモニタ");
+    EXPECT_STREQ(rows.Item(0)->outputPort, "COM5");
+}
+
+TEST(CaptureItemRows, FormsOutsideZeroToThreeShowTheSignalSelectionText)
+{
+    CaptureItemRows rows;
+    rows.InsertOrUpdateRow(MakeItem("COM1", 9, "COM8", 10000), -1);
+    rows.InsertOrUpdateRow(MakeItem("COM2", -1, "COM9", 10000), -1);
+    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM8ポートへ出力(信号選択)");
+    EXPECT_EQ(rows.RowText(1, ColumnForm), "COM9ポートへ出力(信号選択)");
+    EXPECT_EQ(rows.Item(0)->form, 9);
+    EXPECT_EQ(OutputFormTextId(9), 30004u);
+    EXPECT_EQ(OutputFormTextId(PortFormat), 30001u);
+    EXPECT_STREQ(OutputFormText(PortFormat), "ポートへ出力(Format)");
+    EXPECT_STREQ(OutputFormText(PortReadFile), "ポートへ出力(ReadFile)");
+}
+
+TEST(CaptureItemRows, UpdateReplacesTheRecordAndAllThreeTexts)
+{
+    CaptureItemRows rows;
+    rows.InsertOrUpdateRow(MakeItem("COM1", PortReadFile, "COM4", 20000), -1);
+    rows.InsertOrUpdateRow(MakeItem("COM2", StandardMonitor, "", 30000), -1);
+    EXPECT_EQ(rows.InsertOrUpdateRow(MakeItem("COM6", PortFormat, "COM9", 50000), 0), 0);
+    EXPECT_EQ(rows.ItemCount(), 2);
+    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM6");
+    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM9ポートへ出力(Format)");
+    EXPECT_EQ(rows.RowText(0, ColumnSize), "50000");
+    EXPECT_EQ(rows.RowText(1, ColumnPort), "COM2");
+}
+
+TEST(CaptureItemRows, IndicesThatAreNoRowAreRefused)
+{
+    CaptureItemRows rows;
+    EXPECT_EQ(rows.InsertOrUpdateRow(MakeItem("COM1", 0, "", 1), 0), -1);
+    EXPECT_EQ(rows.InsertOrUpdateRow(MakeItem("COM1", 0, "", 1), -2), -1);
+    EXPECT_EQ(rows.InsertOrUpdateRow(nullptr, -1), -1);
+    EXPECT_EQ(rows.ItemCount(), 0);
+    EXPECT_EQ(rows.Item(0), nullptr);
+    EXPECT_EQ(rows.RowText(0, ColumnPort), "");
+    EXPECT_FALSE(rows.DeleteRow(0));
+}
+
+TEST(CaptureItemRows, DeleteKeepsTheOrderOfTheOthers)
+{
+    CaptureItemRows rows;
+    for (const char* port : {"COM1", "COM2", "COM3"})
+        rows.InsertOrUpdateRow(MakeItem(port, 0, "", 10000), -1);
+    ASSERT_TRUE(rows.DeleteRow(1));
+    ASSERT_EQ(rows.ItemCount(), 2);
+    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM1");
+    EXPECT_EQ(rows.RowText(1, ColumnPort), "COM3");
+}
+
+TEST(CaptureItemRows, AddingStopsAtTwentyFiveItems)
+{
+    CaptureItemRows rows;
+    for (int i = 0; i < 24; ++i)
+        rows.InsertOrUpdateRow(MakeItem("COM1", 0, "", 10000), -1);
+    EXPECT_TRUE(rows.CanAdd());
+    rows.InsertOrUpdateRow(MakeItem("COM1", 0, "", 10000), -1);
+    EXPECT_FALSE(rows.CanAdd());
+}
+
+TEST(CaptureItemRows, ViewShowsFormOnlyWhileActive)
+{
+    CaptureItemRows rows;
+    auto item = MakeItem("COM3", PortReadFile, "COM7", 12345);
+    CopyItemText(item->deviceObject, sizeof item->deviceObject, "ZrVlObj1");
+    rows.InsertOrUpdateRow(std::move(item), -1);
+
+    CaptureItemView view{};
+    ASSERT_TRUE(rows.GetCaptureItemView(0, &view));
+    EXPECT_EQ(view.form, -1);
+    rows.Item(0)->active = 1;
+    ASSERT_TRUE(rows.GetCaptureItemView(0, &view));
+    EXPECT_EQ(view.form, PortReadFile);
+    EXPECT_STREQ(view.port, "COM3");
+    EXPECT_STREQ(view.outputPort, "COM7");
+    EXPECT_STREQ(view.deviceObject, "ZrVlObj1");
+    EXPECT_EQ(view.bufferSize, 12345u);
+    EXPECT_FALSE(rows.GetCaptureItemView(1, &view));
+    EXPECT_FALSE(rows.GetCaptureItemView(-1, &view));
+}
+
+TEST(CaptureItemText, OverlongTextIsCutToKeepItsTerminator)
+{
+    std::string longText(300, 'p');
+    auto item = NewCaptureItem();
+    CopyItemText(item->port, sizeof item->port, longText.c_str());
+    EXPECT_EQ(strlen(item->port), CAPTURE_ITEM_TEXT_SIZE - 1);
+    CopyItemText(item->deviceObject, sizeof item->deviceObject, "ZrVlObj123456789012");
+    EXPECT_STREQ(item->deviceObject, "ZrVlObj12345678");
+    CopyItemText(item->outputPort, sizeof item->outputPort, nullptr);
+    EXPECT_STREQ(item->outputPort, "");
+}
+
+}  // namespace
