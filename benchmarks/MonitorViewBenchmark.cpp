@@ -68,7 +68,8 @@ Monitor& OneScreenMonitor()
 
 Monitor& TenMillionCellMonitor()
 {
-    static Monitor* monitor = new Monitor(10000000);
+    // With the idle cell 10,000,000 cells: the last line is full, like the one-line store.
+    static Monitor* monitor = new Monitor(9999999);
     return *monitor;
 }
 
@@ -94,7 +95,19 @@ void BM_PaintScreen_EndOfTenMillionCells(benchmark::State& state)
     PaintScreen(state, TenMillionCellMonitor());
 }
 
+// The last line alone at the top of the screen: the same drawing as the
+// one-line store, so the difference is what the store's size costs.
+void BM_PaintScreen_LastLineOfTenMillionCells(benchmark::State& state)
+{
+    Monitor& monitor = TenMillionCellMonitor();
+    const uint32_t endOfStore = monitor.view.FirstVisibleLine();
+    monitor.view.SetFirstVisibleLine(monitor.view.LineCount() - 1);
+    PaintScreen(state, monitor);
+    monitor.view.SetFirstVisibleLine(endOfStore);
+}
+
 BENCHMARK(BM_PaintScreen_OneLine);
+BENCHMARK(BM_PaintScreen_LastLineOfTenMillionCells);
 BENCHMARK(BM_PaintScreen_OneScreen);
 BENCHMARK(BM_PaintScreen_EndOfTenMillionCells);
 

@@ -123,6 +123,27 @@ uint32_t RecordStore::LineCount() const
     return static_cast<uint32_t>((uint64_t{DisplayedCells()} + CellsPerLine - 1) / CellsPerLine);
 }
 
+// Live monitors look at the newest lines: gallop back from the newest record,
+// then bisect, so a pass near the end costs the same in any size of store.
+const RecordStore::IndexEntry& RecordStore::EntryHolding(uint64_t cell) const
+{
+    size_t end = index_.size();  // entries from here on start after the cell
+    size_t step = 1;
+    size_t begin = 0;
+    while (step < end) {
+        if (index_[end - step].firstCell <= cell) {
+            begin = end - step;
+            break;
+        }
+        end -= step;
+        step *= 2;
+    }
+    auto after = std::upper_bound(index_.begin() + static_cast<std::ptrdiff_t>(begin),
+                                  index_.begin() + static_cast<std::ptrdiff_t>(end), cell,
+                                  [](uint64_t target, const IndexEntry& entry) { return target < entry.firstCell; });
+    return *std::prev(after);
+}
+
 CellPosition RecordStore::Locate(uint32_t displayedCell) const
 {
     if (index_.empty())
@@ -133,9 +154,7 @@ CellPosition RecordStore::Locate(uint32_t displayedCell) const
         return CellPosition{CellCursor{nullptr, 0}, receivedBase_ + (receivedAdded_ - head.receivedBefore),
                             sentBase_ + (sentAdded_ - head.sentBefore)};
     }
-    auto after = std::upper_bound(index_.begin(), index_.end(), target,
-                                  [](uint64_t cell, const IndexEntry& entry) { return cell < entry.firstCell; });
-    const IndexEntry& entry = *std::prev(after);
+    const IndexEntry& entry = EntryHolding(target);
     const uint32_t index = static_cast<uint32_t>(target - entry.firstCell);
     const CaptureRecord& record = RecordOf(entry.node);
     const uint32_t dataBefore = HasTimeCell(record) ? (index == 0 ? 0 : index - 1) : index;

@@ -76,6 +76,7 @@ private:
         uint32_t sentBefore;
     };
 
+    const IndexEntry& EntryHolding(uint64_t cell) const;  // cell must be stored
     bool HasTimeCell(const CaptureRecord& record) const;
     uint32_t DataCells(const ListNode* node) const;
     void EvictOverCapacity();

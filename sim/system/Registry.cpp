@@ -137,11 +137,13 @@ RegistryResult Registry::DeleteLocked(const RegistryKeyPtr& key) {
     // The root and the hive keys below it (Machine, User) stay.
     if (!key->parent || key->parent == root_.get()) return RegistryResult::AccessDenied;
     if (!key->subkeys.empty()) return RegistryResult::HasSubkeys;
-    auto& siblings = key->parent->subkeys;
-    siblings.erase(std::find(siblings.begin(), siblings.end(), key));
-    key->parent = nullptr;
-    key->deleted = true;
-    key->values.clear();
+    // `key` may be the parent's own entry, which the erase destroys.
+    RegistryKeyPtr kept = key;
+    auto& siblings = kept->parent->subkeys;
+    siblings.erase(std::find(siblings.begin(), siblings.end(), kept));
+    kept->parent = nullptr;
+    kept->deleted = true;
+    kept->values.clear();
     return RegistryResult::Ok;
 }
 

@@ -6,6 +6,8 @@
 #include "CodePage.h"
 #include "Registry.h"
 
+#include <vector>
+
 namespace sim {
 namespace {
 
@@ -219,7 +221,12 @@ void ServiceManager::FinishPendingStop(Service& service) {
 
 void ServiceManager::CompletePendingStops() {
     std::lock_guard<std::mutex> guard(lock_);
-    for (auto& entry : services_) FinishPendingStop(*entry.second);
+    std::vector<std::shared_ptr<Service>> services;
+    for (auto& entry : services_) services.push_back(entry.second);
+    for (const auto& service : services) {
+        FinishPendingStop(*service);
+        RemoveIfDeleted(service);
+    }
 }
 
 uint32_t ServiceManager::Query(uintptr_t serviceHandle, ServiceStatusInfo& status) {
@@ -248,6 +255,13 @@ void ServiceManager::RemoveService(const std::shared_ptr<Service>& service) {
         registry_.DeleteTree(key);
 }
 
+// A deleted service goes once it is stopped and nobody holds it, also when
+// its deferred stop completes after its last handle closed.
+void ServiceManager::RemoveIfDeleted(const std::shared_ptr<Service>& service) {
+    if (service->markedForDelete && service->openHandles == 0 && service->status.state == SERVICE_STOPPED)
+        RemoveService(service);
+}
+
 uint32_t ServiceManager::CloseHandle(uintptr_t handle) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = handles_.find(handle);
@@ -255,11 +269,9 @@ uint32_t ServiceManager::CloseHandle(uintptr_t handle) {
     std::shared_ptr<Service> service = it->second.service;
     handles_.erase(it);
     if (!service) return ERROR_SUCCESS;
-    // A deleted service goes once it is stopped and nobody holds it.
-    if (--service->openHandles == 0 && service->markedForDelete) {
-        FinishPendingStop(*service);
-        if (service->status.state == SERVICE_STOPPED) RemoveService(service);
-    }
+    --service->openHandles;
+    FinishPendingStop(*service);
+    RemoveIfDeleted(service);
     return ERROR_SUCCESS;
 }
 

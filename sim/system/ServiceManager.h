@@ -84,6 +84,7 @@ private:
     std::shared_ptr<Service> FindService(const std::string& name) const;
     void WriteServiceKey(const ServiceConfig& config);
     void RemoveService(const std::shared_ptr<Service>& service);
+    void RemoveIfDeleted(const std::shared_ptr<Service>& service);
     void FinishPendingStop(Service& service);
 
     std::mutex lock_;

@@ -1,62 +1,13 @@
 #include "Settings.h"
-#include "TestMachine.h"
+#include "SettingsDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string>
-
-#ifdef _WIN32
-#include <direct.h>
-#define chdir _chdir
-#define getcwd _getcwd
-#define mkdir(path) _mkdir(path)
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#define mkdir(path) ::mkdir(path, 0755)
-#endif
 
 namespace {
 
-// Each test works in a fresh current directory: the settings file is relative.
-class SettingsFile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char cwd[1024];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        original_ = cwd;
-        dir_ = MakeFreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override { ASSERT_EQ(chdir(original_.c_str()), 0); }
-
-    std::string MakeFreshDir(const std::string& name)
-    {
-        std::string dir = original_ + "/settings-" + name;
-        mkdir(dir.c_str());
-        remove((dir + "/Vantrel.ini").c_str());
-        return dir;
-    }
-
-    static std::string FileText()
-    {
-        std::string text;
-        if (FILE* f = fopen("Vantrel.ini", "rb")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-                text.append(buffer, n);
-            fclose(f);
-        }
-        return text;
-    }
-
-    TestMachine machine_;
-    std::string original_;
-    std::string dir_;
-};
+using SettingsFile = SettingsDirectory;
 
 TEST_F(SettingsFile, AbsentFileGivesDefaultsAndIsNotCreatedByReading)
 {

@@ -1,6 +1,9 @@
 // Mutexes, version and folders as Windows reports them; runs on the
 // simulation and under Wine.
-#include "MiscMachine.h"
+#include "TestMachine.h"
+#ifndef _WIN32
+#include "system/SystemState.h"
+#endif
 
 #include <gtest/gtest.h>
 

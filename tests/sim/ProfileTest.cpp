@@ -1,6 +1,6 @@
 // The profile calls as Windows documents them; runs on the simulation and
 // under Wine.
-#include "MiscMachine.h"
+#include "TestMachine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The registry calls as Windows defines them; runs on the simulation and
 // under Wine. Everything lives below one test key that is removed again.
-#include "MiscMachine.h"
+#include "TestMachine.h"
 
 #include <gtest/gtest.h>
 

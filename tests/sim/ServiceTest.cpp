@@ -1,6 +1,6 @@
 // The service control calls: a missing service on both platforms; the life
 // of a kernel service whose driver the test links in, on the simulation.
-#include "MiscMachine.h"
+#include "TestMachine.h"
 
 #include <gtest/gtest.h>
 

@@ -29,10 +29,8 @@ protected:
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         original_ = cwd;
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string dir = original_ + "/capture-" + test->test_suite_name() + "-" + test->name();
-        mkdir(dir.c_str());
-        remove((dir + "/Vantrel.ini").c_str());
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        dir_ = MakeFreshDir(std::string(test->test_suite_name()) + "-" + test->name());
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
     }
     void TearDown() override { ASSERT_EQ(chdir(original_.c_str()), 0); }
 
@@ -60,6 +58,16 @@ protected:
 
     static bool FileHasSection(const std::string& name) { return FileText().find("[" + name + "]") != std::string::npos; }
 
+    // A directory beside the test's start directory, without a settings file.
+    std::string MakeFreshDir(const std::string& name) const
+    {
+        std::string dir = original_ + "/settings-" + name;
+        mkdir(dir.c_str());
+        remove((dir + "/Vantrel.ini").c_str());
+        return dir;
+    }
+
     TestMachine machine_;
     std::string original_;
+    std::string dir_;
 };
