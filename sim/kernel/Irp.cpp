@@ -353,18 +353,22 @@ void IoCompleteRequest(PIRP Irp, CCHAR)
         bool hasOwnerLevel = Irp->CurrentLocation <= Irp->StackCount;
         if (invoke) {
             PDEVICE_OBJECT device = hasOwnerLevel ? Irp->Tail.Overlay.CurrentStackLocation->DeviceObject : nullptr;
+            // A routine that will return STATUS_MORE_PROCESSING_REQUIRED may wake
+            // a thread that completes the request again before it returns.
+            state->state = IrpState::Stopped;
             NTSTATUS result;
             {
                 sim::DriverScope scope(owner);
                 result = routine(device, Irp, context);
             }
+            std::unique_lock<std::mutex> guard(state->lock);
             if (result == STATUS_MORE_PROCESSING_REQUIRED) {
-                std::unique_lock<std::mutex> guard(state->lock);
-                if (state->state.load() == IrpState::Completing)
-                    state->state = IrpState::Stopped;
                 sim::Unhold(state, guard);
                 return;
             }
+            if (state->state.load() != IrpState::Stopped)
+                Fail("request %p completed twice", static_cast<void*>(Irp));
+            state->state = IrpState::Completing;
         } else if (Irp->PendingReturned && hasOwnerLevel) {
             sim::MarkPending(Irp, state);
         }
