@@ -25,7 +25,7 @@ function(vantrel_driver)
         -Wl,--dynamicbase -Wl,--nxcompat
         -Wl,--image-base,0x140000000 -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000)
     # libgcc only for compiler helpers such as the stack probe.
-    target_link_libraries(${D_NAME} PRIVATE ntoskrnl hal gcc)
+    target_link_libraries(${D_NAME} PRIVATE shared ntoskrnl hal gcc)
     # A driver has no start-up code that would run static constructors.
     add_custom_command(TARGET ${D_NAME} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${D_NAME}> "-DOBJECTS=$<TARGET_OBJECTS:${D_NAME}>"

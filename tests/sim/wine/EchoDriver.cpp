@@ -4,17 +4,12 @@
 #include <ntddk.h>
 
 #include "EchoDevice.h"
-
-#ifdef _WIN32
-#define WIDE(text) L##text
-#else
-#define WIDE(text) u##text
-#endif
+#include "KernelText.h"
 
 namespace {
 
-PCWSTR const kDeviceName = WIDE("\\Device\\VtrlSimEcho0");
-PCWSTR const kLinkName = WIDE("\\DosDevices\\VtrlSimEcho");
+PCWSTR const kDeviceName = KTEXT("\\Device\\VtrlSimEcho0");
+PCWSTR const kLinkName = KTEXT("\\DosDevices\\VtrlSimEcho");
 
 void ReverseBytes(UCHAR* bytes, ULONG length) {
     for (ULONG i = 0; i < length / 2; ++i) {
