@@ -395,6 +395,11 @@ PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT DeviceObject);
 PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject);
 NTSTATUS ObReferenceObjectByPointer(PVOID Object, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                     KPROCESSOR_MODE AccessMode);
+typedef struct _OBJECT_NAME_INFORMATION {
+    UNICODE_STRING Name;
+} OBJECT_NAME_INFORMATION, *POBJECT_NAME_INFORMATION;
+// Device objects only: the name the device was created with.
+NTSTATUS ObQueryNameString(PVOID Object, POBJECT_NAME_INFORMATION ObjectNameInfo, ULONG Length, PULONG ReturnLength);
 NTSTATUS ObReferenceObjectByName(PUNICODE_STRING ObjectName, ULONG Attributes, PACCESS_STATE AccessState,
                                  ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode,
                                  PVOID ParseContext, PVOID* Object);
@@ -481,6 +486,32 @@ LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG 
 LONG InterlockedExchangeAdd(LONG volatile* Addend, LONG Value);
 PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value);
 PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange, PVOID Comparand);
+
+// Doubly linked lists (inline in the DDK as well)
+static inline void InitializeListHead(PLIST_ENTRY ListHead) { ListHead->Flink = ListHead->Blink = ListHead; }
+static inline BOOLEAN IsListEmpty(const LIST_ENTRY* ListHead) { return ListHead->Flink == ListHead; }
+static inline BOOLEAN RemoveEntryList(PLIST_ENTRY Entry)
+{
+    PLIST_ENTRY next = Entry->Flink;
+    PLIST_ENTRY previous = Entry->Blink;
+    previous->Flink = next;
+    next->Blink = previous;
+    return next == previous;
+}
+static inline PLIST_ENTRY RemoveHeadList(PLIST_ENTRY ListHead)
+{
+    PLIST_ENTRY entry = ListHead->Flink;
+    RemoveEntryList(entry);
+    return entry;
+}
+static inline void InsertTailList(PLIST_ENTRY ListHead, PLIST_ENTRY Entry)
+{
+    PLIST_ENTRY last = ListHead->Blink;
+    Entry->Flink = ListHead;
+    Entry->Blink = last;
+    last->Flink = Entry;
+    ListHead->Blink = Entry;
+}
 
 #define DbgPrint(...) ((void)0)
 #define KdPrint(x) ((void)0)

@@ -397,6 +397,22 @@ NTSTATUS ObReferenceObjectByName(PUNICODE_STRING ObjectName, ULONG, PACCESS_STAT
     return STATUS_SUCCESS;
 }
 
+NTSTATUS ObQueryNameString(PVOID Object, POBJECT_NAME_INFORMATION ObjectNameInfo, ULONG Length, PULONG ReturnLength)
+{
+    std::optional<std::string> name = Machine::Current().names().DeviceName(static_cast<PDEVICE_OBJECT>(Object));
+    std::u16string text = name ? sim::ToUtf16(*name) : std::u16string();
+    ULONG needed = static_cast<ULONG>(sizeof(OBJECT_NAME_INFORMATION) + (text.size() + 1) * sizeof(WCHAR));
+    *ReturnLength = needed;
+    if (Length < needed)
+        return STATUS_INFO_LENGTH_MISMATCH;
+    auto* buffer = reinterpret_cast<WCHAR*>(ObjectNameInfo + 1);
+    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    ObjectNameInfo->Name.Buffer = buffer;
+    ObjectNameInfo->Name.Length = static_cast<USHORT>(text.size() * sizeof(WCHAR));
+    ObjectNameInfo->Name.MaximumLength = static_cast<USHORT>((text.size() + 1) * sizeof(WCHAR));
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE_OBJECT* FileObject,
                                   PDEVICE_OBJECT* DeviceObject)
 {

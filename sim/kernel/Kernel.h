@@ -53,26 +53,49 @@ private:
     PDRIVER_OBJECT saved_;
 };
 
+// A mutex as the dispatcher keeps it: SignalState is 1 while it is free and
+// drops by one for each acquisition, so the owner may acquire it again.
+struct Mutant {
+    Mutant()
+    {
+        header.Type = MutantObject;
+        header.SignalState = 1;
+    }
+    DISPATCHER_HEADER header{};  // Type MutantObject; first, so a wait header leads here
+    uint32_t owner = 0;          // thread id, 0 while free
+    bool abandoned = false;      // its owner ended without releasing it
+};
+
 // The dispatcher lock: every signal state of events, timers, threads and
 // other waitable objects changes under it, and every wait sleeps on it.
 class Dispatcher {
 public:
     explicit Dispatcher(Clock& clock) : clock_(clock) {}
 
-    // Waits for one (any) or all headers; `deadline` in machine time.
-    // Returns STATUS_WAIT_0 + index, or STATUS_TIMEOUT.
+    // Waits for one (any) or all headers; `deadline` in machine time. Returns
+    // STATUS_WAIT_0 + index, STATUS_ABANDONED_WAIT_0 + index, or STATUS_TIMEOUT.
     NTSTATUS Wait(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, std::optional<uint64_t> deadline);
     LONG SetSignal(DISPATCHER_HEADER* object, LONG state);
     LONG ReadSignal(const DISPATCHER_HEADER* object);
     void ClockMoved();
 
+    // False when `thread` does not own the mutex.
+    bool ReleaseMutant(Mutant* mutant, uint32_t thread);
+    // A thread ends: the mutexes it still owns become free and abandoned.
+    void AbandonMutantsOf(uint32_t thread);
+    // A mutex goes away (its last handle closed).
+    void ForgetMutant(Mutant* mutant);
+
 private:
-    bool Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, size_t* index) const;
-    static void Consume(DISPATCHER_HEADER* object);
+    bool Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, uint32_t thread,
+                   size_t* index) const;
+    // True when the object was an abandoned mutex.
+    bool Consume(DISPATCHER_HEADER* object, uint32_t thread);
 
     Clock& clock_;
     std::mutex lock_;
     std::condition_variable changed_;
+    std::set<Mutant*> ownedMutants_;  // guarded by lock_
 };
 
 // Non-paged and paged pool, each block charged to the driver that allocated it.
@@ -111,6 +134,7 @@ public:
     PDEVICE_OBJECT ResolveDevice(const std::string& name);
     PDRIVER_OBJECT FindDriver(const std::string& name);
     std::optional<std::string> LinkTarget(const std::string& name);
+    std::optional<std::string> DeviceName(PDEVICE_OBJECT device);
     std::vector<Link> DosLinks();
 
     static std::string Normalize(const std::string& name);

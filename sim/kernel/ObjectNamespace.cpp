@@ -104,6 +104,16 @@ PDRIVER_OBJECT ObjectNamespace::FindDriver(const std::string& name)
     return found == entries_.end() ? nullptr : found->second.driver;
 }
 
+std::optional<std::string> ObjectNamespace::DeviceName(PDEVICE_OBJECT device)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& entry : entries_) {
+        if (entry.second.device == device)
+            return entry.second.displayName;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> ObjectNamespace::LinkTarget(const std::string& name)
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -2,26 +2,39 @@
 // interlocked operations.
 #include "Kernel.h"
 
+#include <windows.h>
+
 #include "../Machine.h"
 
 #include <thread>
 
 namespace sim {
 
+namespace {
+
+bool IsOwnedBy(const DISPATCHER_HEADER* object, uint32_t thread)
+{
+    return object->Type == MutantObject && reinterpret_cast<const Mutant*>(object)->owner == thread;
+}
+
+}  // namespace
+
 NTSTATUS Dispatcher::Wait(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll,
                           std::optional<uint64_t> deadline)
 {
+    const uint32_t thread = GetCurrentThreadId();
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         size_t index = 0;
-        if (Satisfied(objects, count, waitAll, &index)) {
+        if (Satisfied(objects, count, waitAll, thread, &index)) {
             if (waitAll) {
+                bool abandoned = false;
                 for (size_t i = 0; i < count; ++i)
-                    Consume(objects[i]);
-                return STATUS_WAIT_0;
+                    abandoned = Consume(objects[i], thread) || abandoned;
+                return abandoned ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0;
             }
-            Consume(objects[index]);
-            return static_cast<NTSTATUS>(STATUS_WAIT_0 + index);
+            NTSTATUS first = Consume(objects[index], thread) ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0;
+            return static_cast<NTSTATUS>(first + index);
         }
         if (deadline && clock_.Now() >= *deadline)
             return STATUS_TIMEOUT;
@@ -32,10 +45,11 @@ NTSTATUS Dispatcher::Wait(DISPATCHER_HEADER* const* objects, size_t count, bool 
     }
 }
 
-bool Dispatcher::Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, size_t* index) const
+bool Dispatcher::Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, uint32_t thread,
+                           size_t* index) const
 {
     for (size_t i = 0; i < count; ++i) {
-        bool signalled = objects[i]->SignalState > 0;
+        bool signalled = objects[i]->SignalState > 0 || IsOwnedBy(objects[i], thread);
         if (signalled && !waitAll) {
             *index = i;
             return true;
@@ -46,12 +60,57 @@ bool Dispatcher::Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool
     return waitAll;
 }
 
-void Dispatcher::Consume(DISPATCHER_HEADER* object)
+bool Dispatcher::Consume(DISPATCHER_HEADER* object, uint32_t thread)
 {
+    if (object->Type == MutantObject) {
+        auto* mutant = reinterpret_cast<Mutant*>(object);
+        --object->SignalState;
+        mutant->owner = thread;
+        ownedMutants_.insert(mutant);
+        bool abandoned = mutant->abandoned;
+        mutant->abandoned = false;
+        return abandoned;
+    }
     // Synchronization objects release one waiter and reset themselves.
-    if (object->Type == EventSynchronizationObject || object->Type == TimerSynchronizationObject ||
-        object->Type == MutantObject)
+    if (object->Type == EventSynchronizationObject || object->Type == TimerSynchronizationObject)
         object->SignalState = 0;
+    return false;
+}
+
+bool Dispatcher::ReleaseMutant(Mutant* mutant, uint32_t thread)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mutant->owner != thread || mutant->header.SignalState > 0)
+        return false;
+    if (++mutant->header.SignalState == 1) {
+        mutant->owner = 0;
+        ownedMutants_.erase(mutant);
+        changed_.notify_all();
+    }
+    return true;
+}
+
+void Dispatcher::AbandonMutantsOf(uint32_t thread)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto it = ownedMutants_.begin(); it != ownedMutants_.end();) {
+        Mutant* mutant = *it;
+        if (mutant->owner != thread) {
+            ++it;
+            continue;
+        }
+        mutant->owner = 0;
+        mutant->header.SignalState = 1;
+        mutant->abandoned = true;
+        it = ownedMutants_.erase(it);
+        changed_.notify_all();
+    }
+}
+
+void Dispatcher::ForgetMutant(Mutant* mutant)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    ownedMutants_.erase(mutant);
 }
 
 LONG Dispatcher::SetSignal(DISPATCHER_HEADER* object, LONG state)

@@ -7,17 +7,16 @@
 
 namespace sim {
 
-void MutexObject::Acquire(uint32_t thread) {
-    std::lock_guard<std::mutex> guard(lock_);
-    owner_ = thread;
-    ++count_;
+void MutexObject::Acquire() {
+    // A new mutex is free, so the wait takes it at once.
+    DISPATCHER_HEADER* header = &mutant_.header;
+    dispatcher_.Wait(&header, 1, false, 0);
 }
 
-bool MutexObject::Release(uint32_t thread) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (count_ == 0 || owner_ != thread) return false;
-    if (--count_ == 0) owner_ = 0;
-    return true;
+bool MutexObject::Release() { return dispatcher_.ReleaseMutant(&mutant_, GetCurrentThreadId()); }
+
+std::shared_ptr<MutexObject> Mutexes::Create() {
+    return std::make_shared<MutexObject>(Machine::Current().dispatcher());
 }
 
 std::shared_ptr<MutexObject> Mutexes::Open(const std::string& name, bool& existed) {
@@ -25,7 +24,7 @@ std::shared_ptr<MutexObject> Mutexes::Open(const std::string& name, bool& existe
     std::shared_ptr<MutexObject> mutex = named_[name].lock();
     existed = mutex != nullptr;
     if (!existed) {
-        mutex = std::make_shared<MutexObject>();
+        mutex = Create();
         named_[name] = mutex;
     }
     return mutex;
@@ -39,8 +38,8 @@ using namespace sim;
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
     bool existed = false;
     std::shared_ptr<MutexObject> mutex =
-        lpName ? CurrentSystem().mutexes.Open(lpName, existed) : std::make_shared<MutexObject>();
-    if (!existed && bInitialOwner) mutex->Acquire(GetCurrentThreadId());
+        lpName ? CurrentSystem().mutexes.Open(lpName, existed) : Mutexes::Create();
+    if (!existed && bInitialOwner) mutex->Acquire();
     HANDLE handle = Machine::Current().handles().Insert(mutex);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
@@ -52,7 +51,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!mutex->Release(GetCurrentThreadId())) {
+    if (!mutex->Release()) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }

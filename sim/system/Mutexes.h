@@ -2,6 +2,7 @@
 // handle to it is open; the next creation after the last close makes a new one.
 #pragma once
 
+#include "../kernel/Kernel.h"
 #include "../user/Handles.h"
 
 #include <cstdint>
@@ -14,20 +15,25 @@ namespace sim {
 
 class MutexObject : public HandleObject {
 public:
-    // Ownership counts recursive acquisitions by the owning thread.
-    void Acquire(uint32_t thread);
-    bool Release(uint32_t thread);
+    explicit MutexObject(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
+    ~MutexObject() override { dispatcher_.ForgetMutant(&mutant_); }
+    DISPATCHER_HEADER* WaitHeader() override { return &mutant_.header; }
+    // The creator's initial ownership.
+    void Acquire();
+    // By the calling thread; false when it does not own the mutex. Waits
+    // (WaitForSingleObject) take it; a thread that ends owning it abandons it.
+    bool Release();
 
 private:
-    std::mutex lock_;
-    uint32_t owner_ = 0;
-    uint32_t count_ = 0;
+    Dispatcher& dispatcher_;
+    Mutant mutant_;
 };
 
 class Mutexes {
 public:
     // The existing mutex of that name, or a new one (`existed` false).
     std::shared_ptr<MutexObject> Open(const std::string& name, bool& existed);
+    static std::shared_ptr<MutexObject> Create();
 
 private:
     std::mutex lock_;

@@ -23,6 +23,8 @@ SystemInfo::SystemInfo(const std::string& rootFolder)
       moduleFileName_(RunningProgram()) {
     for (const std::string& folder : {rootFolder, windowsDirectory_, systemDirectory_, DriversDirectory()})
         mkdir(folder.c_str(), 0755);
+    // Windows names are case-blind: the "Drivers" that programs write reaches the same folder.
+    symlink("drivers", (systemDirectory_ + "/Drivers").c_str());
 }
 
 void SystemInfo::SetVersion(const WindowsVersion& version) {

@@ -90,6 +90,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     std::thread([&machine, thread, lpStartAddress, lpParameter] {
         sim::CurrentThread().threadId = thread->id;
         thread->exitCode = lpStartAddress(lpParameter);
+        machine.dispatcher().AbandonMutantsOf(thread->id);
         machine.dispatcher().SetSignal(&thread->header, 1);
         machine.handles().ThreadEnded();
     }).detach();

@@ -1,7 +1,11 @@
 #include "SampleDriver.h"
 
+#include "KernelText.h"
+
 namespace {
 
+PCWSTR const kDeviceName = KTEXT("\\Device\\VtrlSimSample0");
+PCWSTR const kLinkName = KTEXT("\\DosDevices\\VtrlSimSample");
 constexpr ULONG SampleTag = 0x20706D53;  // "Smp "
 
 struct SampleExtension {
@@ -36,18 +40,18 @@ PIRP TakePendingRead(SampleExtension* extension)
     return irp;
 }
 
-void ReadTimerDpc(PKDPC, PVOID context, PVOID, PVOID)
+VOID NTAPI ReadTimerDpc(PKDPC, PVOID context, PVOID, PVOID)
 {
     auto* extension = static_cast<SampleExtension*>(context);
     PIRP irp = TakePendingRead(extension);
     if (irp == nullptr)
         return;
     ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
-    memset(irp->AssociatedIrp.SystemBuffer, SAMPLE_FILL_BYTE, length);
+    RtlFillMemory(irp->AssociatedIrp.SystemBuffer, length, SAMPLE_FILL_BYTE);
     Complete(irp, STATUS_SUCCESS, length);
 }
 
-void CancelRead(PDEVICE_OBJECT device, PIRP irp)
+VOID NTAPI CancelRead(PDEVICE_OBJECT device, PIRP irp)
 {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     auto* extension = static_cast<SampleExtension*>(device->DeviceExtension);
@@ -81,7 +85,7 @@ NTSTATUS QueueRead(SampleExtension* extension, PIRP irp)
     return STATUS_PENDING;
 }
 
-NTSTATUS SampleDispatch(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI SampleDispatch(PDEVICE_OBJECT device, PIRP irp)
 {
     auto* extension = static_cast<SampleExtension*>(device->DeviceExtension);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -102,7 +106,7 @@ NTSTATUS SampleDispatch(PDEVICE_OBJECT device, PIRP irp)
     }
 }
 
-void SampleUnload(PDRIVER_OBJECT driver)
+VOID NTAPI SampleUnload(PDRIVER_OBJECT driver)
 {
     PDEVICE_OBJECT device = driver->DeviceObject;
     auto* extension = static_cast<SampleExtension*>(device->DeviceExtension);
@@ -111,7 +115,7 @@ void SampleUnload(PDRIVER_OBJECT driver)
     if (!extension->leakOnUnload)
         ExFreePoolWithTag(extension->scratch, SampleTag);
     UNICODE_STRING link;
-    RtlInitUnicodeString(&link, u"\\DosDevices\\Sample");
+    RtlInitUnicodeString(&link, kLinkName);
     IoDeleteSymbolicLink(&link);
     IoDeleteDevice(device);
 }
@@ -120,8 +124,8 @@ NTSTATUS CreateSample(PDRIVER_OBJECT driver, BOOLEAN leakOnUnload)
 {
     UNICODE_STRING name;
     UNICODE_STRING link;
-    RtlInitUnicodeString(&name, u"\\Device\\Sample0");
-    RtlInitUnicodeString(&link, u"\\DosDevices\\Sample");
+    RtlInitUnicodeString(&name, kDeviceName);
+    RtlInitUnicodeString(&link, kLinkName);
     PDEVICE_OBJECT device;
     NTSTATUS status = IoCreateDevice(driver, sizeof(SampleExtension), &name, FILE_DEVICE_UNKNOWN, 0, TRUE, &device);
     if (!NT_SUCCESS(status))
@@ -134,6 +138,10 @@ NTSTATUS CreateSample(PDRIVER_OBJECT driver, BOOLEAN leakOnUnload)
     extension->delayMs = 100;
     extension->leakOnUnload = leakOnUnload;
     extension->scratch = ExAllocatePoolWithTag(NonPagedPool, 64, SampleTag);
+    if (extension->scratch == nullptr) {
+        IoDeleteDevice(device);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     for (auto& function : driver->MajorFunction)
         function = SampleDispatch;
     driver->DriverUnload = SampleUnload;
@@ -141,13 +149,15 @@ NTSTATUS CreateSample(PDRIVER_OBJECT driver, BOOLEAN leakOnUnload)
     if (!NT_SUCCESS(status)) {
         ExFreePoolWithTag(extension->scratch, SampleTag);
         IoDeleteDevice(device);
+        return status;
     }
-    return status;
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
 }
 
 }  // namespace
 
-NTSTATUS SampleDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
 {
     return CreateSample(driver, FALSE);
 }

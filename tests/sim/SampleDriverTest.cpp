@@ -16,11 +16,11 @@ class SampleDriverTest : public ::testing::TestWithParam<sim::ClockMode> {
 protected:
     SampleDriverTest() : machine(GetParam()) {}
 
-    void SetUp() override { ASSERT_EQ(STATUS_SUCCESS, machine.StartDriver("Sample", SampleDriverEntry)); }
+    void SetUp() override { ASSERT_EQ(STATUS_SUCCESS, machine.StartDriver("Sample", DriverEntry)); }
 
     HANDLE OpenOverlapped()
     {
-        return CreateFileA("\\\\.\\Sample", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        return CreateFileA(SAMPLE_DOS_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     }
 
@@ -117,7 +117,7 @@ TEST_P(SampleDriverTest, SynchronousReadFromAnotherThreadWaitsForTheTimer)
         UCHAR buffer[3];
         DWORD transferred;
     } job{};
-    job.device = CreateFileA("\\\\.\\Sample", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    job.device = CreateFileA(SAMPLE_DOS_PATH, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, job.device);
     HANDLE reader = CreateThread(
         nullptr, 0,

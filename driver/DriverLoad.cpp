@@ -1,0 +1,520 @@
+// Load and unload: the service key's DeviceType, the walk over the
+// Parameters subkeys, the control and port filter devices with their names,
+// links and device-map entries, attachment to the captured ports.
+#include "FilterDriver.h"
+
+namespace {
+
+constexpr ULONG kMaxSubkeys = 100;
+constexpr ULONG kMaxValues = 100;
+constexpr ULONG kMaxValueDataBytes = 128;
+constexpr USHORT kNameChars = 32;  // the 64-byte name buffers
+constexpr ULONG kDefaultMaxBytes = 1000000;
+constexpr ULONG kServiceKeyAccess = 0x20019;
+constexpr ULONG kEnumerationBufferBytes = 512;
+
+struct NameText {
+    WCHAR chars[kNameChars];
+    USHORT length;  // characters
+};
+
+USHORT TextLength(PCWSTR text)
+{
+    USHORT length = 0;
+    while (text[length] != 0)
+        ++length;
+    return length;
+}
+
+bool StartsWith(const WCHAR* text, ULONG length, PCWSTR prefix)
+{
+    ULONG prefixLength = TextLength(prefix);
+    if (length < prefixLength)
+        return false;
+    for (ULONG i = 0; i < prefixLength; ++i) {
+        if (text[i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Takes text up to its first zero or its length; false when it is empty or
+// longer than the name buffers.
+bool ToNameText(const WCHAR* text, ULONG length, NameText* out)
+{
+    ULONG used = 0;
+    while (used < length && text[used] != 0)
+        ++used;
+    if (used == 0 || used > kNameChars)
+        return false;
+    RtlCopyMemory(out->chars, text, used * sizeof(WCHAR));
+    out->length = static_cast<USHORT>(used);
+    return true;
+}
+
+void AppendText(UNICODE_STRING* name, const WCHAR* text, USHORT length)
+{
+    RtlCopyMemory(reinterpret_cast<UCHAR*>(name->Buffer) + name->Length, text, length * sizeof(WCHAR));
+    name->Length = static_cast<USHORT>(name->Length + length * sizeof(WCHAR));
+}
+
+// prefix + text + suffix as an owned counted string (zero-terminated too).
+NTSTATUS BuildName(UNICODE_STRING* name, PCWSTR prefix, const NameText& text, PCWSTR suffix)
+{
+    USHORT chars = static_cast<USHORT>(TextLength(prefix) + text.length + TextLength(suffix));
+    name->Length = 0;
+    name->MaximumLength = static_cast<USHORT>((chars + 1) * sizeof(WCHAR));
+    name->Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(NonPagedPool, name->MaximumLength, kPoolTag));
+    if (name->Buffer == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    AppendText(name, prefix, TextLength(prefix));
+    AppendText(name, text.chars, text.length);
+    AppendText(name, suffix, TextLength(suffix));
+    name->Buffer[chars] = 0;
+    return STATUS_SUCCESS;
+}
+
+void FreeName(UNICODE_STRING* name)
+{
+    if (name->Buffer != nullptr)
+        ExFreePoolWithTag(name->Buffer, kPoolTag);
+    name->Buffer = nullptr;
+    name->Length = 0;
+    name->MaximumLength = 0;
+}
+
+NTSTATUS ToCreateDeviceName(UNICODE_STRING* name, const NameText& base)
+{
+    return BuildName(name, KTEXT("\\Device\\"), base, KTEXT("0"));
+}
+
+NTSTATUS ToCreateSymbolName(UNICODE_STRING* name, const NameText& base)
+{
+    return BuildName(name, KTEXT("\\DosDevices\\"), base, KTEXT(""));
+}
+
+// Data of a named value, copied only when it fits the caller's buffer.
+bool GetRegistryKeyValue(HANDLE key, PCWSTR valueName, ULONG valueNameBytes, PVOID data, ULONG dataBytes,
+                         ULONG* returnedBytes)
+{
+    ULONGLONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + kMaxValueDataBytes) / sizeof(ULONGLONG) + 1];
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(valueName);
+    name.Length = static_cast<USHORT>(valueNameBytes);
+    name.MaximumLength = name.Length;
+    ULONG resultLength = 0;
+    auto* info = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
+    NTSTATUS status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, sizeof buffer, &resultLength);
+    if (status != STATUS_SUCCESS || info->DataLength > dataBytes)
+        return false;
+    RtlCopyMemory(data, info->Data, info->DataLength);
+    *returnedBytes = info->DataLength;
+    return true;
+}
+
+ULONG ReadDword(HANDLE key, PCWSTR valueName, ULONG fallback)
+{
+    ULONG value = 0;
+    ULONG bytes = 0;
+    if (!GetRegistryKeyValue(key, valueName, TextLength(valueName) * sizeof(WCHAR), &value, sizeof value, &bytes) ||
+        bytes != sizeof value)
+        return fallback;
+    return value;
+}
+
+bool ReadNameValue(HANDLE key, const WCHAR* valueName, ULONG valueNameBytes, NameText* text)
+{
+    WCHAR data[kMaxValueDataBytes / sizeof(WCHAR)];
+    ULONG bytes = 0;
+    if (!GetRegistryKeyValue(key, valueName, valueNameBytes, data, sizeof data, &bytes))
+        return false;
+    return ToNameText(data, bytes / sizeof(WCHAR), text);
+}
+
+NTSTATUS OpenKey(HANDLE* key, PUNICODE_STRING path, HANDLE root, ACCESS_MASK access)
+{
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, root, nullptr);
+    return ZwOpenKey(key, access, &attributes);
+}
+
+// Releases what the head owns (link, device-map entry, names, records) and
+// deletes the device. Fields are set only once the thing they own exists.
+void ReleaseDevice(PDEVICE_OBJECT device)
+{
+    DeviceHead* head = HeadOf(device);
+    if (head->serialCommValueName != nullptr) {
+        RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), head->serialCommValueName);
+        ExFreePoolWithTag(head->serialCommValueName, kPoolTag);
+    }
+    if (head->linkName.Buffer != nullptr) {
+        IoDeleteSymbolicLink(&head->linkName);
+        FreeName(&head->linkName);
+    }
+    FreeName(&head->baseName);
+    if (head->kind == kControlDeviceKind)
+        ZR_DeleteAllBuffer(&ControlOf(device)->records);
+    IoDeleteDevice(device);
+}
+
+NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const NameText& base, DEVICE_TYPE type,
+                           PDEVICE_OBJECT* device)
+{
+    UNICODE_STRING deviceName;
+    NTSTATUS status = ToCreateDeviceName(&deviceName, base);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = IoCreateDevice(driver, extensionSize, &deviceName, type, 0, TRUE, device);
+    FreeName(&deviceName);
+    if (!NT_SUCCESS(status))
+        return status;
+    (*device)->Flags |= DO_BUFFERED_IO;
+    RtlZeroMemory((*device)->DeviceExtension, extensionSize);
+    DeviceHead* head = HeadOf(*device);
+    status = BuildName(&head->baseName, KTEXT(""), base, KTEXT(""));
+    if (!NT_SUCCESS(status))
+        ReleaseDevice(*device);
+    return status;
+}
+
+NTSTATUS CreateLink(PDEVICE_OBJECT device, const NameText& base)
+{
+    UNICODE_STRING link;
+    NTSTATUS status = ToCreateSymbolName(&link, base);
+    if (!NT_SUCCESS(status))
+        return status;
+    UNICODE_STRING deviceName;
+    status = ToCreateDeviceName(&deviceName, base);
+    if (NT_SUCCESS(status)) {
+        status = IoCreateSymbolicLink(&link, &deviceName);
+        FreeName(&deviceName);
+    }
+    if (!NT_SUCCESS(status)) {
+        FreeName(&link);
+        return status;
+    }
+    HeadOf(device)->linkName = link;
+    return STATUS_SUCCESS;
+}
+
+// A virtual port is listed in the serial device map: "V" + base name = base name.
+NTSTATUS PublishSerialPort(PDEVICE_OBJECT device, const NameText& base)
+{
+    UNICODE_STRING valueName;
+    NTSTATUS status = BuildName(&valueName, KTEXT("V"), base, KTEXT(""));
+    if (!NT_SUCCESS(status))
+        return status;
+    DeviceHead* head = HeadOf(device);
+    status = RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), valueName.Buffer, REG_SZ,
+                                   head->baseName.Buffer, head->baseName.Length + sizeof(WCHAR));
+    if (!NT_SUCCESS(status)) {
+        FreeName(&valueName);
+        return status;
+    }
+    head->serialCommValueName = valueName.Buffer;
+    return STATUS_SUCCESS;
+}
+
+ULONG EffectiveForm(const NameText& base, ULONG capType)
+{
+    ULONG form = StartsWith(base.chars, base.length, KTEXT("COM")) ? 1 : 0;
+    return capType != 0 ? capType : form;
+}
+
+NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULONG form, ULONG maxBytes,
+                                PDEVICE_OBJECT* device)
+{
+    DEVICE_TYPE type = form != 0 ? FILE_DEVICE_SERIAL_PORT : FILE_DEVICE_UNKNOWN;
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, device);
+    if (!NT_SUCCESS(status))
+        return status;
+    ControlExtension* control = ControlOf(*device);
+    control->head.kind = kControlDeviceKind;
+    control->maxBytes = maxBytes;
+    control->capType = form;
+    ZR_InitializeList(&control->records);
+    status = CreateLink(*device, base);
+    if (NT_SUCCESS(status) && form != 0)
+        status = PublishSerialPort(*device, base);
+    if (!NT_SUCCESS(status))
+        ReleaseDevice(*device);
+    return status;
+}
+
+bool SamePortName(const UCHAR* a, const UCHAR* b)
+{
+    for (ULONG i = 0; i < kPortNameBytes; ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+void ToPortName(const NameText& valueName, UCHAR* portName)
+{
+    for (ULONG i = 0; i < kPortNameBytes; ++i)
+        portName[i] = i < valueName.length ? static_cast<UCHAR>(valueName.chars[i] & 0xFF) : 0;
+}
+
+// Makes the new filter's control device a listener of every other filter of
+// this port that has a primary control device and room for one more.
+ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilter, bool attachedOnly)
+{
+    FilterExtension* added = FilterOf(newFilter);
+    const UCHAR* portName = ControlOf(added->controlDevice)->portNames[added->portIndex];
+    ULONG listening = 0;
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
+        if (device == newFilter || HeadOf(device)->kind != kFilterDeviceKind)
+            continue;
+        FilterExtension* filter = FilterOf(device);
+        if (filter->controlDevice == nullptr || filter->listenerCount >= kMaxListeners ||
+            (attachedOnly && filter->lowerDevice == nullptr))
+            continue;
+        if (!SamePortName(ControlOf(filter->controlDevice)->portNames[filter->portIndex], portName))
+            continue;
+        filter->listeners[filter->listenerCount] = added->controlDevice;
+        filter->listenerPortIndex[filter->listenerCount] = added->portIndex;
+        ++filter->listenerCount;
+        ++listening;
+    }
+    return listening;
+}
+
+void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
+{
+    PDEVICE_OBJECT target = nullptr;
+    if (!NT_SUCCESS(ReferencePortDevice(devicePath, &target)))
+        return;
+    device->StackSize = static_cast<CCHAR>(target->StackSize + 1);
+    PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, target);
+    if (lower == nullptr) {
+        ObDereferenceObject(target);
+        return;
+    }
+    device->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+    FilterExtension* filter = FilterOf(device);
+    filter->targetDevice = target;
+    filter->lowerDevice = lower;
+}
+
+// A port that another capture object already captures is shared through that
+// object's filter instead of stacking a second filter of ours on the port
+// (whose opening at load would itself be captured as traffic). A port that
+// cannot be opened is shared the same way, with any filter of that port.
+void AttachOrListen(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
+{
+    if (ListenThroughExistingFilters(driver, device, true) != 0)
+        return;
+    AttachToPort(device, devicePath);
+    if (FilterOf(device)->lowerDevice == nullptr)
+        ListenThroughExistingFilters(driver, device, false);
+}
+
+NTSTATUS CreateDeviceObject(PDRIVER_OBJECT driver, const NameText& filterName, const NameText& portValueName,
+                            const NameText& devicePath, PDEVICE_OBJECT control)
+{
+    PDEVICE_OBJECT device;
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    FilterExtension* filter = FilterOf(device);
+    filter->head.kind = kFilterDeviceKind;
+    filter->captureEnabled = 1;
+    filter->controlDevice = control;
+    ControlExtension* owner = ControlOf(control);
+    filter->portIndex = owner->portCount;
+    ToPortName(portValueName, owner->portNames[owner->portCount]);
+    ++owner->portCount;
+    status = CreateLink(device, filterName);
+    if (!NT_SUCCESS(status)) {
+        ReleaseDevice(device);
+        return status;
+    }
+    UNICODE_STRING path;
+    status = BuildName(&path, KTEXT(""), devicePath, KTEXT(""));
+    if (!NT_SUCCESS(status))
+        return status;
+    AttachOrListen(driver, device, &path);
+    FreeName(&path);
+    return STATUS_SUCCESS;
+}
+
+// "FLT" + port value name + 'A' + subkey index.
+bool ToFilterName(const NameText& portValueName, ULONG subkeyIndex, NameText* filterName)
+{
+    if (portValueName.length + 4 > kNameChars)
+        return false;
+    const WCHAR prefix[] = {'F', 'L', 'T'};
+    RtlCopyMemory(filterName->chars, prefix, sizeof prefix);
+    RtlCopyMemory(filterName->chars + 3, portValueName.chars, portValueName.length * sizeof(WCHAR));
+    filterName->chars[3 + portValueName.length] = static_cast<WCHAR>('A' + subkeyIndex);
+    filterName->length = static_cast<USHORT>(portValueName.length + 4);
+    return true;
+}
+
+struct WalkBuffers {
+    PVOID enumeration;  // paged pool, kEnumerationBufferBytes
+};
+
+// One port value of a subkey. Skipped (success) when it cannot be used.
+NTSTATUS AddPortValue(PDRIVER_OBJECT driver, HANDLE key, const KEY_VALUE_BASIC_INFORMATION* value,
+                      ULONG subkeyIndex, PDEVICE_OBJECT control)
+{
+    NameText valueName;
+    NameText devicePath;
+    NameText filterName;
+    if (control == nullptr || ControlOf(control)->portCount >= kMaxPorts ||
+        !ToNameText(value->Name, value->NameLength / sizeof(WCHAR), &valueName) ||
+        !ToFilterName(valueName, subkeyIndex, &filterName) ||
+        !ReadNameValue(key, value->Name, value->NameLength, &devicePath))
+        return STATUS_SUCCESS;
+    return CreateDeviceObject(driver, filterName, valueName, devicePath, control);
+}
+
+// The values of one Parameters subkey, in enumeration order: a port value
+// feeds the control device of the last base name before it; a port value
+// before any base name has nothing to feed and is skipped.
+NTSTATUS WalkSubkey(PDRIVER_OBJECT driver, HANDLE key, ULONG subkeyIndex, const WalkBuffers& buffers)
+{
+    PDEVICE_OBJECT control = nullptr;
+    auto* value = static_cast<KEY_VALUE_BASIC_INFORMATION*>(buffers.enumeration);
+    for (ULONG index = 0; index < kMaxValues; ++index) {
+        ULONG resultLength = 0;
+        NTSTATUS status =
+            ZwEnumerateValueKey(key, index, KeyValueBasicInformation, value, kEnumerationBufferBytes, &resultLength);
+        if (status == STATUS_NO_MORE_ENTRIES)
+            break;
+        if (status != STATUS_SUCCESS)
+            continue;
+        ULONG nameLength = value->NameLength / sizeof(WCHAR);
+        if (StartsWith(value->Name, nameLength, KTEXT("BaseName"))) {
+            NameText base;
+            if (!ReadNameValue(key, value->Name, value->NameLength, &base))
+                return STATUS_SUCCESS;
+            ULONG maxBytes = ReadDword(key, KTEXT("MaxByte"), kDefaultMaxBytes);
+            ULONG form = EffectiveForm(base, ReadDword(key, KTEXT("CapType"), 0));
+            status = CreateCtrlDeviceObject(driver, base, form, maxBytes, &control);
+        } else if (StartsWith(value->Name, nameLength, KTEXT("COM"))) {
+            status = AddPortValue(driver, key, value, subkeyIndex, control);
+        }
+        if (!NT_SUCCESS(status))
+            return status;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS OpenParametersKey(PUNICODE_STRING registryPath, HANDLE* key)
+{
+    PCWSTR suffix = KTEXT("\\Parameters");
+    UNICODE_STRING path;
+    path.Length = 0;
+    path.MaximumLength = static_cast<USHORT>(registryPath->Length + TextLength(suffix) * sizeof(WCHAR));
+    path.Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, path.MaximumLength, kPoolTag));
+    if (path.Buffer == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    AppendText(&path, registryPath->Buffer, static_cast<USHORT>(registryPath->Length / sizeof(WCHAR)));
+    AppendText(&path, suffix, TextLength(suffix));
+    NTSTATUS status = OpenKey(key, &path, nullptr, MAXIMUM_ALLOWED);
+    ExFreePoolWithTag(path.Buffer, kPoolTag);
+    return status;
+}
+
+void WalkSubkeys(PDRIVER_OBJECT driver, HANDLE parameters, const WalkBuffers& buffers)
+{
+    auto* subkey = static_cast<KEY_BASIC_INFORMATION*>(buffers.enumeration);
+    for (ULONG index = 0; index < kMaxSubkeys; ++index) {
+        ULONG resultLength = 0;
+        NTSTATUS status =
+            ZwEnumerateKey(parameters, index, KeyBasicInformation, subkey, kEnumerationBufferBytes, &resultLength);
+        if (status == STATUS_NO_MORE_ENTRIES)
+            return;
+        if (status != STATUS_SUCCESS)
+            continue;
+        UNICODE_STRING name;
+        name.Buffer = subkey->Name;
+        name.Length = static_cast<USHORT>(subkey->NameLength);
+        name.MaximumLength = name.Length;
+        HANDLE key;
+        if (!NT_SUCCESS(OpenKey(&key, &name, parameters, MAXIMUM_ALLOWED)))
+            continue;
+        status = WalkSubkey(driver, key, index, buffers);
+        ZwClose(key);
+        if (!NT_SUCCESS(status))
+            return;
+    }
+}
+
+void TestCom_AddDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    HANDLE parameters;
+    if (!NT_SUCCESS(OpenParametersKey(registryPath, &parameters)))
+        return;
+    WalkBuffers buffers;
+    buffers.enumeration = ExAllocatePoolWithTag(PagedPool, kEnumerationBufferBytes, kPoolTag);
+    if (buffers.enumeration != nullptr) {
+        WalkSubkeys(driver, parameters, buffers);
+        ExFreePoolWithTag(buffers.enumeration, kPoolTag);
+    }
+    ZwClose(parameters);
+}
+
+ULONG ReadDeviceType(PUNICODE_STRING registryPath)
+{
+    HANDLE key;
+    if (!NT_SUCCESS(OpenKey(&key, registryPath, nullptr, kServiceKeyAccess)))
+        return 1;
+    ULONG deviceType = ReadDword(key, KTEXT("DeviceType"), 1);
+    ZwClose(key);
+    return deviceType;
+}
+
+void DetachFilters(PDRIVER_OBJECT driver)
+{
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
+        if (HeadOf(device)->kind != kFilterDeviceKind)
+            continue;
+        FilterExtension* filter = FilterOf(device);
+        if (filter->lowerDevice == nullptr)
+            continue;
+        IoDetachDevice(filter->lowerDevice);
+        ObDereferenceObject(filter->targetDevice);
+    }
+}
+
+void WaitForRequestsInFlight()
+{
+    LARGE_INTEGER interval;
+    interval.QuadPart = -1000000;  // 100 ms
+    while (InterlockedCompareExchange(&g_CallCounter, 0, 0) != 0)
+        KeDelayExecutionThread(KernelMode, FALSE, &interval);
+    InterlockedExchange(&g_CallCounter, 0);
+}
+
+}  // namespace
+
+VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
+{
+    InterlockedExchange(&g_Cycling, 0);
+    DetachFilters(driver);
+    WaitForRequestsInFlight();
+    while (driver->DeviceObject != nullptr)
+        ReleaseDevice(driver->DeviceObject);
+}
+
+extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    InterlockedExchange(&g_CallCounter, 0);
+    InterlockedExchange(&g_Cycling, 1);
+    ULONG deviceType = ReadDeviceType(registryPath);
+    TestCom_AddDevice(driver, registryPath);
+    for (ULONG function = 0; function <= IRP_MJ_MAXIMUM_FUNCTION; ++function)
+        driver->MajorFunction[function] = TestCom_Stab;
+#ifdef VANTREL_POWER_PASSTHROUGH
+    if (deviceType != 0)
+        driver->MajorFunction[IRP_MJ_POWER] = VA_Power;
+#else
+    (void)deviceType;
+#endif
+    driver->DriverUnload = TestCom_Unload;
+    return STATUS_SUCCESS;
+}

@@ -1,0 +1,99 @@
+// The capture filter driver's devices and the routines its request families
+// share. Per-device state is a plain structure: the common head, then the
+// fields of the device's kind.
+#pragma once
+
+#include <ntddk.h>
+
+#include "CaptureRecord.h"
+#include "KernelText.h"
+#include "RecordList.h"
+
+constexpr ULONG kPoolTag = 0x206B6444;  // "Ddk "
+
+constexpr ULONG kControlDeviceKind = 0;
+constexpr ULONG kFilterDeviceKind = 1;
+
+constexpr ULONG kMaxPorts = 100;
+constexpr ULONG kPortNameBytes = 8;
+constexpr ULONG kMaxListeners = 16;
+
+struct DeviceHead {
+    ULONG kind;
+    UNICODE_STRING linkName;
+    PWSTR serialCommValueName;  // "V" + base name; virtual ports only
+    UNICODE_STRING baseName;
+};
+
+struct FilterExtension {
+    DeviceHead head;
+    ULONG portIndex;
+    ULONG captureEnabled;
+    ULONG attachedByCaller;
+    PDEVICE_OBJECT targetDevice;
+    PDEVICE_OBJECT lowerDevice;    // none while the filter is not attached
+    PDEVICE_OBJECT controlDevice;  // none for a listener-only filter
+    PDEVICE_OBJECT listeners[kMaxListeners];
+    ULONG listenerPortIndex[kMaxListeners];
+    ULONG listenerCount;
+};
+
+struct ControlExtension {
+    DeviceHead head;
+    LONG isOpen;
+    UCHAR portNames[kMaxPorts][kPortNameBytes];
+    ULONG portCount;
+    ULONG maxBytes;
+    ULONG statusFlags;  // guarded by the record list's lock
+    ULONG capType;
+    RecordList records;
+};
+
+// 1 from load until unload begins; filter requests in flight.
+extern volatile LONG g_Cycling;
+extern volatile LONG g_CallCounter;
+
+inline DeviceHead* HeadOf(PDEVICE_OBJECT device)
+{
+    return static_cast<DeviceHead*>(device->DeviceExtension);
+}
+
+inline FilterExtension* FilterOf(PDEVICE_OBJECT device)
+{
+    return static_cast<FilterExtension*>(device->DeviceExtension);
+}
+
+inline ControlExtension* ControlOf(PDEVICE_OBJECT device)
+{
+    return static_cast<ControlExtension*>(device->DeviceExtension);
+}
+
+inline NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Load and parameters. Natively the driver links into test programs beside
+// other drivers, so its entry point has a name of its own there.
+#ifdef _WIN32
+#define ZRVTRLFLT_ENTRY DriverEntry
+#else
+#define ZRVTRLFLT_ENTRY ZrVtrlFltDriverEntry
+#endif
+extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver);
+
+// The port under a new filter, referenced; see PortResolution.cpp.
+NTSTATUS ReferencePortDevice(PUNICODE_STRING devicePath, PDEVICE_OBJECT* port);
+
+// Request capture
+NTSTATUS NTAPI TestCom_Stab(PDEVICE_OBJECT device, PIRP irp);
+
+// Control-device requests
+NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);
+
+// Power (the build with the pass-through)
+NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

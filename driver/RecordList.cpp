@@ -1,0 +1,165 @@
+// The record list operations (ZR_). Nodes and their record copies come from
+// the non-paged pool: records arrive from completion contexts.
+#include "FilterDriver.h"
+
+namespace {
+
+void Lock(RecordList* list)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&list->lock, &irql);
+    list->savedIrql = irql;
+}
+
+void Unlock(RecordList* list)
+{
+    KeReleaseSpinLock(&list->lock, list->savedIrql);
+}
+
+RecordNode* NewNode(ULONG consumed, ULONG size, const void* source)
+{
+    auto* node = static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(RecordNode), kPoolTag));
+    if (node == nullptr)
+        return nullptr;
+    node->consumed = consumed;
+    node->size = size;
+    node->next = nullptr;
+    node->prev = nullptr;
+    node->data = nullptr;
+    if (size == 0)
+        return node;
+    node->data = ExAllocatePoolWithTag(NonPagedPool, size, kPoolTag);
+    if (node->data == nullptr) {
+        ExFreePoolWithTag(node, kPoolTag);
+        return nullptr;
+    }
+    RtlCopyMemory(node->data, source, size);
+    return node;
+}
+
+void FreeNode(RecordNode* node)
+{
+    if (node->data != nullptr)
+        ExFreePoolWithTag(node->data, kPoolTag);
+    ExFreePoolWithTag(node, kPoolTag);
+}
+
+// Caller holds the lock.
+void AppendLocked(RecordList* list, RecordNode* node)
+{
+    node->prev = list->tail;
+    node->next = nullptr;
+    if (list->tail != nullptr)
+        list->tail->next = node;
+    else
+        list->head = node;
+    list->tail = node;
+    ++list->count;
+    list->bytes += node->size;
+}
+
+// Caller holds the lock; the node is only unlinked, the caller frees it.
+void UnlinkLocked(RecordList* list, RecordNode* node)
+{
+    if (node->prev != nullptr)
+        node->prev->next = node->next;
+    else
+        list->head = node->next;
+    if (node->next != nullptr)
+        node->next->prev = node->prev;
+    else
+        list->tail = node->prev;
+    --list->count;
+    list->bytes -= node->size;
+    if (list->count == 0) {
+        list->head = nullptr;
+        list->tail = nullptr;
+        list->bytes = 0;
+    }
+}
+
+void FreeChain(RecordNode* chain)
+{
+    while (chain != nullptr) {
+        RecordNode* next = chain->next;
+        FreeNode(chain);
+        chain = next;
+    }
+}
+
+}  // namespace
+
+void ZR_InitializeList(RecordList* list)
+{
+    list->head = nullptr;
+    list->tail = nullptr;
+    list->count = 0;
+    list->bytes = 0;
+    KeInitializeSpinLock(&list->lock);
+    list->savedIrql = PASSIVE_LEVEL;
+}
+
+LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
+                      ULONG* statusFlags, BOOLEAN* dropped)
+{
+    *dropped = FALSE;
+    RecordNode* node = NewNode(consumed, size, source);
+    if (node == nullptr)
+        return -1;
+    RecordNode* droppedChain = nullptr;
+    Lock(list);
+    while (list->bytes > maxBytes && list->head != nullptr) {
+        RecordNode* oldest = list->head;
+        UnlinkLocked(list, oldest);
+        oldest->next = droppedChain;
+        droppedChain = oldest;
+        *statusFlags |= CAPTURE_FLAG_DATA_LOST;
+        *dropped = TRUE;
+    }
+    AppendLocked(list, node);
+    Unlock(list);
+    FreeChain(droppedChain);
+    return 0;
+}
+
+ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags)
+{
+    Lock(list);
+    RecordNode* oldest = list->head;
+    if (oldest == nullptr || oldest->size > room || oldest->size < CAPTURE_RECORD_HEADER_SIZE) {
+        Unlock(list);
+        return 0;
+    }
+    RtlCopyMemory(output, oldest->data, oldest->size);
+    static_cast<CaptureRecord*>(output)->flags = *statusFlags;
+    *statusFlags &= ~CAPTURE_FLAG_DATA_LOST;
+    UnlinkLocked(list, oldest);
+    Unlock(list);
+    ULONG size = oldest->size;
+    FreeNode(oldest);
+    return size;
+}
+
+RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags)
+{
+    Lock(list);
+    RecordListState state;
+    state.statusFlags = *statusFlags;
+    state.headSize = list->head != nullptr ? list->head->size : 0;
+    state.count = list->count;
+    state.bytes = list->bytes;
+    Unlock(list);
+    return state;
+}
+
+void ZR_DeleteAllBuffer(RecordList* list)
+{
+    Lock(list);
+    RecordNode* chain = list->head;
+    list->head = nullptr;
+    list->tail = nullptr;
+    list->count = 0;
+    list->bytes = 0;
+    Unlock(list);
+    FreeChain(chain);
+}

@@ -1,0 +1,48 @@
+// A control device's bounded FIFO of capture records. Every change of links
+// and totals, and of the owner's status flags, happens under the list's spin
+// lock, so a fetch never copies a node that an addition is dropping.
+#pragma once
+
+#include <ntddk.h>
+
+struct RecordNode {
+    ULONG consumed;  // output bytes already delivered to a serial-port reader
+    ULONG size;      // 40 + data
+    PVOID data;
+    RecordNode* next;
+    RecordNode* prev;
+};
+
+struct RecordList {
+    RecordNode* head;
+    RecordNode* tail;
+    ULONG count;
+    ULONG bytes;
+    KSPIN_LOCK lock;
+    KIRQL savedIrql;
+};
+
+// A snapshot of the list for the query request.
+struct RecordListState {
+    ULONG statusFlags;
+    ULONG headSize;
+    ULONG count;
+    ULONG bytes;
+};
+
+void ZR_InitializeList(RecordList* list);
+
+// Appends a copy of `size` bytes after dropping oldest records while the list
+// holds more than maxBytes; a drop sets the data-lost bit in *statusFlags.
+// Returns -1 (nothing appended) when memory runs out, else 0; *dropped tells
+// whether records were dropped.
+LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
+                      ULONG* statusFlags, BOOLEAN* dropped);
+
+// Copies the oldest record into output when it fits (room bytes), stamps the
+// status flags into its `flags`, clears the data-lost bit and deletes it.
+// Returns the bytes copied: 0 when the list is empty or the record does not fit.
+ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags);
+
+RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags);
+void ZR_DeleteAllBuffer(RecordList* list);

@@ -1,0 +1,169 @@
+// The one dispatch routine and the filter path: every request to a captured
+// port passes down unchanged; when the port driver has completed it, it
+// becomes a capture record delivered to the port's control devices.
+#include "FilterDriver.h"
+
+#include "CaptureIoctl.h"
+
+volatile LONG g_Cycling = 0;
+volatile LONG g_CallCounter = 0;
+
+namespace {
+
+// Size of the request's buffered-I/O buffer as its parameters describe it;
+// a record never copies more than this, whatever lengths the request carries.
+ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
+{
+    switch (stack->MajorFunction) {
+    case IRP_MJ_READ:
+        return stack->Parameters.Read.Length;
+    case IRP_MJ_WRITE:
+        return stack->Parameters.Write.Length;
+    case IRP_MJ_DEVICE_CONTROL:
+    case IRP_MJ_INTERNAL_DEVICE_CONTROL: {
+        ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
+        ULONG out = stack->Parameters.DeviceIoControl.OutputBufferLength;
+        bool buffered = (stack->Parameters.DeviceIoControl.IoControlCode & 3) == METHOD_BUFFERED;
+        return buffered && out > in ? out : in;
+    }
+    case IRP_MJ_QUERY_INFORMATION:
+    case IRP_MJ_SET_INFORMATION:
+        return stack->Parameters.Read.Length;
+    default:
+        return 0;
+    }
+}
+
+// Header fields of the completed request. The field the payload length is
+// read from always equals the payload carried (an open's create options are
+// no length), so every record passes the add request's consistency check.
+void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVICE_OBJECT filter, ULONG payload)
+{
+    RtlZeroMemory(record, CAPTURE_RECORD_HEADER_SIZE);
+    record->kind = stack->MajorFunction;
+    record->minorFunction = stack->MinorFunction;
+    if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
+        record->ioControlCode = stack->Parameters.DeviceIoControl.IoControlCode;
+    record->sourceDevice = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(filter));
+    record->portIndex = FilterOf(filter)->portIndex;
+    record->inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    record->dataLength = static_cast<uint32_t>(irp->IoStatus.Information);
+    if (record->dataLength != 0)
+        record->dataLength = payload;
+    else
+        record->inputLength = payload;
+}
+
+ULONG PayloadOf(PIRP irp, PIO_STACK_LOCATION stack)
+{
+    if (stack->MajorFunction == IRP_MJ_CREATE || irp->AssociatedIrp.SystemBuffer == nullptr)
+        return 0;
+    ULONG information = static_cast<ULONG>(irp->IoStatus.Information);
+    ULONG wanted = information != 0 ? information : stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG room = SystemBufferSize(stack);
+    return wanted < room ? wanted : room;
+}
+
+CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, ULONG* size)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG payload = PayloadOf(irp, stack);
+    *size = CAPTURE_RECORD_HEADER_SIZE + payload;
+    auto* record = static_cast<CaptureRecord*>(ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag));
+    if (record == nullptr)
+        return nullptr;
+    FillHeader(record, irp, stack, filter, payload);
+    if (payload != 0)
+        RtlCopyMemory(CaptureRecordData(record), irp->AssociatedIrp.SystemBuffer, payload);
+    return record;
+}
+
+NTSTATUS NTAPI SyncLowCompletion(PDEVICE_OBJECT, PIRP, PVOID context)
+{
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// Hands the record to one control device with the internal add request; the
+// device copies it before the request completes.
+void DeliverTo(PDEVICE_OBJECT control, PIRP delivery, PKEVENT done, CaptureRecord* record, ULONG size)
+{
+    IoReuseIrp(delivery, STATUS_SUCCESS);
+    KeClearEvent(done);
+    delivery->AssociatedIrp.SystemBuffer = record;
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(delivery);
+    next->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_CAPTURE_ADD;
+    next->Parameters.DeviceIoControl.InputBufferLength = size;
+    next->Parameters.DeviceIoControl.OutputBufferLength = 0;
+    IoSetCompletionRoutine(delivery, SyncLowCompletion, done, TRUE, TRUE, TRUE);
+    if (IofCallDriver(control, delivery) == STATUS_PENDING)
+        KeWaitForSingleObject(done, Executive, KernelMode, FALSE, nullptr);
+}
+
+void DeliverToReceivers(FilterExtension* filter, CaptureRecord* record, ULONG size)
+{
+    PDEVICE_OBJECT primary = filter->controlDevice;
+    PIRP delivery = IoAllocateIrp(static_cast<CCHAR>(primary->StackSize + 1), FALSE);
+    if (delivery == nullptr)
+        return;
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    DeliverTo(primary, delivery, &done, record, size);
+    for (ULONG i = 0; i < filter->listenerCount; ++i) {
+        record->portIndex = filter->listenerPortIndex[i];
+        DeliverTo(filter->listeners[i], delivery, &done, record, size);
+    }
+    IoFreeIrp(delivery);
+}
+
+void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
+{
+    FilterExtension* filter = FilterOf(filterDevice);
+    if (g_Cycling == 0 || filter->captureEnabled == 0 || filter->controlDevice == nullptr)
+        return;
+    ULONG size;
+    CaptureRecord* record = BuildRecord(irp, filterDevice, &size);
+    if (record == nullptr)
+        return;
+    DeliverToReceivers(filter, record, size);
+    ExFreePoolWithTag(record, kPoolTag);
+}
+
+NTSTATUS NTAPI SyncCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    ProduceRecord(irp, static_cast<PDEVICE_OBJECT>(context));
+    if (irp->PendingReturned)
+        IoMarkIrpPending(irp);
+    InterlockedDecrement(&g_CallCounter);
+    return STATUS_SUCCESS;
+}
+
+// Counted before the unload test so that unload never deletes a filter that a
+// request is still entering; uncounted requests pass straight down.
+NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
+{
+    FilterExtension* filter = FilterOf(device);
+    PDEVICE_OBJECT lower = filter->lowerDevice;
+    InterlockedIncrement(&g_CallCounter);
+    if (g_Cycling == 0 || lower == nullptr) {
+        InterlockedDecrement(&g_CallCounter);
+        if (lower == nullptr)
+            return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        IoSkipCurrentIrpStackLocation(irp);
+        return IofCallDriver(lower, irp);
+    }
+    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSetCompletionRoutine(irp, SyncCompletion, device, TRUE, TRUE, TRUE);
+    return IofCallDriver(lower, irp);
+}
+
+}  // namespace
+
+NTSTATUS NTAPI TestCom_Stab(PDEVICE_OBJECT device, PIRP irp)
+{
+    irp->IoStatus.Information = 0;
+    if (HeadOf(device)->kind == kControlDeviceKind)
+        return ControlDeviceDispatch(device, irp);
+    return FilterDispatch(device, irp);
+}

@@ -1,0 +1,114 @@
+// The null-modem test port driver's internals: the state of one port end and
+// the routines that the request families share.
+#pragma once
+
+#include <ntddk.h>
+#include <ntddser.h>
+
+#include "KernelText.h"
+#include "TestPortIoctl.h"
+
+// A wide literal from a narrow one that a macro names.
+#define TESTPORT_WIDE(text) KTEXT(text)
+
+#define TESTPORT_POOL_TAG 0x74507456u  // 'tPtV', shown as "VtPt" in a pool dump
+
+// One end of a pair: the device extension of \Device\VtrlTestPortN. Both ends
+// of a pair share one spin lock (the first end's `pairLock`), because a write
+// on one end changes the other end's queue, reads and events.
+struct TestPortEnd {
+    PDEVICE_OBJECT device;
+    TestPortEnd* peer;
+    PKSPIN_LOCK lock;
+    KSPIN_LOCK pairLock;
+    WCHAR portName[TESTPORT_MAX_NAME + 1];
+    WCHAR deviceName[40];
+    BOOLEAN linked;
+    BOOLEAN mapped;
+
+    BOOLEAN open;
+    BOOLEAN breakOn;
+    SERIAL_BAUD_RATE baudRate;
+    SERIAL_LINE_CONTROL lineControl;
+    SERIAL_HANDFLOW handflow;
+    SERIAL_CHARS chars;
+    SERIAL_TIMEOUTS timeouts;
+    SERIAL_QUEUE_SIZE queueSize;
+    ULONG lines;   // SERIAL_DTR_STATE | SERIAL_RTS_STATE that this end drives
+    ULONG errors;  // SERIAL_ERROR_* reported and cleared by the next status query
+    SERIALPERF_STATS stats;
+
+    ULONG waitMask;
+    ULONG events;  // events of the mask that happened while no wait was pending
+    LIST_ENTRY waits;
+
+    UCHAR received[TESTPORT_RECEIVE_QUEUE];
+    ULONG receivedStart;
+    ULONG receivedCount;
+
+    LIST_ENTRY reads;
+    ULONG ticks;  // 10-ms ticks counted while a read waits on a timeout
+    BOOLEAN ticking;
+    KTIMER tickTimer;
+    KDPC tickDpc;
+};
+
+inline TestPortEnd* EndOf(PDEVICE_OBJECT device) { return static_cast<TestPortEnd*>(device->DeviceExtension); }
+
+// Requests that are finished under the pair lock and completed after it is
+// released.
+struct Completions {
+    LIST_ENTRY irps;
+};
+void InitCompletions(Completions* done);
+void AddCompletion(Completions* done, PIRP irp, NTSTATUS status, ULONG_PTR information);
+void CompleteAll(Completions* done);
+NTSTATUS CompleteNow(PIRP irp, NTSTATUS status, ULONG_PTR information);
+
+// Cancellation (TestPortCancel.cpp). Both run under the pair lock.
+// Queues a request with the common cancel routine and marks it pending; FALSE
+// when it was cancelled before it could be queued (the caller completes it).
+BOOLEAN QueueCancellable(PLIST_ENTRY queue, PIRP irp);
+// Unlinks a queued request. TRUE: the caller now owns its completion; FALSE:
+// its cancel routine is running and completes it.
+BOOLEAN ClaimQueued(PIRP irp);
+// Claims every request of a queue and finishes it as cancelled.
+void CancelQueue(PLIST_ENTRY queue, Completions* done);
+
+// Open, close and clean-up (TestPortOpen.cpp).
+NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp);
+// Ends every pending request and drops the lines: close and unload.
+void ShutEnd(TestPortEnd* end, Completions* done);
+
+// Reads and writes (TestPortReadWrite.cpp).
+NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp);
+void InitReadTiming(TestPortEnd* end);
+void StopReadTiming(TestPortEnd* end);
+// Under the pair lock: bytes arriving at `end` from its peer.
+void Receive(TestPortEnd* end, const UCHAR* data, ULONG length, Completions* done);
+// Under the pair lock: a read that does not complete normally gives its bytes
+// back to the receive queue, so that cancelling never loses received data.
+void GiveBackRead(TestPortEnd* end, PIRP irp);
+void CancelReads(TestPortEnd* end, Completions* done);
+// Under the pair lock: serves queued reads from the receive queue.
+void ServeReads(TestPortEnd* end, Completions* done);
+// Under the pair lock: the error-abort rule stops reads and writes while an
+// error is unreported.
+BOOLEAN AbortedByError(const TestPortEnd* end);
+
+// Serial control requests (TestPortControl.cpp).
+NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+
+// Events, modem lines, wait on mask and purge (TestPortEvents.cpp), under
+// the pair lock unless said otherwise.
+void RaiseEvents(TestPortEnd* end, ULONG events, Completions* done);
+void RaiseErrors(TestPortEnd* end, ULONG errors, Completions* done);
+void SetLines(TestPortEnd* end, ULONG lines, Completions* done);
+ULONG ModemStatusOf(const TestPortEnd* end);
+NTSTATUS SetWaitMask(TestPortEnd* end, ULONG mask, Completions* done);
+// Pends or answers a wait-on-mask request; returns the dispatch status.
+NTSTATUS WaitOnMask(TestPortEnd* end, PIRP irp);
+NTSTATUS Purge(TestPortEnd* end, ULONG mask, Completions* done);

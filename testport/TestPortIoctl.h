@@ -1,0 +1,31 @@
+// The null-modem test port driver's names, registry layout and private
+// control request, for the driver and the programs that set it up (both
+// include their platform's CTL_CODE first). Freestanding.
+#pragma once
+
+#define TESTPORT_SERVICE_NAME "VtrlTestPort"
+#define TESTPORT_IMAGE_NAME "VtrlTestPort.sys"
+// The load-order group that the test port and the filter share, so that Wine
+// runs both in one winedevice.exe and the filter can attach to the ports.
+#define TESTPORT_LOAD_ORDER_GROUP "Vantrel"
+
+// Registry: under the service key, the key "Parameters" holds one REG_SZ value
+// per pair (by convention Pair0, Pair1, ...) with the two port names separated
+// by a comma, e.g. "COM11,COM12". A name is 1 to TESTPORT_MAX_NAME letters
+// and digits; malformed values are skipped.
+#define TESTPORT_PARAMETERS_KEY "Parameters"
+#define TESTPORT_MAX_PAIRS 8
+#define TESTPORT_MAX_NAME 15
+
+// The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
+#define TESTPORT_DEVICE_PREFIX "\\Device\\VtrlTestPort"
+
+// Each end buffers at most this many received bytes; what does not fit is
+// lost and the end's next status query reports SERIAL_ERROR_QUEUEOVERRUN.
+#define TESTPORT_RECEIVE_QUEUE 4096
+
+// Input: a 32-bit mask of SERIAL_ERROR_BREAK, _FRAMING, _OVERRUN,
+// _QUEUEOVERRUN and _PARITY. The next get-communication-status request on the
+// same end reports them once (as if the line had shown them).
+#define IOCTL_TESTPORT_REPORT_ERRORS CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define TESTPORT_ERROR_FLAGS 0x1Fu

@@ -1,0 +1,213 @@
+// Requests on a captured port become records, delivered in completion order
+// and read by the monitor's record stream; the byte limit; unload while a
+// request is in flight.
+#include "FilterTestSupport.h"
+
+#include "RecordStore.h"
+#include "RecordStream.h"
+
+#include <ntddser.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace filtertest;
+
+namespace {
+
+class CaptureTest : public FilterFixture {
+protected:
+    void StartMonitorOn11(DWORD maxBytes = 1000000)
+    {
+        WriteMonitorObject(1, "COM11", kPort0Path, maxBytes);
+        StartFilter();
+    }
+
+    // Opens COM11, sets 9600 baud, writes "abc"; the peer writes two bytes
+    // that COM11 then reads; COM11 closes.
+    void RunTerminalSession()
+    {
+        HANDLE port = Open("COM11");
+        ASSERT_NE(INVALID_HANDLE_VALUE, port);
+        DWORD returned = 0;
+        ULONG baud = 9600;
+        ASSERT_TRUE(DeviceIoControl(port, IOCTL_SERIAL_SET_BAUD_RATE, &baud, sizeof baud, nullptr, 0, &returned, nullptr));
+        DWORD done = 0;
+        ASSERT_TRUE(WriteFile(port, "abc", 3, &done, nullptr));
+        HANDLE peer = Open("COM12");
+        ASSERT_NE(INVALID_HANDLE_VALUE, peer);
+        ASSERT_TRUE(WriteFile(peer, "xy", 2, &done, nullptr));
+        char received[2] = {};
+        ASSERT_TRUE(ReadFile(port, received, 2, &done, nullptr));
+        ASSERT_EQ(2u, done);
+        EXPECT_TRUE(CloseHandle(peer));
+        EXPECT_TRUE(CloseHandle(port));
+    }
+};
+
+TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
+{
+    StartMonitorOn11();
+    RunTerminalSession();
+    HANDLE control = Open("ZrVlObj1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<Record> records;
+    for (const auto& bytes : FetchAll(control))
+        records.push_back(ToRecord(bytes));
+    CloseHandle(control);
+
+    ASSERT_EQ(6u, records.size());
+    EXPECT_EQ(RecordKind_Create, records[0].header.kind);
+    EXPECT_TRUE(records[0].data.empty()) << "an open carries the header only";
+
+    EXPECT_EQ(RecordKind_DeviceControl, records[1].header.kind);
+    EXPECT_EQ(0x001B0004u, records[1].header.ioControlCode);
+    EXPECT_EQ(4u, records[1].header.inputLength);
+    EXPECT_EQ(0u, records[1].header.dataLength);
+    ASSERT_EQ(4u, records[1].data.size());
+    uint32_t rate;
+    memcpy(&rate, records[1].data.data(), 4);
+    EXPECT_EQ(9600u, rate);
+
+    EXPECT_EQ(RecordKind_Write, records[2].header.kind);
+    EXPECT_EQ(3u, records[2].header.dataLength);
+    EXPECT_EQ("abc", std::string(records[2].data.begin(), records[2].data.end()));
+    EXPECT_EQ(RecordKind_Read, records[3].header.kind);
+    EXPECT_EQ("xy", std::string(records[3].data.begin(), records[3].data.end()));
+    EXPECT_EQ(RecordKind_Cleanup, records[4].header.kind);
+    EXPECT_EQ(RecordKind_Close, records[5].header.kind);
+
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(0u, records[i].header.portIndex);
+        EXPECT_EQ(records[0].header.sourceDevice, records[i].header.sourceDevice);
+        EXPECT_EQ(0u, records[i].header.flags);
+        EXPECT_NE(0u, records[i].header.timestamp) << "stamped by the control device";
+        if (i > 0) {
+            EXPECT_GE(records[i].header.timestamp, records[i - 1].header.timestamp);
+        }
+    }
+}
+
+TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
+{
+    StartMonitorOn11();
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    RunTerminalSession();
+    EXPECT_TRUE(stream.PollDevice(GetTickCount()));
+
+    EXPECT_EQ(3u, stream.SentTotal());
+    EXPECT_EQ(2u, stream.ReceivedTotal());
+    EXPECT_EQ(9600, stream.BaudRate());
+    ASSERT_EQ(2, store.List().Count()) << "the write and the read are kept";
+    const auto* write = static_cast<const CaptureRecord*>(store.List().Head()->data);
+    EXPECT_EQ(RecordKind_Write, write->kind);
+    EXPECT_EQ(0, memcmp("abc", CaptureRecordData(write), 3));
+    stream.Close();
+}
+
+TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
+{
+    StartMonitorOn11();
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    HANDLE port = Open("COM11");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    ULONG errors = SERIAL_ERROR_FRAMING | SERIAL_ERROR_PARITY;
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(port, IOCTL_TESTPORT_REPORT_ERRORS, &errors, sizeof errors, nullptr, 0, &returned,
+                                nullptr));
+    DWORD commErrors = 0;
+    COMSTAT status;
+    ASSERT_TRUE(ClearCommError(port, &commErrors, &status));
+    CloseHandle(port);
+    stream.PollDevice(GetTickCount());
+
+    ASSERT_EQ(1, store.List().Count());
+    const auto* record = static_cast<const CaptureRecord*>(store.List().Head()->data);
+    EXPECT_EQ(IOCTL_SERIAL_GET_COMMSTATUS, record->ioControlCode);
+    ASSERT_EQ(2u, record->dataLength);
+    EXPECT_EQ(3u, CaptureRecordData(record)[0]) << "FRM";
+    EXPECT_EQ(10u, CaptureRecordData(record)[1]) << "RXP";
+    stream.Close();
+}
+
+TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
+{
+    StartMonitorOn11(100);
+    HANDLE port = Open("COM11");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    HANDLE control = Open("ZrVlObj1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
+    DWORD done = 0;
+    for (char fill : {'1', '2', '3'}) {
+        std::string bytes(20, fill);  // 60-byte records
+        ASSERT_TRUE(WriteFile(port, bytes.data(), 20, &done, nullptr));
+    }
+    CaptureQueryReply reply = Query(control);
+    EXPECT_EQ(CAPTURE_FLAG_DATA_LOST, reply.statusFlags);
+    EXPECT_EQ(2u, reply.pendingRecords);
+    EXPECT_EQ(120u, reply.pendingBytes);
+    EXPECT_EQ(60u, reply.nextRecordSize);
+
+    std::vector<uint8_t> bytes(59);
+    DWORD returned = 1;
+    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_FETCH, nullptr, 0, bytes.data(), 59, &returned, nullptr));
+    EXPECT_EQ(0u, returned) << "a buffer one byte short leaves the record";
+    CloseHandle(control);
+
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    stream.PollDevice(GetTickCount());
+    EXPECT_EQ(1u, stream.LostCount());
+    ASSERT_EQ(3, store.List().Count()) << "marker, second and third write";
+    const auto* marker = static_cast<const CaptureRecord*>(store.List().Head()->data);
+    EXPECT_EQ(RecordKind_DeviceControl, marker->kind);
+    const auto* second = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
+    EXPECT_EQ('2', CaptureRecordData(second)[0]);
+    stream.Close();
+    HANDLE again = Open("ZrVlObj1");
+    EXPECT_EQ(0u, Query(again).statusFlags) << "the fetch cleared the loss";
+    CloseHandle(again);
+    CloseHandle(port);
+}
+
+TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
+{
+    StartMonitorOn11();
+    HANDLE port = Open("COM11", FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    OVERLAPPED overlapped{};
+    char received[1] = {};
+    ASSERT_FALSE(ReadFile(port, received, 1, nullptr, &overlapped));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+
+    DWORD startTick = GetTickCount();
+    std::atomic<bool> unloaded{false};
+    std::thread unloader([&] {
+        EXPECT_TRUE(machine.UnloadDriver(kFilterService));
+        unloaded = true;
+    });
+    while (GetTickCount() - startTick < 500)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(unloaded) << "the unload sleeps in 100-ms steps while the read is in flight";
+
+    HANDLE peer = Open("COM12");
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(peer, "z", 1, &done, nullptr));
+    unloader.join();
+    EXPECT_TRUE(unloaded);
+    ASSERT_TRUE(GetOverlappedResult(port, &overlapped, &done, TRUE));
+    EXPECT_EQ(1u, done);
+    EXPECT_EQ('z', received[0]);
+    EXPECT_EQ(0u, (GetTickCount() - startTick) % 100) << "time moved only by the unload's sleeps";
+    CloseHandle(peer);
+    CloseHandle(port);
+}
+
+}  // namespace

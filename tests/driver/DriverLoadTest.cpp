@@ -1,0 +1,185 @@
+// The filter's load from its parameters: devices, links, device-map entries,
+// attachment, listeners, and the parameter values it must skip.
+#include "FilterTestSupport.h"
+
+using namespace filtertest;
+
+namespace {
+
+std::string DosTarget(const std::string& name)
+{
+    char target[256] = {};
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) == 0)
+        return "";
+    return target;
+}
+
+std::string DeviceMapValue(const std::string& name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    char data[64] = {};
+    DWORD size = sizeof data - 1;
+    DWORD type = 0;
+    LSTATUS status = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::string(data) : "";
+}
+
+void WriteOnPort(const std::string& port, const std::string& bytes)
+{
+    HANDLE handle = Open(port);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle) << port;
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+std::vector<Record> WriteRecords(HANDLE control)
+{
+    std::vector<Record> writes;
+    for (const auto& bytes : FetchAll(control)) {
+        Record record = ToRecord(bytes);
+        if (record.header.kind == RecordKind_Write)
+            writes.push_back(record);
+    }
+    return writes;
+}
+
+class DriverLoadTest : public FilterFixture {};
+
+TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntry)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    SetString(ObjectKey(2), "BaseName", "COM5");
+    SetDword(ObjectKey(2), "CapType", 3);
+    SetString(ObjectKey(2), "COM13", kPort2Path);
+    SetDword(ObjectKey(2), "MaxByte", 20000);
+    StartFilter();
+
+    EXPECT_EQ("\\Device\\ZrVlObj10", DosTarget("ZrVlObj1"));
+    EXPECT_EQ("\\Device\\FLTCOM11A0", DosTarget("FLTCOM11A"));
+    EXPECT_EQ("\\Device\\COM50", DosTarget("COM5"));
+    EXPECT_EQ("\\Device\\FLTCOM13B0", DosTarget("FLTCOM13B"));
+    EXPECT_EQ("COM5", DeviceMapValue("VCOM5"));
+    EXPECT_EQ("", DeviceMapValue("VZrVlObj1")) << "a monitor object is no serial port";
+
+    HANDLE control = Open("ZrVlObj1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    char names[16];
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
+    ASSERT_EQ(8u, returned);
+    EXPECT_EQ(std::string("COM11\0\0\0", 8), std::string(names, 8));
+
+    WriteOnPort("COM11", "hello");
+    std::vector<Record> writes = WriteRecords(control);
+    ASSERT_EQ(1u, writes.size()) << "the filter is attached to COM11";
+    EXPECT_EQ("hello", std::string(writes[0].data.begin(), writes[0].data.end()));
+    EXPECT_TRUE(CloseHandle(control));
+
+    ASSERT_TRUE(machine.UnloadDriver(kFilterService));
+    EXPECT_EQ("", DosTarget("ZrVlObj1"));
+    EXPECT_EQ("", DosTarget("FLTCOM11A"));
+    EXPECT_EQ("", DeviceMapValue("VCOM5"));
+    WriteOnPort("COM11", "free again");
+}
+
+TEST_F(DriverLoadTest, AControlDeviceTakesOneHandleAtATime)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    StartFilter();
+    HANDLE first = Open("ZrVlObj1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, first);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("ZrVlObj1"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_TRUE(CloseHandle(first));
+    HANDLE again = Open("ZrVlObj1");
+    EXPECT_NE(INVALID_HANDLE_VALUE, again) << "close frees the device for the next reader";
+    CloseHandle(again);
+}
+
+TEST_F(DriverLoadTest, APortInTwoObjectsReachesBothWithTheirOwnPortIndex)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    SetString(ObjectKey(2), "BaseName", "ZrVlObj2");
+    SetString(ObjectKey(2), "COM13", kPort2Path);
+    SetString(ObjectKey(2), "COM11", kPort0Path);
+    SetDword(ObjectKey(2), "MaxByte", 10000);
+    StartFilter();
+    EXPECT_EQ("\\Device\\FLTCOM11B0", DosTarget("FLTCOM11B"));
+
+    WriteOnPort("COM11", "shared");
+    HANDLE first = Open("ZrVlObj1");
+    HANDLE second = Open("ZrVlObj2");
+    ASSERT_NE(INVALID_HANDLE_VALUE, first);
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    std::vector<Record> firstWrites = WriteRecords(first);
+    std::vector<Record> secondWrites = WriteRecords(second);
+    ASSERT_EQ(1u, firstWrites.size());
+    ASSERT_EQ(1u, secondWrites.size()) << "each request is recorded once per object";
+    EXPECT_EQ(0u, firstWrites[0].header.portIndex);
+    EXPECT_EQ(1u, secondWrites[0].header.portIndex);
+    EXPECT_EQ(firstWrites[0].data, secondWrites[0].data);
+    EXPECT_EQ(firstWrites[0].header.sourceDevice, secondWrites[0].header.sourceDevice);
+
+    WriteOnPort("COM13", "x");
+    EXPECT_EQ(1u, WriteRecords(second).size());
+    EXPECT_EQ(0u, WriteRecords(first).size());
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
+TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
+{
+    std::string key = ObjectKey(1);
+    SetString(key, "COM12", "\\Device\\VtrlTestPort1");  // before any base name: nothing to feed
+    SetString(key, "BaseName", "ZrVlObj1");
+    SetString(key, "COM13", std::string(200, 'x'));  // more data than the driver reads
+    SetString(key, "COM14", "\\Device\\" + std::string(40, 'P'));  // longer than the name buffers
+    SetString(key, "COM" + std::string(40, '9'), kPort2Path);      // name too long for a filter name
+    SetString(key, "COM11", kPort0Path);
+    SetString(ObjectKey(2), "BaseName", std::string(40, 'Z'));     // base name too long: subkey skipped
+    SetString(ObjectKey(2), "COM13", kPort2Path);
+    WriteMonitorObject(3, "COM13", kPort2Path, 10000);
+    StartFilter();
+
+    EXPECT_EQ("", DosTarget("FLTCOM12A"));
+    EXPECT_EQ("", DosTarget("FLTCOM13A"));
+    EXPECT_EQ("", DosTarget("FLTCOM13B"));
+    EXPECT_EQ("\\Device\\FLTCOM11A0", DosTarget("FLTCOM11A"));
+    EXPECT_EQ("\\Device\\FLTCOM13C0", DosTarget("FLTCOM13C"));
+    HANDLE control = Open("ZrVlObj1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    char names[24];
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
+    EXPECT_EQ(8u, returned) << "only COM11 became a port of the object";
+    CloseHandle(control);
+}
+
+TEST_F(DriverLoadTest, AnEmptyParameterKeyLoadsWithNoDevices)
+{
+    StartFilter();
+    EXPECT_EQ(nullptr, filter->DeviceObject);
+}
+
+TEST_F(DriverLoadTest, PortsWhoseNamesShareAPrefixAreNotTheSamePort)
+{
+    SetString(kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY, "Pair2", "COM1,COM111");
+    ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
+    ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    WriteMonitorObject(2, "COM1", "\\Device\\VtrlTestPort4", 10000);
+    StartFilter();
+    WriteOnPort("COM1", "one");
+    HANDLE first = Open("ZrVlObj1");
+    HANDLE second = Open("ZrVlObj2");
+    EXPECT_EQ(0u, WriteRecords(first).size());
+    EXPECT_EQ(1u, WriteRecords(second).size());
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
+}  // namespace

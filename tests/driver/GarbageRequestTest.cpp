@@ -1,0 +1,167 @@
+// Requests of any code, length and content from user mode: the driver
+// neither crashes nor lets them change the buffered records, and the add
+// request takes only complete, self-consistent records.
+#include "FilterTestSupport.h"
+
+#include <ntddser.h>
+
+#include <random>
+
+using namespace filtertest;
+
+namespace {
+
+std::vector<uint8_t> MakeRecord(uint8_t kind, const std::string& data)
+{
+    std::vector<uint8_t> bytes(CAPTURE_RECORD_HEADER_SIZE + data.size());
+    CaptureRecord header{};
+    header.kind = kind;
+    header.dataLength = static_cast<uint32_t>(data.size());
+    memcpy(bytes.data(), &header, sizeof header);
+    memcpy(bytes.data() + CAPTURE_RECORD_HEADER_SIZE, data.data(), data.size());
+    return bytes;
+}
+
+bool Add(HANDLE control, const std::vector<uint8_t>& input)
+{
+    DWORD returned = 0;
+    return DeviceIoControl(control, IOCTL_CAPTURE_ADD, const_cast<uint8_t*>(input.data()),
+                           static_cast<DWORD>(input.size()), nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+const DWORD kLengths[] = {0, 1, 3, 4, 15, 16, 20, 39, 40, 41, 60, 100, 4096, 70000};
+
+class GarbageRequestTest : public FilterFixture {
+protected:
+    void SetUp() override
+    {
+        FilterFixture::SetUp();
+        WriteMonitorObject(1, "COM11", kPort0Path, 1000000);
+        StartFilter();
+        control = Open("ZrVlObj1");
+        ASSERT_NE(INVALID_HANDLE_VALUE, control);
+        for (const char* text : {"first", "second", "third"}) {
+            buffered.push_back(MakeRecord(RecordKind_Write, text));
+            ASSERT_TRUE(Add(control, buffered.back()));
+        }
+    }
+    void TearDown() override
+    {
+        CloseHandle(control);
+        FilterFixture::TearDown();
+    }
+
+    // A code that no valid capture request uses to change the list: fetches
+    // become queries, adds get a length that disagrees with their input.
+    DWORD RandomCode()
+    {
+        switch (random() % 4) {
+        case 0: return static_cast<DWORD>(random());
+        case 1: return 0x00220000u | static_cast<DWORD>(random() % 8) << 2;
+        case 2: return 0x001B0000u | static_cast<DWORD>(random() % 48) << 2;
+        default: return static_cast<DWORD>(random() % 64) << 16 | static_cast<DWORD>(random() & 0xFFFF);
+        }
+    }
+
+    void Fill(std::vector<uint8_t>& bytes)
+    {
+        for (auto& b : bytes)
+            b = static_cast<uint8_t>(random());
+    }
+
+    void SendGarbage(HANDLE device, bool spareFetches)
+    {
+        DWORD code = RandomCode();
+        DWORD in = kLengths[random() % std::size(kLengths)];
+        DWORD out = kLengths[random() % std::size(kLengths)];
+        std::vector<uint8_t> input(in);
+        std::vector<uint8_t> output(out);
+        Fill(input);
+        if (spareFetches && code == IOCTL_CAPTURE_FETCH)
+            code = IOCTL_CAPTURE_QUERY;
+        if (code == IOCTL_CAPTURE_ADD && in >= CAPTURE_RECORD_HEADER_SIZE) {
+            CaptureRecord header;
+            memcpy(&header, input.data(), sizeof header);
+            if (CaptureRecordPayloadLength(header) == in - CAPTURE_RECORD_HEADER_SIZE) {
+                header.dataLength = in;  // never consistent
+                memcpy(input.data(), &header, sizeof header);
+            }
+        }
+        DWORD returned = 0;
+        DeviceIoControl(device, code, in ? input.data() : nullptr, in, out ? output.data() : nullptr, out, &returned,
+                        nullptr);
+        EXPECT_LE(returned, out);
+    }
+
+    std::mt19937 random{20240101};
+    HANDLE control = INVALID_HANDLE_VALUE;
+    std::vector<std::vector<uint8_t>> buffered;
+};
+
+TEST_F(GarbageRequestTest, AddTakesOnlyCompleteConsistentRecords)
+{
+    std::vector<uint8_t> record = MakeRecord(RecordKind_Read, "payload");
+    EXPECT_FALSE(Add(control, std::vector<uint8_t>(record.begin(), record.begin() + 39))) << "short header";
+    EXPECT_FALSE(Add(control, std::vector<uint8_t>(record.begin(), record.end() - 1))) << "payload cut";
+    std::vector<uint8_t> longer = record;
+    longer.push_back(0);
+    EXPECT_FALSE(Add(control, longer)) << "bytes past the payload";
+    std::vector<uint8_t> huge = record;
+    CaptureRecord header;
+    memcpy(&header, huge.data(), sizeof header);
+    header.dataLength = 0xFFFFFFF0u;
+    memcpy(huge.data(), &header, sizeof header);
+    EXPECT_FALSE(Add(control, huge)) << "a length that would wrap";
+    EXPECT_EQ(3u, Query(control).pendingRecords);
+    EXPECT_TRUE(Add(control, record));
+    EXPECT_EQ(4u, Query(control).pendingRecords);
+}
+
+TEST_F(GarbageRequestTest, GarbageToTheControlDeviceLeavesTheRecordsAlone)
+{
+    for (int i = 0; i < 3000; ++i)
+        SendGarbage(control, true);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<uint8_t> bytes(kLengths[random() % std::size(kLengths)]);
+        Fill(bytes);
+        DWORD done = 0;
+        WriteFile(control, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        ReadFile(control, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        EXPECT_EQ(0u, done);
+    }
+    std::vector<std::vector<uint8_t>> fetched = FetchAll(control);
+    ASSERT_EQ(buffered.size(), fetched.size());
+    for (size_t i = 0; i < fetched.size(); ++i) {
+        EXPECT_EQ(buffered[i].size(), fetched[i].size());
+        EXPECT_TRUE(std::equal(buffered[i].begin() + CAPTURE_RECORD_HEADER_SIZE, buffered[i].end(),
+                               fetched[i].begin() + CAPTURE_RECORD_HEADER_SIZE));
+    }
+}
+
+TEST_F(GarbageRequestTest, GarbageThroughTheFilterBecomesWellFormedRecords)
+{
+    FetchAll(control);
+    HANDLE port = Open("FLTCOM11A");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(port, &immediate));
+    for (int i = 0; i < 2000; ++i)
+        SendGarbage(port, false);
+    for (int i = 0; i < 100; ++i) {
+        std::vector<uint8_t> bytes(kLengths[random() % std::size(kLengths)]);
+        Fill(bytes);
+        DWORD done = 0;
+        WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        ReadFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    }
+    CloseHandle(port);
+    std::vector<std::vector<uint8_t>> fetched = FetchAll(control);
+    EXPECT_GT(fetched.size(), 2000u);
+    for (const auto& bytes : fetched) {
+        CaptureRecord header;
+        memcpy(&header, bytes.data(), sizeof header);
+        EXPECT_EQ(CAPTURE_RECORD_HEADER_SIZE + CaptureRecordPayloadLength(header), bytes.size());
+    }
+}
+
+}  // namespace
