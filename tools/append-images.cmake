@@ -78,6 +78,9 @@ elseif(MODE STREQUAL "append")
                     COMMAND_ERROR_IS_FATAL ANY)
     file(REMOVE "${joined}")
     file(RENAME "${EXE}.tmp" "${EXE}")
+    # The joined file was made by a redirection: give back the linker's permissions.
+    file(CHMOD "${EXE}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
     file_length("${EXE}" length_all)
     math(EXPR expected "${OFFSET} + ${length_a} + ${length_b}")
     if(NOT length_all EQUAL expected)

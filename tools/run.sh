@@ -25,6 +25,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL
 
 if [ -n "${DISPLAY:-}" ]; then
     bash tools/wine-prefix-setup.sh
+    bash tools/wine-service-setup.sh
     # The prefix is set up for Xvfb; on a real display the window manager
     # frames Vantrel's windows.
     wine reg add 'HKCU\Software\Wine\AppDefaults\Vantrel.exe\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
@@ -36,6 +37,7 @@ source tools/xvfb.sh
 start_xvfb
 trap 'wineserver -k 2>/dev/null || true; stop_xvfb' EXIT
 bash tools/wine-prefix-setup.sh
+bash tools/wine-service-setup.sh
 wine reg delete 'HKCU\Software\Wine\AppDefaults\Vantrel.exe' /f >/dev/null 2>&1 || true
 
 echo "run: starting Vantrel on a private display $DISPLAY"

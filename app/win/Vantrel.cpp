@@ -1,14 +1,38 @@
 // Entry point of Vantrel.exe.
+#include "DriverImages.h"
 #include "MainFrame.h"
+#include "Settings.h"
+#include "Startup.h"
+
+namespace {
+
+// Another instance runs, or the main window could not be made.
+constexpr int STARTUP_FAILED = 1;
+
+// WinType other than 0 opens the main window maximised.
+int InitialShowCommand(int defaultShowCommand)
+{
+    return ReadInt(SETTINGS_SYSTEM, "WinType", 0) != 0 ? SW_SHOWMAXIMIZED : defaultShowCommand;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
 {
+    HANDLE singleInstance = nullptr;
+    if (!PrepareStartup(BUILT_DRIVER_IMAGES, &singleInstance)) {
+        return STARTUP_FAILED;
+    }
+    int initialShow = InitialShowCommand(showCommand);
     CMainFrame frame;
     if (!frame.Create()) {
-        return 1;
+        CloseHandle(singleInstance);
+        return STARTUP_FAILED;
     }
-    ShowWindow(frame.Handle(), showCommand);
+    ShowWindow(frame.Handle(), initialShow);
     UpdateWindow(frame.Handle());
     frame.MainFrameStartup();
-    return RunMessageLoop();
+    int exitCode = RunMessageLoop();
+    CloseHandle(singleInstance);
+    return exitCode;
 }

@@ -309,11 +309,12 @@ TEST_F(TestPortCancelTest, CancelledReadsGiveTheirBytesBackInOrder)
     ASSERT_TRUE(Write(b, "ab"));
     ASSERT_TRUE(CancelIo(a));
     EXPECT_FALSE(first.Finish(a));
-    EXPECT_FALSE(next.Finish(a));
+    // The second read may take the given-back bytes before its own cancel.
+    std::string received = next.Finish(a) ? next.buffer : "";
     ASSERT_TRUE(Write(b, "cd"));
-    PendingRead fresh(a, 4);
+    PendingRead fresh(a, static_cast<DWORD>(4 - received.size()));
     ASSERT_TRUE(fresh.Finish(a));
-    EXPECT_EQ("abcd", fresh.buffer);
+    EXPECT_EQ("abcd", received + fresh.buffer);
 }
 
 TEST_F(TestPortCancelTest, PurgeAbortKeepsTheBytesOfTheAbortedRead)
