@@ -8,6 +8,8 @@
 #include "CaptureRecord.h"
 #include "KernelText.h"
 #include "RecordList.h"
+#include "TickTimer.h"
+#include "VirtualPort.h"
 
 constexpr ULONG kPoolTag = 0x206B6444;  // "Ddk "
 
@@ -40,12 +42,15 @@ struct FilterExtension {
 
 struct ControlExtension {
     DeviceHead head;
+    TickTimer tickTimer;
     LONG isOpen;
     UCHAR portNames[kMaxPorts][kPortNameBytes];
     ULONG portCount;
     ULONG maxBytes;
     ULONG statusFlags;  // guarded by the record list's lock
     ULONG capType;
+    VirtualPortState port;
+    FormattedText formatted;
     RecordList records;
 };
 

@@ -140,6 +140,23 @@ ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFla
     return size;
 }
 
+BOOLEAN ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context)
+{
+    Lock(list);
+    RecordNode* oldest = list->head;
+    if (oldest == nullptr) {
+        Unlock(list);
+        return FALSE;
+    }
+    BOOLEAN remove = visit(oldest, context);
+    if (remove)
+        UnlinkLocked(list, oldest);
+    Unlock(list);
+    if (remove)
+        FreeNode(oldest);
+    return TRUE;
+}
+
 RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags)
 {
     Lock(list);

@@ -44,5 +44,11 @@ LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* 
 // Returns the bytes copied: 0 when the list is empty or the record does not fit.
 ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags);
 
+// Shows the oldest record to visit under the list's lock, so that reading and
+// removing it is one step; the node is deleted when visit returns TRUE.
+// Returns FALSE when the list is empty.
+typedef BOOLEAN (*RecordVisitor)(RecordNode* node, PVOID context);
+BOOLEAN ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context);
+
 RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags);
 void ZR_DeleteAllBuffer(RecordList* list);

@@ -112,6 +112,8 @@ inline HANDLE Open(const std::string& name, DWORD flags = 0)
 // by each test before StartFilter.
 class FilterFixture : public ::testing::Test {
 protected:
+    explicit FilterFixture(sim::ClockMode mode = sim::ClockMode::Manual) : machine(mode) {}
+
     void SetUp() override
     {
         SetString(kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY, "Pair0", "COM11,COM12");

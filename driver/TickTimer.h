@@ -1,0 +1,38 @@
+// The virtual port's 10-ms tick: a periodic kernel timer that counts ticks
+// and runs the worker of every slot whose interval has passed. A slot armed
+// with t ticks fires on the (t+1)-th tick after arming.
+#pragma once
+
+#include <ntddk.h>
+
+constexpr ULONG kTickSlots = 3;
+constexpr ULONG kReadWorkerSlot = 0;
+
+typedef VOID (*TickWorker)(PVOID context);
+
+struct TickSlot {
+    TickWorker worker;  // none: the slot never fires
+    PVOID context;
+    ULONG interval;     // ticks; 0 = disarmed
+    ULONG startTick;
+};
+
+struct TickTimer {
+    KTIMER timer;
+    KDPC dpc;
+    KSPIN_LOCK lock;
+    ULONG tickCount;  // guarded by lock
+    TickSlot slots[kTickSlots];
+};
+
+// Once, when the owning device is made: the timer objects and slot workers.
+void ZRPrepareCustomTimer(TickTimer* timer);
+void ZRSetSlotWorker(TickTimer* timer, ULONG slot, TickWorker worker, PVOID context);
+
+void ZRInitCustomTimer(TickTimer* timer);
+// Stops the ticks and waits for a tick that is still running.
+void ZRDestroyCustomTimer(TickTimer* timer);
+ULONG ZRGetTimeCount(TickTimer* timer);
+void ZRSetCustomTimer(TickTimer* timer, ULONG slot, ULONG ticks);
+// One tick; the timer's DPC calls it.
+void ZRCustomTimer(TickTimer* timer);
