@@ -1,6 +1,7 @@
 // The built Vantrel.exe from outside: its menu and string resources, and a
 // real start under Wine that shows the titled main window and ends on close.
 #include "MenuReader.h"
+#include "VantrelProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,6 @@ namespace {
 
 const UINT kMainMenu = 128;
 const DWORD kWindowTimeoutMs = 30000;
-const DWORD kExitTimeoutMs = 10000;
-
-// Vantrel.exe relative to this test program; set by the build.
-std::wstring VantrelExePath()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    path.erase(path.find_last_of(L"\\/") + 1);
-    return path + VANTREL_EXE_RELATIVE_PATH;
-}
 
 std::wstring LoadText(HMODULE module, UINT id)
 {
@@ -45,62 +35,6 @@ protected:
     HMODULE module = nullptr;
 };
 
-struct RunningVantrel {
-    PROCESS_INFORMATION process = {};
-    bool started = false;
-
-    bool Start()
-    {
-        std::wstring path = VantrelExePath();
-        std::wstring commandLine = L"\"" + path + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process) != 0;
-        return started;
-    }
-
-    // Ends a process that the test could not close the ordinary way.
-    ~RunningVantrel()
-    {
-        if (!started) {
-            return;
-        }
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, kExitTimeoutMs);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-};
-
-struct WindowSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchMainFrame(HWND hwnd, LPARAM param)
-{
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(hwnd, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(hwnd, className, 64);
-    if (owner == search->processId && IsWindowVisible(hwnd) && std::wstring(className) == L"VantrelMainFrame") {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindMainFrame(DWORD processId)
-{
-    WindowSearch search = {processId, nullptr};
-    EnumWindows(MatchMainFrame, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::wstring TitleOf(HWND hwnd)
 {
     wchar_t title[64] = {};
@@ -108,19 +42,17 @@ std::wstring TitleOf(HWND hwnd)
     return title;
 }
 
-// Polls until the window exists and carries the wanted title, or time runs out.
-HWND WaitForTitledMainFrame(DWORD processId, const std::wstring& title)
+// Polls until the window carries the wanted title, or time runs out.
+bool WaitForTitle(HWND hwnd, const std::wstring& title)
 {
     DWORD start = GetTickCount();
-    HWND hwnd = nullptr;
-    do {
-        hwnd = FindMainFrame(processId);
-        if (hwnd != nullptr && TitleOf(hwnd) == title) {
-            break;
+    while (TitleOf(hwnd) != title) {
+        if (GetTickCount() - start >= kWindowTimeoutMs) {
+            return false;
         }
         Sleep(50);
-    } while (GetTickCount() - start < kWindowTimeoutMs);
-    return hwnd;
+    }
+    return true;
 }
 
 // Menus live per process under Wine, so the live menu bar is seen from
@@ -204,20 +136,18 @@ TEST_F(VantrelResources, StringTableHoldsTheApplicationTexts)
     }
 }
 
-TEST(VantrelProcess, ShowsTheTitledMainWindowAndEndsWhenClosed)
+TEST(VantrelStart, ShowsTheTitledMainWindowAndEndsWhenClosed)
 {
-    RunningVantrel vantrel;
+    VantrelProcess vantrel;
     ASSERT_TRUE(vantrel.Start()) << "cannot start " << VantrelExePath();
 
-    HWND hwnd = WaitForTitledMainFrame(vantrel.process.dwProcessId, L"Vantrel");
-    ASSERT_NE(nullptr, hwnd) << "no main window within " << kWindowTimeoutMs << " ms";
-    EXPECT_EQ(L"Vantrel", TitleOf(hwnd));
+    HWND hwnd = vantrel.WaitForMainFrame();
+    ASSERT_NE(nullptr, hwnd) << "no main window";
+    EXPECT_TRUE(WaitForTitle(hwnd, L"Vantrel")) << "title is " << TitleOf(hwnd).size() << " characters";
 
     EXPECT_GE(MenuBarHeight(hwnd), GetSystemMetrics(SM_CYMENU));
 
-    ASSERT_TRUE(PostMessageW(hwnd, WM_CLOSE, 0, 0));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(vantrel.process.hProcess, kExitTimeoutMs));
     DWORD exitCode = 1;
-    GetExitCodeProcess(vantrel.process.hProcess, &exitCode);
+    ASSERT_TRUE(vantrel.Close(&exitCode));
     EXPECT_EQ(0u, exitCode);
 }
