@@ -32,7 +32,9 @@ NTSTATUS AddRecord(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack
     KeQuerySystemTime(&now);
     static_cast<CaptureRecord*>(input)->timestamp = static_cast<uint64_t>(now.QuadPart);
     BOOLEAN dropped;
-    ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes, &control->statusFlags, &dropped);
+    if (ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes, &control->statusFlags,
+                         &dropped) == 0)
+        VirtualPortRecordAdded(control, static_cast<const CaptureRecord*>(input), inputLength, dropped);
     return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }
 
@@ -71,27 +73,6 @@ bool IsSerialCode(ULONG code)
     return (code >> 16) == FILE_DEVICE_SERIAL_PORT;
 }
 
-// Reads and serial control requests belong to the virtual output port, which
-// this build does not serve yet: they are refused, never half-answered.
-NTSTATUS ComFunc_RefuseVirtualPortRequest(PIRP irp)
-{
-    return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-}
-
-NTSTATUS ComFunc_CreateFile(ControlExtension* control, PIRP irp)
-{
-    if (InterlockedCompareExchange(&control->isOpen, 1, 0) != 0)
-        return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
-    return CompleteRequest(irp, STATUS_SUCCESS, 0);
-}
-
-NTSTATUS ComFunc_CloseHandle(ControlExtension* control, PIRP irp)
-{
-    if (InterlockedCompareExchange(&control->isOpen, 0, 1) != 1)
-        return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
-    return CompleteRequest(irp, STATUS_SUCCESS, 0);
-}
-
 NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
 {
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
@@ -106,7 +87,7 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
         return ReturnPortNames(control, irp, stack);
     default:
         if (IsSerialCode(code))
-            return ComFunc_RefuseVirtualPortRequest(irp);
+            return ComFunc_SerialControl(control, irp, stack);
         return CompleteRequest(irp, STATUS_SUCCESS, 0);
     }
 }
@@ -122,8 +103,10 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp)
         return ComFunc_CreateFile(control, irp);
     case IRP_MJ_CLOSE:
         return ComFunc_CloseHandle(control, irp);
+    case IRP_MJ_CLEANUP:
+        return ComFunc_DeviceCleanup(control, irp);
     case IRP_MJ_READ:
-        return ComFunc_RefuseVirtualPortRequest(irp);
+        return ComFunc_ReadFile(control, irp);
     case IRP_MJ_DEVICE_CONTROL:
         return DeviceControl(control, irp, stack);
     default:

@@ -233,6 +233,7 @@ NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULO
     control->maxBytes = maxBytes;
     control->capType = form;
     ZR_InitializeList(&control->records);
+    VirtualPortPrepare(control);
     status = CreateLink(*device, base);
     if (NT_SUCCESS(status) && form != 0)
         status = PublishSerialPort(*device, base);
@@ -481,6 +482,15 @@ void DetachFilters(PDRIVER_OBJECT driver)
     }
 }
 
+// Wine unloads while a program still holds a port: its queued requests end here.
+void ShutDownVirtualPorts(PDRIVER_OBJECT driver)
+{
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
+        if (HeadOf(device)->kind == kControlDeviceKind)
+            VirtualPortShutdown(ControlOf(device));
+    }
+}
+
 void WaitForRequestsInFlight()
 {
     LARGE_INTEGER interval;
@@ -497,6 +507,7 @@ VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
     InterlockedExchange(&g_Cycling, 0);
     DetachFilters(driver);
     WaitForRequestsInFlight();
+    ShutDownVirtualPorts(driver);
     while (driver->DeviceObject != nullptr)
         ReleaseDevice(driver->DeviceObject);
 }

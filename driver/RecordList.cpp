@@ -16,9 +16,12 @@ void Unlock(RecordList* list)
     KeReleaseSpinLock(&list->lock, list->savedIrql);
 }
 
+// The node and its record copy share one block: one allocation per record,
+// freed together.
 RecordNode* NewNode(ULONG consumed, ULONG size, const void* source)
 {
-    auto* node = static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(RecordNode), kPoolTag));
+    SIZE_T blockSize = sizeof(RecordNode) + static_cast<SIZE_T>(size);
+    auto* node = static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, blockSize, kPoolTag));
     if (node == nullptr)
         return nullptr;
     node->consumed = consumed;
@@ -26,21 +29,15 @@ RecordNode* NewNode(ULONG consumed, ULONG size, const void* source)
     node->next = nullptr;
     node->prev = nullptr;
     node->data = nullptr;
-    if (size == 0)
-        return node;
-    node->data = ExAllocatePoolWithTag(NonPagedPool, size, kPoolTag);
-    if (node->data == nullptr) {
-        ExFreePoolWithTag(node, kPoolTag);
-        return nullptr;
+    if (size != 0) {
+        node->data = node + 1;
+        RtlCopyMemory(node->data, source, size);
     }
-    RtlCopyMemory(node->data, source, size);
     return node;
 }
 
 void FreeNode(RecordNode* node)
 {
-    if (node->data != nullptr)
-        ExFreePoolWithTag(node->data, kPoolTag);
     ExFreePoolWithTag(node, kPoolTag);
 }
 

@@ -8,7 +8,7 @@
 struct RecordNode {
     ULONG consumed;  // output bytes already delivered to a serial-port reader
     ULONG size;      // 40 + data
-    PVOID data;
+    PVOID data;      // the record copy, just after the node in the same block
     RecordNode* next;
     RecordNode* prev;
 };

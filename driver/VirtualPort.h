@@ -47,6 +47,19 @@ struct FormattedText {
 
 struct ControlExtension;
 
+// Holds a spin lock for a scope.
+class SpinLockGuard {
+public:
+    explicit SpinLockGuard(PKSPIN_LOCK lock) : lock_(lock) { KeAcquireSpinLock(lock_, &irql_); }
+    ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
+    SpinLockGuard(const SpinLockGuard&) = delete;
+    SpinLockGuard& operator=(const SpinLockGuard&) = delete;
+
+private:
+    PKSPIN_LOCK lock_;
+    KIRQL irql_;
+};
+
 void VirtualPortPrepare(ControlExtension* control);
 // At unload: ends what a handle that Wine never closed still has queued.
 void VirtualPortShutdown(ControlExtension* control);
@@ -88,10 +101,13 @@ NTSTATUS ComFunc_DIOCSetWaitMask(ControlExtension* control, PIRP irp, PIO_STACK_
 NTSTATUS ComFunc_DIOCGetWaitMask(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack);
 NTSTATUS ComFunc_DIOCWaitOnMask(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack);
 void ResetWaitState(ControlExtension* control);
+// Sets the wait mask to 0, which ends every queued wait with no events.
+void StopWaiting(ControlExtension* control);
 // Returns the error word and clears it.
 ULONG TakeErrorWord(ControlExtension* control);
 // With the error-abort bit: an unreported error word refuses reads and waits.
 bool IsErrorAbortPending(ControlExtension* control);
+bool IsErrorCounterRaised(ControlExtension* control);
 // Raises the error counter and records the error word (the caller may hold
 // readLock, never waitLock).
 void RaiseLineError(ControlExtension* control, ULONG errorWord);

@@ -11,6 +11,10 @@
 // A wide literal from a narrow one that a macro names.
 #define TESTPORT_WIDE(text) KTEXT(text)
 
+// Everything of the driver but DriverEntry lives in this namespace, so that a
+// test program can link it beside another driver.
+namespace testportdriver {
+
 #define TESTPORT_POOL_TAG 0x74507456u  // 'tPtV', shown as "VtPt" in a pool dump
 
 // One end of a pair: the device extension of \Device\VtrlTestPortN. Both ends
@@ -47,8 +51,7 @@ struct TestPortEnd {
     ULONG receivedCount;
 
     LIST_ENTRY reads;
-    ULONG ticks;  // 10-ms ticks counted while a read waits on a timeout
-    BOOLEAN ticking;
+    ULONG ticks;  // 10-ms ticks counted while the end is open
     KTIMER tickTimer;
     KDPC tickDpc;
 };
@@ -86,6 +89,7 @@ void ShutEnd(TestPortEnd* end, Completions* done);
 NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp);
 void InitReadTiming(TestPortEnd* end);
+void StartReadTiming(TestPortEnd* end);
 void StopReadTiming(TestPortEnd* end);
 // Under the pair lock: bytes arriving at `end` from its peer.
 void Receive(TestPortEnd* end, const UCHAR* data, ULONG length, Completions* done);
@@ -112,3 +116,5 @@ NTSTATUS SetWaitMask(TestPortEnd* end, ULONG mask, Completions* done);
 // Pends or answers a wait-on-mask request; returns the dispatch status.
 NTSTATUS WaitOnMask(TestPortEnd* end, PIRP irp);
 NTSTATUS Purge(TestPortEnd* end, ULONG mask, Completions* done);
+
+}  // namespace testportdriver

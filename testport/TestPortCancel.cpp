@@ -3,6 +3,8 @@
 // requests completed after the pair lock is released.
 #include "TestPort.h"
 
+namespace testportdriver {
+
 namespace {
 
 PLIST_ENTRY LinkOf(PIRP irp) { return &irp->Tail.Overlay.ListEntry; }
@@ -92,3 +94,5 @@ void CancelQueue(PLIST_ENTRY queue, Completions* done)
             AddCompletion(done, irp, STATUS_CANCELLED, 0);
     }
 }
+
+}  // namespace testportdriver

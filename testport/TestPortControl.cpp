@@ -4,6 +4,8 @@
 // and never read or written past their length.
 #include "TestPort.h"
 
+namespace testportdriver {
+
 namespace {
 
 const ULONG kMaxBaudRate = 921600;
@@ -301,3 +303,5 @@ NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     CompleteAll(&done);
     return CompleteNow(irp, status, request.returned);  // completed
 }
+
+}  // namespace testportdriver

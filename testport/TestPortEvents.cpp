@@ -3,6 +3,8 @@
 // DSR and carrier detect), line errors, and purge.
 #include "TestPort.h"
 
+namespace testportdriver {
+
 namespace {
 
 const ULONG kKnownEvents = 0x1FFF;
@@ -142,3 +144,5 @@ NTSTATUS Purge(TestPortEnd* end, ULONG mask, Completions* done)
     // nothing to do.
     return STATUS_SUCCESS;
 }
+
+}  // namespace testportdriver

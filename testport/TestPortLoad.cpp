@@ -7,6 +7,8 @@
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
 #endif
 
+namespace testportdriver {
+
 namespace {
 
 const ULONG kValueBufferSize = 1024;
@@ -231,7 +233,7 @@ VOID NTAPI TestPortUnload(PDRIVER_OBJECT driver)
 
 }  // namespace
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+NTSTATUS Start(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i)
         driver->MajorFunction[i] = TestPortUnsupported;
@@ -244,4 +246,11 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = TestPortFlush;
     driver->DriverUnload = TestPortUnload;
     return CreatePairs(driver, registryPath) > 0 ? STATUS_SUCCESS : STATUS_DEVICE_CONFIGURATION_ERROR;
+}
+
+}  // namespace testportdriver
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    return testportdriver::Start(driver, registryPath);
 }

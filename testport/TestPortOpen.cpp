@@ -3,6 +3,8 @@
 // because Wine never sends a clean-up request.
 #include "TestPort.h"
 
+namespace testportdriver {
+
 namespace {
 
 void SetDefaults(TestPortEnd* end)
@@ -60,6 +62,8 @@ NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp)
     }
     KeReleaseSpinLock(end->lock, irql);
     CompleteAll(&done);
+    if (NT_SUCCESS(status))
+        StartReadTiming(end);
     return CompleteNow(irp, status, 0);  // completed
 }
 
@@ -88,5 +92,8 @@ NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp)
     end->open = FALSE;
     KeReleaseSpinLock(end->lock, irql);
     CompleteAll(&done);
+    StopReadTiming(end);
     return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
 }
+
+}  // namespace testportdriver

@@ -1,11 +1,14 @@
 // Reads and writes: a write hands its bytes to the peer's receive queue at
 // once; reads are served in order from that queue with Windows' read-timeout
-// rules, timed by a 10-ms tick that runs only while a read waits on a timeout.
+// rules, timed by a 10-ms tick that runs while the end is open.
 #include "TestPort.h"
+
+namespace testportdriver {
 
 namespace {
 
 const LONGLONG kTick = -100000;  // 10 ms, relative, in 100-ns units
+const LONG kTickPeriod = 10;     // ms
 
 // Timing words of a queued read, kept in the request's driver context.
 struct ReadClock {
@@ -100,16 +103,6 @@ void FillRead(TestPortEnd* end, PIRP irp)
     ClockOf(irp)->lastDataTick = end->ticks;
 }
 
-void StartTicking(TestPortEnd* end)
-{
-    if (end->ticking)
-        return;
-    end->ticking = TRUE;
-    LARGE_INTEGER due;
-    due.QuadPart = kTick;
-    KeSetTimer(&end->tickTimer, due, &end->tickDpc);
-}
-
 enum ReadState { ReadWaits, ReadDone, ReadTimedOut };
 
 ReadState CheckRead(TestPortEnd* end, PIRP irp)
@@ -124,11 +117,8 @@ ReadState CheckRead(TestPortEnd* end, PIRP irp)
     ReadClock* clock = ClockOf(irp);
     if (limits.totalTicks != 0 && end->ticks - clock->startTick >= limits.totalTicks)
         return ReadTimedOut;
-    BOOLEAN intervalRuns = limits.intervalTicks != 0 && got > 0;
-    if (intervalRuns && end->ticks - clock->lastDataTick >= limits.intervalTicks)
+    if (limits.intervalTicks != 0 && got > 0 && end->ticks - clock->lastDataTick >= limits.intervalTicks)
         return ReadTimedOut;
-    if (limits.totalTicks != 0 || intervalRuns)
-        StartTicking(end);
     return ReadWaits;
 }
 
@@ -139,7 +129,6 @@ VOID NTAPI Tick(PKDPC, PVOID context, PVOID, PVOID)
     InitCompletions(&done);
     KeAcquireSpinLockAtDpcLevel(end->lock);
     ++end->ticks;
-    end->ticking = FALSE;
     ServeReads(end, &done);
     KeReleaseSpinLockFromDpcLevel(end->lock);
     CompleteAll(&done);
@@ -182,11 +171,16 @@ void InitReadTiming(TestPortEnd* end)
     KeInitializeDpc(&end->tickDpc, Tick, end);
 }
 
-void StopReadTiming(TestPortEnd* end)
+// A periodic timer, set and cancelled outside the pair lock and never from its
+// own DPC: Wine's timer cancel waits for a running DPC.
+void StartReadTiming(TestPortEnd* end)
 {
-    KeCancelTimer(&end->tickTimer);
-    end->ticking = FALSE;
+    LARGE_INTEGER due;
+    due.QuadPart = kTick;
+    KeSetTimerEx(&end->tickTimer, due, kTickPeriod, &end->tickDpc);
 }
+
+void StopReadTiming(TestPortEnd* end) { KeCancelTimer(&end->tickTimer); }
 
 void GiveBackRead(TestPortEnd* end, PIRP irp)
 {
@@ -281,3 +275,5 @@ NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp)
         return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
     return WriteNow(EndOf(device), irp, length);      // completed
 }
+
+}  // namespace testportdriver

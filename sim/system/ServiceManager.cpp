@@ -176,7 +176,7 @@ uint32_t ServiceManager::CreateService(uintptr_t manager, const ServiceConfig& c
 }
 
 uint32_t ServiceManager::Start(uintptr_t serviceHandle) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     Handle handle;
     if (uint32_t error = LookupHandle(serviceHandle, false, SERVICE_START, handle)) return error;
     Service& service = *handle.service;
@@ -184,8 +184,14 @@ uint32_t ServiceManager::Start(uintptr_t serviceHandle) {
     if (service.markedForDelete) return ERROR_SERVICE_MARKED_FOR_DELETE;
     if (service.config.startType == SERVICE_DISABLED) return ERROR_SERVICE_DISABLED;
     if (service.status.state != SERVICE_STOPPED) return ERROR_SERVICE_ALREADY_RUNNING;
+    // DriverEntry runs without the manager's lock: a driver that opens and
+    // closes a device while loading reaches CompletePendingStops.
+    service.status.state = SERVICE_START_PENDING;
+    guard.unlock();
     int32_t status = loader_.LoadDriver(service.config.name, ImageFileName(service.config));
+    guard.lock();
     if (status < 0) {
+        service.status.state = SERVICE_STOPPED;
         service.status.exitCode = Win32ErrorOfDriverStatus(status);
         return service.status.exitCode;
     }

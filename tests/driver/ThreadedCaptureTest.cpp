@@ -71,7 +71,7 @@ protected:
     {
         HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         for (uint16_t sequence = 0; sequence < kMessagesPerWriter; ++sequence) {
-            while (written.load() - read.load() > kMaxUnread)
+            while (static_cast<int64_t>(written.load()) - read.load() > kMaxUnread)
                 std::this_thread::yield();
             auto bytes = Encode({writer, sequence});
             OVERLAPPED overlapped{};

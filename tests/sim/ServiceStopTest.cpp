@@ -176,4 +176,35 @@ TEST_F(ServiceStopTest, ADeletedServiceWithADeferredStopGoesWhenTheDeviceCloses)
     EXPECT_TRUE(ServiceIsGone());
 }
 
+// Opens the holder's device and closes it again while loading, as a filter
+// does when it looks up the port it attaches to.
+NTSTATUS PeekerEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, u"\\Device\\SimsysHolder0");
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &file, &device);
+    if (NT_SUCCESS(status))
+        ObDereferenceObject(file);
+    driver->DriverUnload = [](PDRIVER_OBJECT) {};
+    return status;
+}
+
+TEST_F(ServiceStopTest, ADriverThatClosesAFileWhileLoadingStartsThroughTheManager) {
+    ASSERT_TRUE(StartServiceA(service, 0, nullptr));
+    machine.RegisterDriverImage("SimsysPeeker.sys", PeekerEntry);
+    SC_HANDLE peeker = CreateServiceA(manager, "SimsysPeeker", "SimsysPeeker", SERVICE_ALL_ACCESS,
+                                      SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                      "System32\\Drivers\\SimsysPeeker.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, peeker);
+    ASSERT_TRUE(StartServiceA(peeker, 0, nullptr)) << GetLastError();
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(QueryServiceStatus(peeker, &status));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+    EXPECT_TRUE(ControlService(peeker, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(1, g_unloads);
+    CloseServiceHandle(peeker);
+}
+
 }  // namespace

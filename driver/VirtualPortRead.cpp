@@ -1,0 +1,268 @@
+// The read engine: pending reads are queued and served in order by the read
+// worker, one completion per check, with total and interval timeouts counted
+// in 10-ms ticks.
+#include "FilterDriver.h"
+#include "VirtualPortQueue.h"
+
+using namespace vport;
+
+namespace {
+
+constexpr ULONG kMaxDword = 0xFFFFFFFF;
+constexpr ULONG kNextReadTicks = 10;
+constexpr ULONG kPurgeReadAbort = 0x02;
+
+// The timing words of a queued read, after its queue link.
+struct ReadTiming {
+    PIRP next;
+    ULONG lastDataTick;
+    ULONG startTick;
+    ULONG totalTicks;
+    ULONG checked;
+};
+static_assert(sizeof(ReadTiming) <= sizeof(static_cast<IRP*>(nullptr)->Tail.Overlay.DriverContext),
+              "read timing fits the driver context");
+
+ReadTiming* TimingOf(PIRP irp)
+{
+    return reinterpret_cast<ReadTiming*>(irp->Tail.Overlay.DriverContext);
+}
+
+enum ReadWork { Read_Poll, Read_New, Read_Cancelled };
+
+struct ReadPass {
+    ControlExtension* control;
+    Completions done;
+};
+
+ULONG ReadLengthOf(PIRP irp)
+{
+    return IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
+}
+
+void ArmReadSlot(ControlExtension* control, ULONG ticks)
+{
+    ZRSetCustomTimer(&control->tickTimer, kReadWorkerSlot, ticks);
+}
+
+ULONG TotalTicks(const SERIAL_TIMEOUTS& timeouts, ULONG want)
+{
+    ULONGLONG total = timeouts.ReadTotalTimeoutMultiplier == kMaxDword
+                          ? 0
+                          : static_cast<ULONGLONG>(timeouts.ReadTotalTimeoutMultiplier) * want;
+    total += timeouts.ReadTotalTimeoutConstant;
+    if (total == 0)
+        return 0;
+    ULONGLONG ticks = total / 10 + 1;
+    return ticks > kMaxDword ? kMaxDword : static_cast<ULONG>(ticks);
+}
+
+bool ReturnsAtOnce(const SERIAL_TIMEOUTS& t)
+{
+    if (t.ReadIntervalTimeout != kMaxDword)
+        return false;
+    bool noTotal = t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    bool maxMultiplier = t.ReadTotalTimeoutMultiplier == kMaxDword &&
+                         (t.ReadTotalTimeoutConstant == 0 || t.ReadTotalTimeoutConstant == kMaxDword);
+    return noTotal || maxMultiplier;
+}
+
+bool WaitsForWholeLength(const SERIAL_TIMEOUTS& t)
+{
+    return t.ReadIntervalTimeout == 0 && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+}
+
+void CompleteHead(ReadPass* pass)
+{
+    VirtualPortState* port = &pass->control->port;
+    PIRP irp = port->readQueue;
+    port->readQueue = *NextOf(irp);
+    if (TakeFromCancel(irp))
+        AddCompletion(&pass->done, irp, STATUS_SUCCESS, irp->IoStatus.Information);
+    ArmReadSlot(pass->control, kNextReadTicks);
+}
+
+// Fills the head read with what the renderer has; true when it is complete.
+bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
+{
+    VirtualPortState* port = &control->port;
+    bool signalForm = control->capType == 4;
+    ULONG want = ReadLengthOf(irp);
+    ULONG done = static_cast<ULONG>(irp->IoStatus.Information);
+    if (signalForm && done == 0)
+        port->modemStatus &= ~(kModemReceivedData | kModemSentData);
+    auto* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+    ULONG got = ComFunc_ReadDataGet(control, buffer + done, want - done);
+    if (got != 0) {
+        if (done == 0 && port->timeouts.ReadIntervalTimeout != 0)
+            TimingOf(irp)->lastDataTick = now;
+        done += got;
+        irp->IoStatus.Information = done;
+    }
+    // A form-4 read carries data of one direction only.
+    return done == want || (signalForm && port->modemStatus != 0);
+}
+
+// Step 7: the total and interval timeouts; returns the ticks to wait, or
+// true in *expired.
+ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG now, ULONG done, bool* expired)
+{
+    *expired = false;
+    ULONG wait = 0;
+    if (timing->totalTicks != 0) {
+        ULONG elapsed = now - timing->startTick;
+        if (elapsed >= timing->totalTicks) {
+            *expired = true;
+            return 0;
+        }
+        wait = timing->totalTicks - elapsed;
+    }
+    ULONG intervalTicks = timeouts.ReadIntervalTimeout / 10;
+    if (timing->lastDataTick != 0 && timeouts.ReadIntervalTimeout != 0 && done != 0 &&
+        now - timing->lastDataTick > intervalTicks) {
+        *expired = true;
+        return 0;
+    }
+    timing->lastDataTick = now;
+    if (wait == 0 || wait > intervalTicks)
+        wait = intervalTicks != 0 ? intervalTicks : 1;
+    return wait;
+}
+
+// ComFunc_ReadCheck: one look at the head read.
+void ComFunc_ReadCheck(ReadPass* pass)
+{
+    ControlExtension* control = pass->control;
+    VirtualPortState* port = &control->port;
+    PIRP irp = port->readQueue;
+    ReadTiming* timing = TimingOf(irp);
+    ULONG now = ZRGetTimeCount(&control->tickTimer);
+    if (FillHead(control, irp, now)) {
+        CompleteHead(pass);
+        return;
+    }
+    if (timing->checked == 0) {
+        timing->checked = 1;
+        timing->startTick = now;
+        timing->totalTicks = TotalTicks(port->timeouts, ReadLengthOf(irp));
+    }
+    if (ReturnsAtOnce(port->timeouts)) {
+        CompleteHead(pass);
+        return;
+    }
+    if (WaitsForWholeLength(port->timeouts))
+        return;
+    bool expired;
+    ULONG wait = RemainingTicks(port->timeouts, timing, now, static_cast<ULONG>(irp->IoStatus.Information), &expired);
+    if (expired)
+        CompleteHead(pass);
+    else
+        ArmReadSlot(control, wait);
+}
+
+void CancelAllReads(ReadPass* pass)
+{
+    VirtualPortState* port = &pass->control->port;
+    while (port->readQueue != nullptr) {
+        PIRP irp = port->readQueue;
+        port->readQueue = *NextOf(irp);
+        if (TakeFromCancel(irp))
+            AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+    }
+}
+
+VOID NTAPI ComFunc_CancelRead(PDEVICE_OBJECT device, PIRP irp);
+
+void AcceptRead(ReadPass* pass, PIRP irp)
+{
+    IoSetCancelRoutine(irp, ComFunc_CancelRead);
+    if (irp->Cancel && TakeFromCancel(irp)) {
+        AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+        return;
+    }
+    // Cancelled but its cancel routine already runs: it finds the request queued.
+    ReadTiming* timing = TimingOf(irp);
+    timing->lastDataTick = 0;
+    timing->startTick = 0;
+    timing->totalTicks = 0;
+    timing->checked = 0;
+    VirtualPortState* port = &pass->control->port;
+    AppendRequest(&port->readQueue, irp);
+    if (port->readQueue == irp)
+        ComFunc_ReadCheck(pass);
+}
+
+void DropCancelledRead(ReadPass* pass, PIRP irp)
+{
+    VirtualPortState* port = &pass->control->port;
+    bool wasHead = port->readQueue == irp;
+    RemoveRequest(&port->readQueue, irp);
+    AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+    if (wasHead && port->readQueue != nullptr)
+        ComFunc_ReadCheck(pass);
+}
+
+bool MustCancelQueuedReads(ControlExtension* control)
+{
+    const VirtualPortState* port = &control->port;
+    if ((port->purgeFlags & kPurgeReadAbort) != 0)
+        return true;
+    return (port->handFlow.ControlHandShake & SERIAL_ERROR_ABORT) != 0 && IsErrorCounterRaised(control);
+}
+
+// ComFunc_DpcRead: all work on the read queue, under the read lock.
+void ComFunc_DpcRead(ControlExtension* control, ReadWork work, PIRP irp)
+{
+    ReadPass pass = {control, {nullptr}};
+    KIRQL irql;
+    KeAcquireSpinLock(&control->port.readLock, &irql);
+    switch (work) {
+    case Read_New:
+        AcceptRead(&pass, irp);
+        break;
+    case Read_Cancelled:
+        DropCancelledRead(&pass, irp);
+        break;
+    case Read_Poll:
+        if (control->port.readQueue == nullptr)
+            ArmReadSlot(control, 0);
+        else
+            ComFunc_ReadCheck(&pass);
+        break;
+    }
+    if (MustCancelQueuedReads(control))
+        CancelAllReads(&pass);
+    KeReleaseSpinLock(&control->port.readLock, irql);
+    CompleteAll(&pass.done);
+}
+
+// The cancel lock is released first: the worker may spin on the read lock.
+VOID NTAPI ComFunc_CancelRead(PDEVICE_OBJECT device, PIRP irp)
+{
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    ComFunc_DpcRead(ControlOf(device), Read_Cancelled, irp);
+}
+
+}  // namespace
+
+void RunReadWorker(ControlExtension* control)
+{
+    ComFunc_DpcRead(control, Read_Poll, nullptr);
+}
+
+VOID ReadWorkerTick(PVOID control)
+{
+    RunReadWorker(static_cast<ControlExtension*>(control));
+}
+
+NTSTATUS ComFunc_ReadFile(ControlExtension* control, PIRP irp)
+{
+    if (IsErrorAbortPending(control))
+        return CompleteRequest(irp, STATUS_REQUEST_ABORTED, 0);
+    if (ReadLengthOf(irp) == 0 || irp->AssociatedIrp.SystemBuffer == nullptr)
+        return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    // Pending before the hand-over: a timer or a cancel may complete it at once.
+    IoMarkIrpPending(irp);
+    ComFunc_DpcRead(control, Read_New, irp);
+    return STATUS_PENDING;
+}
