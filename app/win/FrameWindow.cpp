@@ -1,6 +1,6 @@
 #include "FrameWindow.h"
 
-bool FrameWindow::CreateFrame(const wchar_t* className, UINT menuId, const WindowSpec& placement)
+bool FrameWindow::CreateFrame(const wchar_t* className, UINT menuId, const WindowParams& placement)
 {
     if (!RegisterWindowClass(className, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) {
         return false;
@@ -9,10 +9,10 @@ bool FrameWindow::CreateFrame(const wchar_t* className, UINT menuId, const Windo
     if (menu == nullptr) {
         return false;
     }
-    WindowSpec spec = placement;
-    spec.className = className;
-    spec.menu = menu;
-    if (!CreateFromSpec(spec)) {
+    WindowParams params = placement;
+    params.className = className;
+    params.menu = menu;
+    if (!CreateFromParams(params)) {
         // A window that was made and then refused took its menu with it.
         if (IsMenu(menu)) {
             DestroyMenu(menu);

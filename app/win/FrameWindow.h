@@ -12,7 +12,7 @@ struct CommandState {
 class FrameWindow : public Window {
 protected:
     // Creates the frame with the menu resource menuId of the executable.
-    bool CreateFrame(const wchar_t* className, UINT menuId, const WindowSpec& placement);
+    bool CreateFrame(const wchar_t* className, UINT menuId, const WindowParams& placement);
 
     // Carries out command id; false when the frame has no handler for it.
     virtual bool OnCommand(UINT id) = 0;

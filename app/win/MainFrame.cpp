@@ -27,7 +27,7 @@ bool ChangesConfiguration(UINT id)
 
 bool CMainFrame::Create()
 {
-    return CreateFrame(kMainFrameClass, IDR_MAINFRAME, WindowSpec{});
+    return CreateFrame(kMainFrameClass, IDR_MAINFRAME, WindowParams{});
 }
 
 void CMainFrame::MainFrameStartup()

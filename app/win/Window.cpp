@@ -33,10 +33,10 @@ bool Window::RegisterWindowClass(const wchar_t* className, HBRUSH background)
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-bool Window::CreateFromSpec(const WindowSpec& spec)
+bool Window::CreateFromParams(const WindowParams& params)
 {
-    HWND hwnd = CreateWindowExW(spec.exStyle, spec.className, spec.title, spec.style, spec.x, spec.y, spec.width,
-        spec.height, spec.parent, spec.menu, GetModuleHandleW(nullptr), this);
+    HWND hwnd = CreateWindowExW(params.exStyle, params.className, params.title, params.style, params.x, params.y, params.width,
+        params.height, params.parent, params.menu, GetModuleHandleW(nullptr), this);
     return hwnd != nullptr;
 }
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // What CreateWindowExW needs, besides the owning object.
-struct WindowSpec {
+struct WindowParams {
     const wchar_t* className = nullptr;
     const wchar_t* title = L"";
     DWORD style = WS_OVERLAPPEDWINDOW;
@@ -37,7 +37,7 @@ protected:
     // a class twice (several windows of one kind) is not an error.
     static bool RegisterWindowClass(const wchar_t* className, HBRUSH background);
     // Fails when the class is unknown or OnCreate refuses.
-    bool CreateFromSpec(const WindowSpec& spec);
+    bool CreateFromParams(const WindowParams& params);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);

@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 
-struct RequestSpec {
+struct RequestParams {
     UCHAR major;
     ULONG code;
     const void* input;
@@ -37,37 +37,37 @@ void UseSystemBuffer(PIRP irp, UserRequest& request, ULONG size, const void* inp
 }
 
 // Buffers as the I/O manager sets them up for the top device's I/O method.
-void SetUpParameters(PIRP irp, UserRequest& request, const RequestSpec& spec, ULONG deviceFlags)
+void SetUpParameters(PIRP irp, UserRequest& request, const RequestParams& params, ULONG deviceFlags)
 {
     PIO_STACK_LOCATION stack = FirstStackLocation(irp);
-    stack->MajorFunction = spec.major;
+    stack->MajorFunction = params.major;
     bool buffered = (deviceFlags & (DO_BUFFERED_IO | DO_DIRECT_IO)) != 0;
-    switch (spec.major) {
+    switch (params.major) {
     case IRP_MJ_READ:
-        stack->Parameters.Read.Length = spec.outputLength;
+        stack->Parameters.Read.Length = params.outputLength;
         break;
     case IRP_MJ_WRITE:
-        stack->Parameters.Write.Length = spec.inputLength;
+        stack->Parameters.Write.Length = params.inputLength;
         break;
     default:
-        stack->Parameters.DeviceIoControl.IoControlCode = spec.code;
-        stack->Parameters.DeviceIoControl.InputBufferLength = spec.inputLength;
-        stack->Parameters.DeviceIoControl.OutputBufferLength = spec.outputLength;
-        buffered = METHOD_FROM_CTL_CODE(spec.code) != METHOD_NEITHER;
+        stack->Parameters.DeviceIoControl.IoControlCode = params.code;
+        stack->Parameters.DeviceIoControl.InputBufferLength = params.inputLength;
+        stack->Parameters.DeviceIoControl.OutputBufferLength = params.outputLength;
+        buffered = METHOD_FROM_CTL_CODE(params.code) != METHOD_NEITHER;
         if (!buffered)
-            stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(spec.input);
+            stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(params.input);
         break;
     }
     if (!buffered) {
-        irp->UserBuffer = spec.output != nullptr ? spec.output : const_cast<void*>(spec.input);
+        irp->UserBuffer = params.output != nullptr ? params.output : const_cast<void*>(params.input);
         return;
     }
     // Input and output share one system buffer of the larger size.
-    ULONG size = spec.inputLength > spec.outputLength ? spec.inputLength : spec.outputLength;
-    UseSystemBuffer(irp, request, size, spec.input, spec.inputLength);
-    request.copyBack = spec.outputLength != 0;
-    request.output = spec.output;
-    request.outputLength = spec.outputLength;
+    ULONG size = params.inputLength > params.outputLength ? params.inputLength : params.outputLength;
+    UseSystemBuffer(irp, request, size, params.input, params.inputLength);
+    request.copyBack = params.outputLength != 0;
+    request.output = params.output;
+    request.outputLength = params.outputLength;
 }
 
 bool PrepareOverlapped(UserRequest& request, LPOVERLAPPED overlapped)
@@ -86,7 +86,7 @@ bool PrepareOverlapped(UserRequest& request, LPOVERLAPPED overlapped)
     return true;
 }
 
-BOOL Issue(HANDLE handle, const RequestSpec& spec, DWORD* transferred, LPOVERLAPPED overlapped, bool forceWait)
+BOOL Issue(HANDLE handle, const RequestParams& params, DWORD* transferred, LPOVERLAPPED overlapped, bool forceWait)
 {
     Machine& machine = Machine::Current();
     auto fileHandle = machine.handles().FindAs<FileHandle>(handle);
@@ -114,7 +114,7 @@ BOOL Issue(HANDLE handle, const RequestSpec& spec, DWORD* transferred, LPOVERLAP
     }
     PIRP irp = AllocateRequest(stackSize, request);
     FirstStackLocation(irp)->FileObject = &file->object;
-    SetUpParameters(irp, *request, spec, deviceFlags);
+    SetUpParameters(irp, *request, params, deviceFlags);
     NTSTATUS status = SendFileRequest(file, irp, !asynchronous);
     if (status == STATUS_PENDING)
         return FailWithError(ERROR_IO_PENDING);
@@ -135,8 +135,8 @@ void FileHandle::OnClose()
 BOOL SendControl(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize,
                  DWORD* returned)
 {
-    RequestSpec spec{IRP_MJ_DEVICE_CONTROL, code, input, inputSize, output, outputSize};
-    return Issue(device, spec, returned, nullptr, true);
+    RequestParams params{IRP_MJ_DEVICE_CONTROL, code, input, inputSize, output, outputSize};
+    return Issue(device, params, returned, nullptr, true);
 }
 
 }  // namespace sim
@@ -171,8 +171,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 {
     if (lpNumberOfBytesRead != nullptr)
         *lpNumberOfBytesRead = 0;
-    sim::RequestSpec spec{IRP_MJ_READ, 0, nullptr, 0, lpBuffer, nNumberOfBytesToRead};
-    return sim::Issue(hFile, spec, lpNumberOfBytesRead, lpOverlapped, false);
+    sim::RequestParams params{IRP_MJ_READ, 0, nullptr, 0, lpBuffer, nNumberOfBytesToRead};
+    return sim::Issue(hFile, params, lpNumberOfBytesRead, lpOverlapped, false);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
@@ -180,8 +180,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 {
     if (lpNumberOfBytesWritten != nullptr)
         *lpNumberOfBytesWritten = 0;
-    sim::RequestSpec spec{IRP_MJ_WRITE, 0, lpBuffer, nNumberOfBytesToWrite, nullptr, 0};
-    return sim::Issue(hFile, spec, lpNumberOfBytesWritten, lpOverlapped, false);
+    sim::RequestParams params{IRP_MJ_WRITE, 0, lpBuffer, nNumberOfBytesToWrite, nullptr, 0};
+    return sim::Issue(hFile, params, lpNumberOfBytesWritten, lpOverlapped, false);
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
@@ -190,9 +190,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 {
     if (lpBytesReturned != nullptr)
         *lpBytesReturned = 0;
-    sim::RequestSpec spec{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+    sim::RequestParams params{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
                           nOutBufferSize};
-    return sim::Issue(hDevice, spec, lpBytesReturned, lpOverlapped, false);
+    return sim::Issue(hDevice, params, lpBytesReturned, lpOverlapped, false);
 }
 
 BOOL WINAPI CancelIo(HANDLE hFile)

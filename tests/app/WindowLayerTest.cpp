@@ -20,7 +20,7 @@ const UINT kUnhandledCommand = 26003;
 // A frame on the main menu resource that records what reaches it.
 class ProbeFrame : public FrameWindow {
 public:
-    bool Create() { return CreateFrame(L"VantrelProbeFrame", 128, WindowSpec{}); }
+    bool Create() { return CreateFrame(L"VantrelProbeFrame", 128, WindowParams{}); }
 
     bool refuseCreation = false;
     std::set<UINT> disabled;
