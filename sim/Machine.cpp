@@ -185,16 +185,18 @@ NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& 
     return status;
 }
 
+PDRIVER_OBJECT Machine::LoadedDriverObject(const std::string& serviceName)
+{
+    std::lock_guard<std::mutex> guard(io_->lock);
+    auto found = io_->drivers.find(UpperAscii(serviceName));
+    return found == io_->drivers.end() ? nullptr : found->second->object.get();
+}
+
 bool Machine::UnloadDriver(const std::string& serviceName)
 {
-    PDRIVER_OBJECT object = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(io_->lock);
-        auto found = io_->drivers.find(UpperAscii(serviceName));
-        if (found == io_->drivers.end())
-            return false;
-        object = found->second->object.get();
-    }
+    PDRIVER_OBJECT object = LoadedDriverObject(serviceName);
+    if (object == nullptr)
+        return false;
     if (object->DriverUnload == nullptr)
         return false;
     RunOnLoaderThread(object, [object] { object->DriverUnload(object); });
@@ -227,14 +229,9 @@ bool Machine::IsDriverLoaded(const std::string& serviceName)
 
 bool Machine::DriverHasOpenHandles(const std::string& serviceName)
 {
-    PDRIVER_OBJECT object = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(io_->lock);
-        auto found = io_->drivers.find(UpperAscii(serviceName));
-        if (found == io_->drivers.end())
-            return false;
-        object = found->second->object.get();
-    }
+    PDRIVER_OBJECT object = LoadedDriverObject(serviceName);
+    if (object == nullptr)
+        return false;
     return io_->DriverHasOpenFiles(object);
 }
 

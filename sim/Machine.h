@@ -76,6 +76,8 @@ public:
     SystemState& system();
 
 private:
+    // The driver object of a loaded service, or null.
+    PDRIVER_OBJECT LoadedDriverObject(const std::string& serviceName);
     void CreateNullDevice();
 
     std::unique_ptr<Clock> clock_;

@@ -84,6 +84,8 @@ NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp);
 // Ends every pending request and drops the lines: close and unload.
 void ShutEnd(TestPortEnd* end, Completions* done);
+// Ends pending requests, drops the lines and stops the read timing.
+void CloseEnd(TestPortEnd* end);
 
 // Reads and writes (TestPortReadWrite.cpp).
 NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp);

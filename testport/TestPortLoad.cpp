@@ -214,18 +214,8 @@ NTSTATUS NTAPI TestPortFlush(PDEVICE_OBJECT, PIRP irp)
 // Wine unloads while handles are still open: everything pending ends first.
 VOID NTAPI TestPortUnload(PDRIVER_OBJECT driver)
 {
-    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice) {
-        TestPortEnd* end = EndOf(device);
-        Completions done;
-        InitCompletions(&done);
-        KIRQL irql;
-        KeAcquireSpinLock(end->lock, &irql);
-        ShutEnd(end, &done);
-        end->open = FALSE;
-        KeReleaseSpinLock(end->lock, irql);
-        CompleteAll(&done);
-        StopReadTiming(end);
-    }
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice)
+        CloseEnd(EndOf(device));
     KeFlushQueuedDpcs();
     while (driver->DeviceObject != NULL)
         DeleteEnd(EndOf(driver->DeviceObject));

@@ -81,9 +81,8 @@ NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp)
     return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
 }
 
-NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp)
+void CloseEnd(TestPortEnd* end)
 {
-    TestPortEnd* end = EndOf(device);
     Completions done;
     InitCompletions(&done);
     KIRQL irql;
@@ -93,6 +92,11 @@ NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp)
     KeReleaseSpinLock(end->lock, irql);
     CompleteAll(&done);
     StopReadTiming(end);
+}
+
+NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp)
+{
+    CloseEnd(EndOf(device));
     return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
 }
 
