@@ -49,6 +49,8 @@ function(vantrel_test)
         target_link_options(${T_NAME} PRIVATE -static)
     endif()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    # A hung suite fails on its own instead of stalling the whole run.
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
     if(T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
     endif()

@@ -1,112 +1,24 @@
-// The filter and the test port as two kernel services of one load-order
-// group, set up the way the application sets them up, capturing a terminal
-// session: under Wine with the real .sys images in one winedevice.exe,
-// natively with the same sources on the simulation. Built once per image:
-// FILTER_IMAGE names it; image A runs with DeviceType 0 as on Windows NT 4.0.
-#include <windows.h>
+// A terminal session on the captured test port, fetched by a monitor and by
+// a listener: under Wine with the real .sys images, natively with the same
+// sources on the simulation. Built once per image; image A runs with
+// DeviceType 0 as on Windows NT 4.0.
+#include "FilterServiceFixture.h"
+
 #include <winioctl.h>
 
 #include "CaptureIoctl.h"
-#include "CaptureItem.h"
-#include "DriverParameters.h"
-#include "KernelService.h"
+#include "FilterService.h"
 #include "RecordStore.h"
 #include "RecordStream.h"
 #include "TestPortIoctl.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-extern "C" NTSTATUS NTAPI ZrVtrlFltDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
-#endif
-
 namespace {
 
 constexpr DWORD kSetBaudRate = 0x001B0004;  // IOCTL_SERIAL_SET_BAUD_RATE
-constexpr const char* kInstalledImage = "ZrVtrlFlt.sys";
-const std::string kServicesKey = "SYSTEM\\CurrentControlSet\\Services\\";
-
-#ifdef _WIN32
-std::string DriversFolder()
-{
-    char system[MAX_PATH];
-    EXPECT_NE(0u, GetSystemDirectoryA(system, MAX_PATH));
-    return std::string(system) + "\\drivers\\";
-}
-
-std::string ProgramFolder()
-{
-    char module[MAX_PATH];
-    EXPECT_NE(0u, GetModuleFileNameA(nullptr, module, MAX_PATH));
-    std::string path = module;
-    return path.substr(0, path.find_last_of('\\') + 1);
-}
-
-// The image built beside the test, under the name the service loads.
-void InstallFilterImage(TestMachine&)
-{
-    std::string source = ProgramFolder() + FILTER_IMAGE;
-    std::string target = DriversFolder() + kInstalledImage;
-    ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source << ": " << GetLastError();
-}
-
-void RemoveInstalledImages()
-{
-    for (const char* image : {kInstalledImage, TESTPORT_IMAGE_NAME})
-        DeleteFileA((DriversFolder() + image).c_str());
-}
-#else
-void InstallFilterImage(TestMachine& machine)
-{
-    machine.RegisterDriverImage(kInstalledImage, ZrVtrlFltDriverEntry);
-}
-
-void RemoveInstalledImages() {}
-#endif
-
-void SetTestPortPair()
-{
-    HKEY key;
-    std::string path = kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             KEY_WRITE, nullptr, &key, nullptr));
-    const char pair[] = "COM11,COM12";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Pair0", 0, REG_SZ, reinterpret_cast<const BYTE*>(pair), sizeof pair));
-    RegCloseKey(key);
-}
-
-// A kernel service of the shared load-order group, as the Wine launcher
-// prepares it (the \SystemRoot form of the image path).
-SC_HANDLE CreateGroupService(SC_HANDLE manager, const char* name, const char* displayName, const char* image)
-{
-    SC_HANDLE service = CreateServiceA(manager, name, displayName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, KernelImagePath(image).c_str(),
-                                       TESTPORT_LOAD_ORDER_GROUP, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_NE(nullptr, service) << name << ": " << GetLastError();
-    return service;
-}
-
-bool StartAndWait(SC_HANDLE service)
-{
-    if (!StartServiceA(service, 0, nullptr)) {
-        ADD_FAILURE() << "StartService: " << GetLastError();
-        return false;
-    }
-    return WaitForServiceState(service, SERVICE_RUNNING) == SERVICE_RUNNING;
-}
-
-std::unique_ptr<CaptureItem> MonitorItem(const char* port)
-{
-    std::unique_ptr<CaptureItem> item = NewCaptureItem();
-    CopyItemText(item->port, sizeof item->port, port);
-    item->form = StandardMonitor;
-    item->bufferSize = 1000000;
-    return item;
-}
 
 struct Record {
     CaptureRecord header;
@@ -133,68 +45,23 @@ void FetchPending(HANDLE device, std::vector<Record>* records)
     }
 }
 
-class CaptureServiceTest : public ::testing::Test {
+class CaptureServiceTest : public FilterServiceTest {
 protected:
-    void SetUp() override
+    // Two monitor items on COM11: the first object attaches to the port, the
+    // second listens through it.
+    void StartTwoMonitors()
     {
-        manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        ASSERT_NE(nullptr, manager) << GetLastError();
-        RemoveLeftoverService(manager, FILTER_SERVICE_NAME);
-        RemoveLeftoverService(manager, TESTPORT_SERVICE_NAME);
-        InstallDriverImage(machine, TESTPORT_IMAGE_NAME);
-        testPort = CreateGroupService(manager, TESTPORT_SERVICE_NAME, TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME);
-        ASSERT_NE(nullptr, testPort);
-        SetTestPortPair();
-        ASSERT_TRUE(StartAndWait(testPort));
-        InstallFilterImage(machine);
-        filter = CreateGroupService(manager, FILTER_SERVICE_NAME, FILTER_DISPLAY_NAME, kInstalledImage);
-        ASSERT_NE(nullptr, filter);
-    }
-    void TearDown() override
-    {
-        if (filter)
-            StopAndDeleteService(filter);
-        if (testPort)
-            StopAndDeleteService(testPort);
-        if (manager)
-            CloseServiceHandle(manager);
-        RemoveInstalledImages();
-    }
-
-    // Two monitor items on COM11, written by the application's own code: the
-    // first object attaches to the port, the second listens through it.
-    void WriteParametersAndStart()
-    {
-        FilterService service;
-#ifdef FILTER_DEVICE_TYPE_ZERO
-        ASSERT_TRUE(service.SetDword(nullptr, "DeviceType", 0));
-#endif
-        items.InsertOrUpdateRow(MonitorItem("COM11"), -1);
-        items.InsertOrUpdateRow(MonitorItem("COM11"), -1);
-        DosDeviceTable devices(DOS_DEVICE_LISTING_SIZE);
-        std::vector<std::string> logged;
-        ASSERT_EQ(1, BuildDriverParameters(items, FILTER_PARAMETERS_KEY, service, devices,
-                                           [&](const std::string& line) { logged.push_back(line); }));
-        EXPECT_TRUE(logged.empty()) << logged.front();
+        items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
+        items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
+        StartFilter();
         ASSERT_STREQ("ZrVlObj1", items.Item(0)->deviceObject);
         ASSERT_STREQ("ZrVlObj2", items.Item(1)->deviceObject);
+        FilterService service;
         char devicePath[64] = {};
         ASSERT_TRUE(service.GetString("Parameters\\Obj1", "COM11", devicePath, sizeof devicePath));
         EXPECT_STREQ(TESTPORT_DEVICE_PREFIX "0", devicePath) << "the port value names the test port's device";
-        ASSERT_TRUE(StartAndWait(filter));
     }
-
-    TestMachine machine;
-    SC_HANDLE manager = nullptr;
-    SC_HANDLE testPort = nullptr;
-    SC_HANDLE filter = nullptr;
-    CaptureItemRows items;
 };
-
-HANDLE OpenPort(const char* name)
-{
-    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
 
 // Opens COM11, sets 9600 baud, writes "abc"; the peer on COM12 writes two
 // bytes that COM11 reads; COM11 closes.
@@ -226,7 +93,7 @@ std::vector<uint8_t> KindsOf(const std::vector<Record>& records)
 
 TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
 {
-    WriteParametersAndStart();
+    StartTwoMonitors();
     RecordStore store(10000, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
     ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1")) << GetLastError();
