@@ -21,6 +21,20 @@
 // Status bar clock pane.
 #define ID_INDICATOR_CLOCK 9900
 
+// Main frame child windows.
+#define IDC_ACTIVITY_LOG 291
+
+// Capture monitor window: menu, icon, commands and child windows.
+#define IDR_MONITOR 133
+#define IDI_MONITOR 141
+#define ID_MONITOR_CLEAR 25000
+#define ID_MONITOR_PRINT 25002
+#define ID_MONITOR_HIGHLIGHT 25004
+#define ID_MONITOR_PAUSE 25007
+#define ID_MONITOR_DOUBLE_BYTE 25008
+#define IDC_MONITOR_SCROLL_BAR 257
+#define IDC_MONITOR_STATUS_BAR 501
+
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR 30000
 #define IDS_FORM_PORT_FORMAT 30001
