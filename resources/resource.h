@@ -35,6 +35,11 @@
 #define IDC_MONITOR_SCROLL_BAR 257
 #define IDC_MONITOR_STATUS_BAR 501
 
+// Capture stop progress dialog.
+#define IDD_STOP_PROGRESS 142
+#define IDC_STOP_PROGRESS 1018
+#define IDC_STOP_TEXT 1019
+
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR 30000
 #define IDS_FORM_PORT_FORMAT 30001

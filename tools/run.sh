@@ -1,48 +1,76 @@
 #!/bin/bash
-# Builds Vantrel.exe and starts it under Wine. With a display the window
-# stays until the user closes it; without one the run happens on a private
-# Xvfb, saves screenshots/vantrel-main.png, closes the application and ends.
+# Builds Vantrel.exe and starts it under Wine with the test port driver
+# (COM11 <-> COM12) and demo traffic on COM11, which Vantrel captures. With a
+# display the windows stay until the user closes them; without one the run
+# happens on a private Xvfb, saves screenshots/vantrel-main.png and
+# screenshots/vantrel-monitor.png, stops capture, closes the application and
+# ends. Vantrel's settings file is $BUILD/run/Vantrel.ini.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${VANTREL_RUN_BUILD:-build/mingw}  # another build tree for side-by-side work
-EXE=$BUILD/app/Vantrel.exe
-SHOT=screenshots/vantrel-main.png
+EXE=$ROOT/$BUILD/app/Vantrel.exe
+DEMO=$ROOT/$BUILD/testport/VtrlDemo.exe
+TESTPORT=$ROOT/$BUILD/testport/VtrlTestPort.sys
+RUN_DIR=$ROOT/$BUILD/run
+SHOTS=screenshots
 WINDOW_TIMEOUT_S=60
 
 bash tools/setup.sh
 
 echo "run: building $EXE"
 mkdir -p "$BUILD"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug \
+cmake -S "$ROOT" -B "$BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/Toolchain-mingw64.cmake" >"$BUILD/configure.log" 2>&1 \
     || { cat "$BUILD/configure.log"; exit 1; }
-cmake --build "$BUILD" -j2 --target Vantrel >"$BUILD/build.log" 2>&1 \
+cmake --build "$BUILD" -j2 --target Vantrel VtrlTestPort VtrlDemo >"$BUILD/build.log" 2>&1 \
     || { grep -v '^\[' "$BUILD/build.log"; exit 1; }
 
 export WINEPREFIX="$ROOT/$BUILD/wineprefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
-if [ -n "${DISPLAY:-}" ]; then
+# Two capture items on COM11: a monitor window, and text on the virtual port
+# COM21 for a terminal program. Kept when the user has changed them.
+write_demo_settings() {
+    mkdir -p "$RUN_DIR"
+    [ -f "$RUN_DIR/Vantrel.ini" ] && return
+    printf '%s\r\n' '[System]' 'DataCount=2' '[Data0]' 'COM=COM11' 'Size=100000' 'Type=0' 'Port=' \
+        '[Data1]' 'COM=COM11' 'Size=100000' 'Type=1' 'Port=COM21' >"$RUN_DIR/Vantrel.ini"
+}
+
+prepare_prefix() {
     bash tools/wine-prefix-setup.sh
     bash tools/wine-service-setup.sh
+    bash tools/wine-testport-setup.sh "$TESTPORT"
+    write_demo_settings
+}
+
+start_vantrel() {
+    (cd "$RUN_DIR" && exec wine "$EXE") &
+    app=$!
+}
+
+if [ -n "${DISPLAY:-}" ]; then
+    prepare_prefix
     # The prefix is set up for Xvfb; on a real display the window manager
     # frames Vantrel's windows.
     wine reg add 'HKCU\Software\Wine\AppDefaults\Vantrel.exe\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
-    echo "run: starting Vantrel on $DISPLAY"
-    exec wine "$EXE"
+    echo "run: starting Vantrel on $DISPLAY; demo traffic on COM11 for five minutes"
+    start_vantrel
+    sleep 5
+    wine "$DEMO" 1500 --start-capture || true
+    wait "$app"
+    exit 0
 fi
 
 source tools/xvfb.sh
 start_xvfb
 trap 'wineserver -k 2>/dev/null || true; stop_xvfb' EXIT
-bash tools/wine-prefix-setup.sh
-bash tools/wine-service-setup.sh
+prepare_prefix
 wine reg delete 'HKCU\Software\Wine\AppDefaults\Vantrel.exe' /f >/dev/null 2>&1 || true
 
 echo "run: starting Vantrel on a private display $DISPLAY"
-wine "$EXE" &
-app=$!
+start_vantrel
 
 window_shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Vantrel": ("vantrel.exe"'; }
 for _ in $(seq $((WINDOW_TIMEOUT_S * 10))); do
@@ -53,9 +81,16 @@ done
 window_shown || { echo "run: no Vantrel window after ${WINDOW_TIMEOUT_S}s" >&2; exit 1; }
 sleep 1  # let the first paint finish
 
-mkdir -p "$(dirname "$SHOT")"
-import -window root "$SHOT"
-echo "run: screenshot saved to $SHOT"
+mkdir -p "$SHOTS"
+import -window root "$SHOTS/vantrel-main.png"
+echo "run: screenshot saved to $SHOTS/vantrel-main.png"
+
+echo "run: starting capture and demo traffic on COM11"
+wine "$DEMO" 25 --start-capture
+sleep 1  # the monitor's next refresh
+import -window root "$SHOTS/vantrel-monitor.png"
+echo "run: screenshot saved to $SHOTS/vantrel-monitor.png"
+wine "$DEMO" 0 --stop-capture
 
 # Without /f taskkill asks the window to close, as the user would.
 wine taskkill /im Vantrel.exe >/dev/null 2>&1 || true

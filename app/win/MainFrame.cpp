@@ -1,11 +1,27 @@
 #include "MainFrame.h"
 
+#include "CaptureControl.h"
 #include "ResourceText.h"
+#include "Settings.h"
+#include "WideText.h"
 #include "resource.h"
+
+#include <commctrl.h>
+
+#include <string.h>
 
 namespace {
 
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
+const UINT kToolBarCommands[] = {ID_CAPTURE_START, ID_CAPTURE_STOP, TOOLBAR_SEPARATOR, ID_ITEM_ADD, ID_ITEM_CHANGE,
+    ID_ITEM_DELETE, TOOLBAR_SEPARATOR, ID_APP_ABOUT};
+constexpr int kStatusFontPoints = 12;
+constexpr int kDefaultSplitRow = 400;
+constexpr int kDefaultSplitColumn = 200;
+constexpr POINT kMinTrackSize = {300, 200};
+constexpr POINT kMaxTrackSize = {1600, 1200};
+// WM_COPYDATA tag of a log line.
+constexpr ULONG_PTR kLogLineTag = 0;
 
 // Commands that change the configuration wait until capture stops.
 bool ChangesConfiguration(UINT id)
@@ -23,16 +39,140 @@ bool ChangesConfiguration(UINT id)
     }
 }
 
+// A command's string holds the status-bar prompt, then after "\n" its tooltip.
+std::wstring CommandPrompt(UINT id)
+{
+    std::wstring text = LoadResourceText(id);
+    return text.substr(0, text.find(L'\n'));
+}
+
+std::wstring CommandTooltip(UINT id)
+{
+    std::wstring text = LoadResourceText(id);
+    size_t split = text.find(L'\n');
+    return split == std::wstring::npos ? std::wstring() : text.substr(split + 1);
+}
+
+int ReadSystemInt(const char* key, int defaultValue)
+{
+    return static_cast<int32_t>(ReadInt(SETTINGS_SYSTEM, key, static_cast<uint32_t>(defaultValue)));
+}
+
+// A stored 0 keeps what the system chose for that one coordinate.
+int StoredOr(const char* key, int systemDefault)
+{
+    int stored = ReadSystemInt(key, 0);
+    return stored != 0 ? stored : systemDefault;
+}
+
 }  // namespace
+
+CMainFrame::CMainFrame(const char* serviceName) : service_(serviceName) {}
 
 bool CMainFrame::Create()
 {
-    return CreateFrame(kMainFrameClass, IDR_MAINFRAME, WindowParams{});
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    WindowParams params;
+    params.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    if (!CreateFrame(kMainFrameClass, IDR_MAINFRAME, params)) {
+        return false;
+    }
+    ApplyStoredPlacement();
+    created_ = true;
+    return true;
+}
+
+void CMainFrame::ApplyStoredPlacement()
+{
+    RECT chosen;
+    GetWindowRect(Handle(), &chosen);
+    int left = StoredOr("WinPosX", chosen.left);
+    int top = StoredOr("WinPosY", chosen.top);
+    int width = StoredOr("WinSizeX", chosen.right - chosen.left);
+    int height = StoredOr("WinSizeY", chosen.bottom - chosen.top);
+    SetWindowPos(Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool CMainFrame::OnCreate()
+{
+    if (!toolBar_.Create(Handle(), IDR_MAINFRAME, kToolBarCommands, sizeof kToolBarCommands / sizeof kToolBarCommands[0])) {
+        return false;
+    }
+    if (!statusBar_.Create(Handle(), LoadResourceText(IDS_STATUS_FONT), kStatusFontPoints)) {
+        return false;
+    }
+    if (!CreatePanes()) {
+        return false;
+    }
+    UpdateToolBarButtons();
+    RecalcLayout();
+    return true;
+}
+
+bool CMainFrame::CreatePanes()
+{
+    int topHeight = ReadSystemInt("Split1Row", kDefaultSplitRow);
+    int columnWidth = ReadSystemInt("Split1Col", kDefaultSplitColumn);
+    splitter_ = std::make_unique<Splitter>();
+    if (!splitter_->Create(Handle(), topHeight)) {
+        return false;
+    }
+    // The column fills the frame; the stored width only sizes the first layout.
+    splitter_->MoveTo(RECT{0, 0, columnWidth, topHeight});
+    itemsView_ = std::make_unique<CComListView>();
+    activityLog_ = std::make_unique<CVantrelView>();
+    if (!itemsView_->Create(splitter_->Handle()) || !activityLog_->Create(splitter_->Handle())) {
+        return false;
+    }
+    splitter_->SetPanes(itemsView_->Handle(), activityLog_->Handle());
+    capture_ = std::make_unique<CaptureCommands>(itemsView_->Rows(),
+                                                 [this](const std::string& line) { AddLogLine("%s", line.c_str()); });
+    return true;
+}
+
+void CMainFrame::RecalcLayout()
+{
+    if (toolBar_.Handle() == nullptr || statusBar_.Handle() == nullptr || splitter_ == nullptr) {
+        return;
+    }
+    toolBar_.FitToParent();
+    statusBar_.FitToParent();
+    RECT area;
+    GetClientRect(Handle(), &area);
+    area.top += toolBar_.Height();
+    area.bottom -= statusBar_.Height();
+    if (area.bottom < area.top) {
+        area.bottom = area.top;
+    }
+    splitter_->MoveTo(area);
 }
 
 void CMainFrame::MainFrameStartup()
 {
     SetWindowTextW(Handle(), LoadResourceText(IDS_APP_TITLE).c_str());
+    AddLogLine("Program Start (Ver %s)", VANTREL_VERSION);
+    PrepareServiceAtStartup(service_);
+    StartTimer(MAIN_FRAME_CLOCK_TIMER, MAIN_FRAME_CLOCK_PERIOD_MS);
+    UpdateClock();
+}
+
+void CMainFrame::SetCapturing(bool on)
+{
+    capturing = on;
+    UpdateToolBarButtons();
+}
+
+void CMainFrame::AddLogLine(const char* format, ...)
+{
+    if (activityLog_ == nullptr || activityLog_->Handle() == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatLogMessage(format, args);
+    va_end(args);
+    activityLog_->AddLogText(message);
 }
 
 bool CMainFrame::OnCommand(UINT id)
@@ -43,6 +183,22 @@ bool CMainFrame::OnCommand(UINT id)
         return true;
     case ID_HELP_FINDER:
         WinHelpA(Handle(), "Vantrel.hlp", HELP_FINDER, 0);
+        return true;
+    case ID_VIEW_TOOLBAR:
+        ToggleBar(toolBar_.Handle());
+        return true;
+    case ID_VIEW_STATUS_BAR:
+        ToggleBar(statusBar_.Handle());
+        return true;
+    case ID_CAPTURE_START:
+        if (capture_->OnStartCapture(Handle())) {
+            SetCapturing(true);
+        }
+        return true;
+    case ID_CAPTURE_STOP:
+        if (capture_->OnStopCapture(Handle())) {
+            SetCapturing(false);
+        }
         return true;
     default:
         return false;
@@ -56,8 +212,27 @@ CommandState CMainFrame::OnUpdateCommand(UINT id)
         state.enabled = capturing;
     } else if (ChangesConfiguration(id)) {
         state.enabled = !capturing;
+    } else if (id == ID_VIEW_TOOLBAR) {
+        state.checked = HasVisibleStyle(toolBar_.Handle());
+    } else if (id == ID_VIEW_STATUS_BAR) {
+        state.checked = HasVisibleStyle(statusBar_.Handle());
     }
     return state;
+}
+
+void CMainFrame::ToggleBar(HWND bar)
+{
+    ShowWindow(bar, HasVisibleStyle(bar) ? SW_HIDE : SW_SHOW);
+    RecalcLayout();
+}
+
+void CMainFrame::UpdateToolBarButtons()
+{
+    for (UINT id : kToolBarCommands) {
+        if (id != TOOLBAR_SEPARATOR) {
+            toolBar_.EnableButton(id, OnUpdateCommand(id).enabled);
+        }
+    }
 }
 
 bool CMainFrame::ConfirmClose()
@@ -71,5 +246,121 @@ bool CMainFrame::ConfirmClose()
 
 void CMainFrame::OnDestroy()
 {
+    // A frame whose creation failed never had the placement worth keeping.
+    if (created_) {
+        SavePlacement();
+    }
     PostQuitMessage(0);
+}
+
+void CMainFrame::SavePlacement()
+{
+    if (splitter_ != nullptr && splitter_->Handle() != nullptr) {
+        WriteInt(SETTINGS_SYSTEM, "Split1Row", splitter_->TopHeight());
+        WriteInt(SETTINGS_SYSTEM, "Split1Col", splitter_->ColumnWidth());
+    }
+    if (IsZoomed(Handle())) {
+        WriteString(SETTINGS_SYSTEM, "WinType", "1");
+        return;
+    }
+    if (IsIconic(Handle())) {
+        return;
+    }
+    RECT window;
+    GetWindowRect(Handle(), &window);
+    WriteString(SETTINGS_SYSTEM, "WinType", "0");
+    WriteInt(SETTINGS_SYSTEM, "WinPosX", window.left);
+    WriteInt(SETTINGS_SYSTEM, "WinPosY", window.top);
+    WriteInt(SETTINGS_SYSTEM, "WinSizeX", window.right - window.left);
+    WriteInt(SETTINGS_SYSTEM, "WinSizeY", window.bottom - window.top);
+}
+
+bool CMainFrame::OnTimer(UINT_PTR id)
+{
+    if (id != MAIN_FRAME_CLOCK_TIMER) {
+        return false;
+    }
+    UpdateClock();
+    return true;
+}
+
+void CMainFrame::UpdateClock()
+{
+    statusBar_.SetClockText(WideFromUtf8(ClockText(CurrentLogTime())));
+}
+
+void CMainFrame::ShowPrompt(UINT command)
+{
+    statusBar_.SetMessageText(command == 0 ? std::wstring() : CommandPrompt(command));
+}
+
+LRESULT CMainFrame::OnNotify(NMHDR& header)
+{
+    if (header.code == TTN_GETDISPINFOW) {
+        auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
+        tooltip_ = CommandTooltip(static_cast<UINT>(header.idFrom));
+        info.lpszText = &tooltip_[0];
+    } else if (header.code == TBN_HOTITEMCHANGE && header.hwndFrom == toolBar_.Handle()) {
+        const auto& hot = reinterpret_cast<const NMTBHOTITEM&>(header);
+        ShowPrompt((hot.dwFlags & HICF_LEAVING) != 0 ? 0 : static_cast<UINT>(hot.idNew));
+    }
+    return 0;
+}
+
+bool CMainFrame::OnCopyData(const COPYDATASTRUCT& data)
+{
+    if (data.dwData != kLogLineTag) {
+        return false;
+    }
+    // Only the bytes sent count, terminated or not.
+    const char* text = static_cast<const char*>(data.lpData);
+    size_t length = text == nullptr ? 0 : strnlen(text, data.cbData);
+    if (activityLog_ != nullptr) {
+        activityLog_->AddLogText(std::string(text == nullptr ? "" : text, length));
+    }
+    return true;
+}
+
+LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED) {
+            RecalcLayout();
+        }
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize = kMinTrackSize;
+        limits->ptMaxTrackSize = kMaxTrackSize;
+        return 0;
+    }
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_MENUSELECT:
+        // Closing the menu, or a pop-up or separator under the mouse, clears the prompt.
+        ShowPrompt((HIWORD(wParam) & (MF_POPUP | MF_SEPARATOR)) != 0 || HIWORD(wParam) == 0xFFFF ? 0 : LOWORD(wParam));
+        return 0;
+    case WM_COPYDATA:
+        if (OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lParam))) {
+            return TRUE;
+        }
+        break;
+    case WM_QUERYENDSESSION:
+        RunNetStop(service_);
+        break;
+    default:
+        break;
+    }
+    return FrameWindow::HandleMessage(message, wParam, lParam);
+}
+
+void PostLogLine(HWND mainWindow, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatLogMessage(format, args);
+    va_end(args);
+    COPYDATASTRUCT data = {kLogLineTag, static_cast<DWORD>(message.size() + 1), &message[0]};
+    SendMessageW(mainWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
 }

@@ -40,6 +40,20 @@ bool Window::CreateFromParams(const WindowParams& params)
     return hwnd != nullptr;
 }
 
+bool Window::CreateChildWindow(const wchar_t* className, HBRUSH background, HWND parent, DWORD style, DWORD exStyle)
+{
+    if (!RegisterWindowClass(className, background)) {
+        return false;
+    }
+    WindowParams params;
+    params.className = className;
+    params.style = style;
+    params.exStyle = exStyle;
+    params.x = params.y = params.width = params.height = 0;
+    params.parent = parent;
+    return CreateFromParams(params);
+}
+
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {

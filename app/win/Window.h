@@ -38,6 +38,10 @@ protected:
     static bool RegisterWindowClass(const wchar_t* className, HBRUSH background);
     // Fails when the class is unknown or OnCreate refuses.
     bool CreateFromParams(const WindowParams& params);
+    // A visible child of `parent` in a class of its own, placed later by the
+    // parent's layout.
+    bool CreateChildWindow(const wchar_t* className, HBRUSH background, HWND parent,
+                           DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, DWORD exStyle = 0);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
@@ -58,3 +62,9 @@ private:
 
 // Runs the thread's message loop until WM_QUIT; returns its exit code.
 int RunMessageLoop();
+
+// Shown by its own style, whether or not its parent is visible yet.
+inline bool HasVisibleStyle(HWND hwnd)
+{
+    return (GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
+}

@@ -1,15 +1,13 @@
 // The main frame inside the test process: its live menu, the enable rules
-// of its commands with and without capture, its title, and the exit command.
+// of its commands with and without capture, and the exit command.
 #include "MainFrame.h"
 #include "MenuReader.h"
+#include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -31,76 +29,6 @@ bool IsEnabled(HWND hwnd, UINT id)
 {
     return (GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND) & MF_GRAYED) == 0;
 }
-
-struct MessageBoxSeen {
-    std::wstring caption;
-    std::wstring text;
-};
-
-// Answers every message box that the given thread shows with OK, from a
-// thread of its own, and keeps what the boxes said.
-class MessageBoxAnswerer {
-public:
-    explicit MessageBoxAnswerer(DWORD threadId) : threadId_(threadId), worker_([this] { Run(); }) {}
-    ~MessageBoxAnswerer()
-    {
-        stop_ = true;
-        worker_.join();
-    }
-
-    std::vector<MessageBoxSeen> Seen()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return seen_;
-    }
-
-private:
-    static BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param)
-    {
-        wchar_t className[16] = {};
-        GetClassNameW(hwnd, className, 16);
-        if (std::wstring(className) == L"#32770" && IsWindowVisible(hwnd)) {
-            *reinterpret_cast<HWND*>(param) = hwnd;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
-    void Run()
-    {
-        while (!stop_) {
-            HWND box = nullptr;
-            EnumThreadWindows(threadId_, MatchDialog, reinterpret_cast<LPARAM>(&box));
-            if (box != nullptr) {
-                Answer(box);
-            }
-            Sleep(10);
-        }
-    }
-
-    void Answer(HWND box)
-    {
-        const int kMessageTextId = 0xFFFF;
-        wchar_t caption[128] = {};
-        wchar_t text[256] = {};
-        GetWindowTextW(box, caption, 128);
-        GetDlgItemTextW(box, kMessageTextId, text, 256);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            seen_.push_back({caption, text});
-        }
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        while (IsWindow(box) && !stop_) {
-            Sleep(10);
-        }
-    }
-
-    DWORD threadId_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<MessageBoxSeen> seen_;
-    std::thread worker_;
-};
 
 void ExpectOneExitRefusal(const std::vector<MessageBoxSeen>& seen)
 {
@@ -152,17 +80,6 @@ TEST(MainFrame, CapturingEnablesOnlyStopAmongCaptureCommands)
     OpenEveryPopup(frame.Handle());
     EXPECT_FALSE(IsEnabled(frame.Handle(), kStopCommand));
     EXPECT_TRUE(IsEnabled(frame.Handle(), 26000));
-}
-
-TEST(MainFrame, StartupTitlesTheWindowVantrel)
-{
-    CMainFrame frame;
-    ASSERT_TRUE(frame.Create());
-    frame.MainFrameStartup();
-
-    wchar_t title[64] = {};
-    GetWindowTextW(frame.Handle(), title, 64);
-    EXPECT_STREQ(L"Vantrel", title);
 }
 
 TEST(MainFrame, ExitClosesTheWindowAndEndsTheMessageLoop)

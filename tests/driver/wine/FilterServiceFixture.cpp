@@ -121,8 +121,13 @@ void FilterServiceTest::SetUp()
 
 void FilterServiceTest::TearDown()
 {
-    if (filter_)
+    // A test may have stopped the filter itself, or never started it.
+    if (filter_ && ServiceState(filter_) == SERVICE_STOPPED) {
+        EXPECT_TRUE(DeleteService(filter_)) << GetLastError();
+        CloseServiceHandle(filter_);
+    } else if (filter_) {
         StopAndDeleteService(filter_);
+    }
     if (testPort_)
         StopAndDeleteService(testPort_);
     if (manager_)

@@ -1,0 +1,34 @@
+// A modal dialog from a resource template of the executable. The dialog
+// procedure forwards each message to the C++ object, as Window does.
+#pragma once
+
+#include <windows.h>
+
+class Dialog {
+public:
+    explicit Dialog(UINT templateId) : templateId_(templateId) {}
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+    virtual ~Dialog() = default;
+
+    // Returns the value given to End, or -1 when the dialog could not be made.
+    INT_PTR RunModal(HWND owner);
+    HWND Handle() const { return hwnd_; }
+
+protected:
+    virtual bool OnInitDialog() { return true; }
+    // False leaves the timer to the default handling.
+    virtual bool OnTimer(UINT_PTR) { return false; }
+    // OK and Cancel end the dialog unless a dialog says otherwise.
+    virtual void OnCommand(UINT id);
+    // A close request (Esc arrives as Cancel, the close box as WM_CLOSE).
+    virtual void OnClose() { End(IDCANCEL); }
+    void End(INT_PTR result) { EndDialog(hwnd_, result); }
+
+private:
+    static INT_PTR CALLBACK DialogProcThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT templateId_;
+    HWND hwnd_ = nullptr;
+};

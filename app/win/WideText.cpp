@@ -1,0 +1,14 @@
+#include "WideText.h"
+
+#include <windows.h>
+
+std::wstring WideFromUtf8(const std::string& text)
+{
+    if (text.empty()) {
+        return std::wstring();
+    }
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}

@@ -1,0 +1,6 @@
+// Texts cross the Win32 boundary as UTF-16; the application's own texts are UTF-8.
+#pragma once
+
+#include <string>
+
+std::wstring WideFromUtf8(const std::string& text);

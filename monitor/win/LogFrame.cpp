@@ -1,0 +1,434 @@
+#include "LogFrame.h"
+
+#include "ResourceText.h"
+#include "Settings.h"
+#include "SystemSettings.h"
+#include "resource.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kLogFrameClass[] = L"VantrelMonitorFrame";
+constexpr int SCROLL_BAR_WIDTH = 16;
+constexpr int PAGE_LINES = 10;
+constexpr int STATUS_PANES = 4;
+
+uint32_t LimitOfSettings()
+{
+    return ReadSystemSettings().Limit;
+}
+
+MonitorColors ColorsOf(const SystemSettings& settings)
+{
+    return MonitorColors{settings.Color[0], settings.Color[1], settings.Color[2], settings.Color[3],
+                         settings.Color[4], settings.Color[5], settings.Color[6], settings.Color[7]};
+}
+
+// Byte totals wrap at 32 bits; shown unsigned so that a wrapped total never
+// reads as a negative count.
+std::wstring TotalText(UINT labelId, uint32_t total)
+{
+    wchar_t text[64];
+    swprintf(text, 64, L"%ls%u(%x)", LoadResourceText(labelId).c_str(), total, total);
+    return text;
+}
+
+std::wstring CountText(UINT labelId, uint32_t count)
+{
+    wchar_t text[64];
+    swprintf(text, 64, L"%ls%u", LoadResourceText(labelId).c_str(), count);
+    return text;
+}
+
+bool ShiftHeld()
+{
+    return GetAsyncKeyState(VK_SHIFT) < 0;
+}
+
+}  // namespace
+
+CLogFrame::CLogFrame() : CLogFrame(nullptr, "", MONITOR_DEFAULT_CAPACITY, nullptr) {}
+
+CLogFrame::CLogFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner)
+    : owner_(owner),
+      store_(capacity, LimitOfSettings()),
+      stream_(store_, GetTickCount(), [this](uint32_t ms) { OnIdle(ms); })
+{
+    if (devicePath != nullptr && stream_.Open(devicePath))
+        portName_ = portName;
+}
+
+// The window goes while the object is whole, so that its destruction
+// saves the size like a close does.
+CLogFrame::~CLogFrame()
+{
+    if (Handle() != nullptr)
+        DestroyWindow(Handle());
+}
+
+bool CLogFrame::Create()
+{
+    WindowParams placement;
+    placement.style = WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX;
+    placement.parent = owner_;
+    if (!CreateFrame(kLogFrameClass, IDR_MONITOR, placement))
+        return false;
+    ApplyPlacement(ReadSystemSettings().CapWinSizeY);
+    return true;
+}
+
+// The tracking limits hold the width at 640 and the height on screen.
+void CLogFrame::ApplyPlacement(int savedHeight)
+{
+    RECT window = {};
+    GetWindowRect(Handle(), &window);
+    const int height = savedHeight != 0 ? savedHeight : window.bottom - window.top;
+    SetWindowPos(Handle(), nullptr, 0, 0, MONITOR_WINDOW_WIDTH, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool CLogFrame::OnCreate()
+{
+    const SystemSettings settings = ReadSystemSettings();
+    if (!CreateStatusBar())
+        return false;
+    surface_ = GdiSurface::Create();
+    if (surface_ == nullptr)
+        return false;
+    view_ = std::make_unique<MonitorView>(store_, *surface_, ColorsOf(settings));
+    if (!CreateView() || !CreateScrollBar())
+        return false;
+    stream_.RestartIdle(GetTickCount());
+    if (!StartTimer(MONITOR_REFRESH_TIMER, settings.Timer))
+        return false;
+    HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MONITOR));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    EnableMenuItem(GetSystemMenu(Handle(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    built_ = true;
+    RECT client = {};
+    GetClientRect(Handle(), &client);
+    Layout(client.right, client.bottom);
+    return true;
+}
+
+bool CLogFrame::CreateStatusBar()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                                 Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MONITOR_STATUS_BAR)),
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (statusBar_ == nullptr)
+        return false;
+    RECT bar = {};
+    GetWindowRect(statusBar_, &bar);
+    SetPaneEdges(bar.right - bar.left);
+    ShowLineSettings();
+    ShowTotals();
+    return true;
+}
+
+bool CLogFrame::CreateView()
+{
+    MonitorViewWindow::Input input;
+    input.click = [this](int y) { OnViewClick(y); };
+    input.key = [this](WPARAM key) { return OnViewKey(key); };
+    return viewWindow_.Create(Handle(), *surface_, input);
+}
+
+bool CLogFrame::CreateScrollBar()
+{
+    scrollBar_ = CreateWindowExW(0, L"SCROLLBAR", L"", WS_CHILD | WS_VISIBLE | SBS_VERT, 0, 0, 0, 0, Handle(),
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MONITOR_SCROLL_BAR)),
+                                 GetModuleHandleW(nullptr), nullptr);
+    return scrollBar_ != nullptr;
+}
+
+void CLogFrame::SetPaneEdges(int width)
+{
+    const int third = width / 3;
+    int edges[STATUS_PANES] = {third, 2 * third - 60, width - 120, -1};
+    SendMessageW(statusBar_, SB_SETPARTS, STATUS_PANES, reinterpret_cast<LPARAM>(edges));
+}
+
+void CLogFrame::SetPaneText(int pane, const std::wstring& text)
+{
+    SendMessageW(statusBar_, SB_SETTEXTW, pane, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void CLogFrame::ShowTotals()
+{
+    SetPaneText(1, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
+    SetPaneText(2, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
+    SetPaneText(3, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
+}
+
+void CLogFrame::ShowLineSettings()
+{
+    SetPaneText(0, Cp932ToWide(stream_.LineSettings()));
+}
+
+void CLogFrame::Layout(int clientWidth, int clientHeight)
+{
+    if (statusBar_ == nullptr || scrollBar_ == nullptr || view_ == nullptr)
+        return;  // WM_SIZE of the creation, before the children exist
+    SetPaneEdges(clientWidth);
+    SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    RECT bar = {};
+    GetWindowRect(statusBar_, &bar);
+    const int height = clientHeight - (bar.bottom - bar.top);
+    MoveWindow(viewWindow_.Handle(), 0, 0, clientWidth - SCROLL_BAR_WIDTH, height, TRUE);
+    MoveWindow(scrollBar_, clientWidth - SCROLL_BAR_WIDTH, 0, SCROLL_BAR_WIDTH, height, TRUE);
+    view_->SetViewHeight(viewWindow_.ClientHeight());
+    UpdateScroll();
+}
+
+bool CLogFrame::OnTimer(UINT_PTR id)
+{
+    if (id != MONITOR_REFRESH_TIMER)
+        return false;
+    Tick();
+    return true;
+}
+
+void CLogFrame::Tick()
+{
+    const uint32_t now = GetTickCount();
+    const uint32_t sent = stream_.SentTotal();
+    const uint32_t received = stream_.ReceivedTotal();
+    const uint32_t lost = stream_.LostCount();
+    const int32_t baudRate = stream_.BaudRate();
+    const int32_t lineControl = stream_.LineControl();
+    if (stream_.PollDevice(now))
+        UpdateScroll();
+    if (sent != stream_.SentTotal())
+        SetPaneText(1, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
+    if (received != stream_.ReceivedTotal())
+        SetPaneText(2, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
+    if (lost != stream_.LostCount())
+        SetPaneText(3, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
+    if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
+        ShowLineSettings();
+    if (clearRequested_) {
+        clearRequested_ = false;
+        store_.Reset();
+        view_->SetFirstVisibleLine(0);
+        UpdateScroll();
+    }
+}
+
+void CLogFrame::OnIdle(uint32_t ms)
+{
+    if (view_ == nullptr)
+        return;
+    view_->DrawIdleCounter(ms);
+    InvalidateRect(viewWindow_.Handle(), nullptr, FALSE);
+}
+
+// Moves the scroll bar with the line count; the display follows new data
+// only when the bar sat at its end.
+void CLogFrame::UpdateScroll()
+{
+    const int largest = static_cast<int>(view_->LargestFirstVisibleLine());
+    if (largest != 0) {
+        EnableScrollBar(scrollBar_, SB_CTL, ESB_ENABLE_BOTH);
+        int minimum = 0;
+        int maximum = 0;
+        GetScrollRange(scrollBar_, SB_CTL, &minimum, &maximum);
+        const int position = GetScrollPos(scrollBar_, SB_CTL);
+        if (largest != maximum) {
+            SetScrollRange(scrollBar_, SB_CTL, 0, largest, TRUE);
+            if (position == maximum) {
+                SetScrollPos(scrollBar_, SB_CTL, largest, TRUE);
+                view_->SetFirstVisibleLine(static_cast<uint32_t>(largest));
+            }
+        }
+    } else {
+        view_->SetFirstVisibleLine(0);
+        EnableScrollBar(scrollBar_, SB_CTL, ESB_DISABLE_BOTH);
+    }
+    view_->PaintScreen();
+    InvalidateRect(viewWindow_.Handle(), nullptr, FALSE);
+}
+
+void CLogFrame::Scroll(WORD code)
+{
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_POS | SIF_TRACKPOS;
+    GetScrollInfo(scrollBar_, SB_CTL, &info);
+    int position;
+    switch (code) {
+    case SB_LINEUP: position = info.nPos - 1; break;
+    case SB_LINEDOWN: position = info.nPos + 1; break;
+    case SB_PAGEUP: position = info.nPos <= PAGE_LINES ? 0 : info.nPos - PAGE_LINES; break;
+    case SB_PAGEDOWN: position = info.nPos + PAGE_LINES; break;
+    case SB_THUMBTRACK: position = info.nTrackPos; break;
+    default: return;
+    }
+    if (position == -1)
+        return;
+    SetScrollPos(scrollBar_, SB_CTL, position, TRUE);
+    view_->SetFirstVisibleLine(static_cast<uint32_t>(GetScrollPos(scrollBar_, SB_CTL)));
+    UpdateScroll();
+}
+
+void CLogFrame::TogglePause()
+{
+    const bool wasRunning = stream_.Running();
+    stream_.TogglePause();
+    if (!wasRunning && stream_.Running())
+        view_->SelectLine(std::nullopt, false);
+    UpdateScroll();
+}
+
+void CLogFrame::ToggleDoubleByte()
+{
+    view_->SetDoubleByteDisplay(!view_->DoubleByteDisplay());
+    UpdateScroll();
+}
+
+void CLogFrame::OnViewClick(int y)
+{
+    if (stream_.Running())
+        return;
+    const bool extend = ShiftHeld();
+    const std::optional<uint32_t> line = view_->LineFromY(y);
+    if (!line) {
+        if (!extend) {
+            view_->SelectLine(std::nullopt, false);
+            UpdateScroll();
+        }
+        return;
+    }
+    if (view_->SelectLine(line, extend))
+        UpdateScroll();
+}
+
+bool CLogFrame::OnViewKey(WPARAM key)
+{
+    const std::optional<uint32_t> caret = view_->Caret();
+    if (stream_.Running() || !caret || (key != VK_UP && key != VK_DOWN))
+        return false;
+    const uint32_t line = key == VK_UP ? (*caret == 0 ? 0 : *caret - 1) : *caret + 1;
+    if (view_->SelectLine(line, ShiftHeld()))
+        UpdateScroll();
+    return true;
+}
+
+// A stop that failed and is tried again notifies the monitors again: the
+// title must not grow a second mark.
+void CLogFrame::OnStopNotification()
+{
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    StopTimer(MONITOR_REFRESH_TIMER);
+    stream_.Stop();
+    EnableMenuItem(GetSystemMenu(Handle(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    const int length = GetWindowTextLengthW(Handle());
+    std::wstring title(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(Handle(), title.data(), length + 1);
+    title.resize(static_cast<size_t>(length));
+    SetWindowTextW(Handle(), (title + LoadResourceText(IDS_MONITOR_STOPPED)).c_str());
+    TogglePause();
+}
+
+bool CLogFrame::OnCommand(UINT id)
+{
+    switch (id) {
+    case ID_MONITOR_CLEAR:
+        clearRequested_ = true;
+        return true;
+    case ID_MONITOR_PAUSE:
+        TogglePause();
+        return true;
+    case ID_MONITOR_DOUBLE_BYTE:
+        ToggleDoubleByte();
+        return true;
+    default:  // print and highlight settings belong to their dialogs
+        return false;
+    }
+}
+
+CommandState CLogFrame::OnUpdateCommand(UINT id)
+{
+    CommandState state;
+    switch (id) {
+    case ID_MONITOR_PAUSE:
+        state.checked = !stream_.Running();
+        break;
+    case ID_MONITOR_PRINT:
+    case ID_MONITOR_HIGHLIGHT:
+        state.enabled = !stream_.Running();
+        break;
+    case ID_MONITOR_DOUBLE_BYTE:
+        state.checked = view_ != nullptr && view_->DoubleByteDisplay();
+        break;
+    default:
+        break;
+    }
+    return state;
+}
+
+void CLogFrame::LimitTracking(MINMAXINFO& info) const
+{
+    info.ptMinTrackSize = POINT{MONITOR_WINDOW_WIDTH, MONITOR_MIN_HEIGHT};
+    info.ptMaxTrackSize = POINT{MONITOR_WINDOW_WIDTH, GetSystemMetrics(SM_CYSCREEN)};
+}
+
+void CLogFrame::SaveWindowSize()
+{
+    if (IsIconic(Handle()))
+        return;
+    RECT window = {};
+    GetWindowRect(Handle(), &window);
+    WriteInt(SETTINGS_SYSTEM, "CapWinSizeX", window.right - window.left);
+    WriteInt(SETTINGS_SYSTEM, "CapWinSizeY", window.bottom - window.top);
+}
+
+void CLogFrame::OnDestroy()
+{
+    StopTimer(MONITOR_REFRESH_TIMER);
+    if (built_)  // a window whose creation failed has no size to keep
+        SaveWindowSize();
+    stream_.Close();
+}
+
+LRESULT CLogFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SIZE:
+        Layout(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_GETMINMAXINFO:
+        LimitTracking(*reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
+    case WM_VSCROLL:
+        if (scrollBar_ != nullptr && reinterpret_cast<HWND>(lParam) == scrollBar_) {
+            Scroll(LOWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        if (viewWindow_.Handle() != nullptr)
+            SetFocus(viewWindow_.Handle());
+        return 0;
+    case WM_SYSCOMMAND:
+        // The window menu's close, however it arrives, waits for the capture
+        // stop; a plain close request closes at once.
+        if ((wParam & 0xFFF0) == SC_CLOSE && !stopped_)
+            return 0;
+        break;
+    case WM_COPYDATA:
+        if (lParam != 0 && reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData == MONITOR_STOP_NOTIFICATION)
+            OnStopNotification();
+        return TRUE;
+    default:
+        break;
+    }
+    return FrameWindow::HandleMessage(message, wParam, lParam);
+}

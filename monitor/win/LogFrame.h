@@ -1,0 +1,86 @@
+// The capture monitor window: polls one capture device on its refresh timer,
+// shows the records in its view, and carries the monitor's commands (clear,
+// pause, two-byte display), scrolling and line selection while paused.
+#pragma once
+
+#include "FrameWindow.h"
+#include "GdiSurface.h"
+#include "MonitorView.h"
+#include "MonitorViewWindow.h"
+#include "RecordStore.h"
+#include "RecordStream.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// WM_COPYDATA tag of the capture stop notification.
+constexpr ULONG_PTR MONITOR_STOP_NOTIFICATION = 1;
+constexpr UINT_PTR MONITOR_REFRESH_TIMER = 1;
+constexpr uint32_t MONITOR_DEFAULT_CAPACITY = 10000;
+constexpr int MONITOR_WINDOW_WIDTH = 640;
+constexpr int MONITOR_MIN_HEIGHT = 240;
+
+class CLogFrame : public FrameWindow {
+public:
+    // No device: an empty monitor that can only pause.
+    CLogFrame();
+    // Opens the capture device; a device that does not open leaves the monitor empty.
+    CLogFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner);
+    ~CLogFrame() override;
+
+    // Builds the window, its status bar, view and scroll bar and starts the
+    // refresh timer; the caller titles and shows it.
+    bool Create();
+
+    const std::string& PortName() const { return portName_; }
+    bool Running() const { return stream_.Running(); }
+    // The print worker and the tests read these while the monitor is paused.
+    RecordStore& Store() { return store_; }
+    MonitorView* View() { return view_.get(); }
+    HWND ViewWindow() const { return viewWindow_.Handle(); }
+    const GdiSurface* OffscreenSurface() const { return surface_.get(); }
+
+protected:
+    bool OnCreate() override;
+    void OnDestroy() override;
+    bool OnTimer(UINT_PTR id) override;
+    bool OnCommand(UINT id) override;
+    CommandState OnUpdateCommand(UINT id) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    bool CreateStatusBar();
+    bool CreateView();
+    bool CreateScrollBar();
+    void Layout(int clientWidth, int clientHeight);
+    void SetPaneEdges(int width);
+    void SetPaneText(int pane, const std::wstring& text);
+    void ShowTotals();
+    void ShowLineSettings();
+    void Tick();
+    void UpdateScroll();
+    void Scroll(WORD code);
+    void TogglePause();
+    void ToggleDoubleByte();
+    void OnViewClick(int y);
+    bool OnViewKey(WPARAM key);
+    void OnStopNotification();
+    void OnIdle(uint32_t ms);
+    void ApplyPlacement(int savedHeight);
+    void SaveWindowSize();
+    void LimitTracking(MINMAXINFO& info) const;
+
+    std::string portName_;
+    HWND owner_ = nullptr;
+    RecordStore store_;
+    RecordStream stream_;
+    std::unique_ptr<GdiSurface> surface_;
+    std::unique_ptr<MonitorView> view_;
+    MonitorViewWindow viewWindow_;
+    HWND statusBar_ = nullptr;
+    HWND scrollBar_ = nullptr;
+    bool clearRequested_ = false;
+    bool stopped_ = false;
+    bool built_ = false;
+};
