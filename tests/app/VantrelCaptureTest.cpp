@@ -1,0 +1,182 @@
+// The real Vantrel.exe capturing the test port under Wine, driven as a user
+// would: capture start from the main frame, a terminal session on COM11, the
+// monitor window drawing it and a terminal reading the text on COM21, then
+// capture stop and exit.
+#include "FilterServiceFixture.h"
+#include "VantrelProcess.h"
+#include "WindowPicture.h"
+
+#include <commctrl.h>
+#include <direct.h>
+
+#include <string>
+
+namespace {
+
+constexpr UINT kStartCapture = 26000;
+constexpr UINT kStopCapture = 26001;
+constexpr DWORD kWaitMs = 20000;
+constexpr uint32_t kSentColor = 0xFF0000;      // Color2's default
+constexpr uint32_t kReceivedColor = 0x004080;  // Color1's default
+
+struct TitleSearch {
+    DWORD processId;
+    std::wstring title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND hwnd, LPARAM context)
+{
+    auto* search = reinterpret_cast<TitleSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t title[100] = {};
+    GetWindowTextW(hwnd, title, 100);
+    if (owner == search->processId && search->title == title) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitForWindowTitled(DWORD processId, const std::wstring& title)
+{
+    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
+        TitleSearch search = {processId, title, nullptr};
+        EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// The toolbar's start button is enabled again once a stop has finished.
+bool WaitForStartEnabled(HWND mainFrame)
+{
+    HWND toolBar = FindWindowExW(mainFrame, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    for (DWORD waited = 0; toolBar != nullptr && waited < kWaitMs; waited += 50) {
+        if (SendMessageW(toolBar, TB_ISBUTTONENABLED, kStartCapture, 0) != 0)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// With interval MAXDWORD and no total timeout each read returns at once.
+std::string PollUntilContains(HANDLE port, const std::string& wanted)
+{
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
+    EXPECT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+    std::string text;
+    for (DWORD waited = 0; waited < kWaitMs && text.find(wanted) == std::string::npos; waited += 20) {
+        char part[256];
+        DWORD done = 0;
+        if (!ReadFile(port, part, sizeof part, &done, nullptr))
+            break;
+        text.append(part, done);
+        if (done == 0)
+            Sleep(20);
+    }
+    return text;
+}
+
+// Opens COM11, writes "abc"; the peer on COM12 reads it and answers "xy",
+// which COM11 reads.
+void RunTerminalSession()
+{
+    HANDLE peer = OpenPort("\\\\.\\COM12");
+    HANDLE terminal = OpenPort("\\\\.\\COM11");
+    ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
+    ASSERT_NE(INVALID_HANDLE_VALUE, terminal) << GetLastError();
+    DWORD done = 0;
+    char got[3] = {};
+    EXPECT_TRUE(WriteFile(terminal, "abc", 3, &done, nullptr));
+    EXPECT_TRUE(ReadFile(peer, got, 3, &done, nullptr));
+    EXPECT_TRUE(WriteFile(peer, "xy", 2, &done, nullptr));
+    EXPECT_TRUE(ReadFile(terminal, got, 2, &done, nullptr));
+    CloseHandle(terminal);
+    CloseHandle(peer);
+}
+
+class VantrelCaptureTest : public FilterServiceTest {
+protected:
+    // Vantrel.exe keeps its settings in its current directory, which it
+    // inherits from the test: a fresh one with a monitor item and a text
+    // output item on COM11.
+    void SetUp() override
+    {
+        FilterServiceTest::SetUp();
+        ASSERT_NE(nullptr, _getcwd(original_, sizeof original_));
+        _mkdir("capture-exe-run");
+        ASSERT_EQ(0, _chdir("capture-exe-run"));
+        DeleteFileA("Vantrel.ini");
+        WritePrivateProfileStringA("System", "DataCount", "2", ".\\Vantrel.ini");
+        WriteItem("Data0", "0", "");
+        WriteItem("Data1", "1", "COM21");
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, _chdir(original_));
+        FilterServiceTest::TearDown();
+    }
+
+    static void WriteItem(const char* section, const char* form, const char* outputPort)
+    {
+        WritePrivateProfileStringA(section, "COM", "COM11", ".\\Vantrel.ini");
+        WritePrivateProfileStringA(section, "Size", "100000", ".\\Vantrel.ini");
+        WritePrivateProfileStringA(section, "Type", form, ".\\Vantrel.ini");
+        WritePrivateProfileStringA(section, "Port", outputPort, ".\\Vantrel.ini");
+    }
+
+    VantrelProcess vantrel;
+
+private:
+    char original_[MAX_PATH] = {};
+};
+
+TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
+{
+    ASSERT_TRUE(vantrel.Start());
+    HWND mainFrame = vantrel.WaitForMainFrame();
+    ASSERT_NE(nullptr, mainFrame);
+    PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
+    HWND monitor = WaitForWindowTitled(vantrel.Id(), L"キャプチャモニタ - COM11");
+    ASSERT_NE(nullptr, monitor) << "no monitor window after capture start";
+
+    HANDLE output = OpenPort("\\\\.\\COM21");
+    ASSERT_NE(INVALID_HANDLE_VALUE, output) << GetLastError();
+    RunTerminalSession();
+    std::string text = PollUntilContains(output, "COM11  ReadFile               2byte");
+    CloseHandle(output);
+    size_t write = text.find("COM11  WriteFile              3byte");
+    size_t read = text.find("COM11  ReadFile               2byte");
+    ASSERT_NE(std::string::npos, write) << text;
+    ASSERT_NE(std::string::npos, read) << text;
+    EXPECT_LT(write, read);
+    EXPECT_EQ("00000000 61 62 63", text.substr(write + 80, 17)) << "the written bytes follow their line";
+
+    // The monitor polls every 100 ms; its first line shows the bytes.
+    Sleep(1000);
+    SetWindowPos(monitor, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    Sleep(300);
+    const WindowPicture picture = TakeWindowPicture(monitor);
+    POINT client = {0, 0};
+    ClientToScreen(monitor, &client);
+    RECT frame = {};
+    GetWindowRect(monitor, &frame);
+    const int x0 = client.x - frame.left;
+    const int y0 = client.y - frame.top;
+    const RECT firstLine = {x0 + 70, y0 + 14, x0 + 70 + 23 * 16, y0 + 60};
+    EXPECT_GT(picture.CountColor(firstLine, kSentColor), 20) << "sent bytes";
+    EXPECT_GT(picture.CountColor(firstLine, kReceivedColor), 20) << "received bytes";
+
+    PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
+    EXPECT_NE(nullptr, WaitForWindowTitled(vantrel.Id(), L"キャプチャモニタ - COM11(停止中)"));
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame)) << "the stop did not finish";
+    DWORD exitCode = 1;
+    EXPECT_TRUE(vantrel.Close(&exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
+}  // namespace
