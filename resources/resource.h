@@ -35,6 +35,12 @@
 #define IDC_MONITOR_SCROLL_BAR 257
 #define IDC_MONITOR_STATUS_BAR 501
 
+// About box.
+#define IDD_ABOUTBOX 100
+#define IDC_ABOUT_HISTORY 1000
+#define IDC_ABOUT_TITLE 1001
+#define IDC_ABOUT_ICON 1002
+
 // Capture stop progress dialog.
 #define IDD_STOP_PROGRESS 142
 #define IDC_STOP_PROGRESS 1018

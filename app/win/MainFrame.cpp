@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "AboutDialog.h"
 #include "CaptureControl.h"
 #include "ResourceText.h"
 #include "Settings.h"
@@ -96,6 +97,9 @@ void CMainFrame::ApplyStoredPlacement()
 
 bool CMainFrame::OnCreate()
 {
+    HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     if (!toolBar_.Create(Handle(), IDR_MAINFRAME, kToolBarCommands, sizeof kToolBarCommands / sizeof kToolBarCommands[0])) {
         return false;
     }
@@ -190,6 +194,11 @@ bool CMainFrame::OnCommand(UINT id)
     case ID_VIEW_STATUS_BAR:
         ToggleBar(statusBar_.Handle());
         return true;
+    case ID_APP_ABOUT: {
+        AboutDialog about;
+        about.RunModal(Handle());
+        return true;
+    }
     case ID_CAPTURE_START:
         if (capture_->OnStartCapture(Handle())) {
             SetCapturing(true);

@@ -10,13 +10,13 @@
 #include "Splitter.h"
 #include "StatusBar.h"
 #include "ToolBar.h"
+#include "VantrelVersion.h"
 
 #include <memory>
 #include <string>
 
 constexpr UINT_PTR MAIN_FRAME_CLOCK_TIMER = 2;
 constexpr UINT MAIN_FRAME_CLOCK_PERIOD_MS = 1000;
-constexpr const char* VANTREL_VERSION = "1.35";
 
 class CMainFrame : public FrameWindow {
 public:
