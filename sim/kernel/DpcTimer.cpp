@@ -76,8 +76,9 @@ BOOLEAN TimerEngine::InsertDpc(PKDPC dpc, PVOID argument1, PVOID argument2)
         CurrentThread().deferredDpcs.push_back(dpc);
         return TRUE;
     }
+    DpcCall call = CallOf(dpc);
     guard.unlock();
-    RunDpc(dpc);
+    RunDpc(dpc, call);
     return TRUE;
 }
 
@@ -104,21 +105,29 @@ void TimerEngine::RunDeferredDpcs()
     while (!deferred.empty()) {
         PKDPC dpc = deferred.front();
         deferred.erase(deferred.begin());
+        DpcCall call;
         {
             std::lock_guard<std::mutex> guard(lock_);
             queued_.erase(dpc);
+            call = CallOf(dpc);
         }
-        RunDpc(dpc);
+        RunDpc(dpc, call);
     }
 }
 
-void TimerEngine::RunDpc(PKDPC dpc)
+TimerEngine::DpcCall TimerEngine::CallOf(PKDPC dpc)
+{
+    return DpcCall{dpc->DeferredRoutine, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2,
+                   dpc->OwnerDriver};
+}
+
+void TimerEngine::RunDpc(PKDPC dpc, const DpcCall& call)
 {
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
     {
-        DriverScope scope(static_cast<PDRIVER_OBJECT>(dpc->OwnerDriver));
-        dpc->DeferredRoutine(dpc, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2);
+        DriverScope scope(static_cast<PDRIVER_OBJECT>(call.ownerDriver));
+        call.routine(dpc, call.context, call.argument1, call.argument2);
     }
     KeLowerIrql(old);
 }
@@ -207,8 +216,9 @@ void TimerEngine::RunDpcWorker()
         dpcQueue_.erase(dpcQueue_.begin());
         queued_.erase(dpc);
         ++runningDpcs_;
+        DpcCall call = CallOf(dpc);
         guard.unlock();
-        RunDpc(dpc);
+        RunDpc(dpc, call);
         guard.lock();
         --runningDpcs_;
         changed_.notify_all();

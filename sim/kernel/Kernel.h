@@ -180,11 +180,22 @@ private:
         uint64_t sequence;
     };
 
+    // A dequeued DPC's call, taken while the DPC is still under the lock: the
+    // DPC may be queued again (new arguments) while this call runs.
+    struct DpcCall {
+        PKDEFERRED_ROUTINE routine;
+        PVOID context;
+        PVOID argument1;
+        PVOID argument2;
+        PVOID ownerDriver;
+    };
+
     std::optional<std::pair<PKTIMER, PKDPC>> TakeNextDueTimer();  // lock held
     void Fire(const std::pair<PKTIMER, PKDPC>& timer);
     void RunTimerThread();
     void RunDpcWorker();
-    static void RunDpc(PKDPC dpc);
+    static DpcCall CallOf(PKDPC dpc);  // lock held
+    static void RunDpc(PKDPC dpc, const DpcCall& call);
 
     Clock& clock_;
     Dispatcher& dispatcher_;
