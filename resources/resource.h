@@ -46,6 +46,15 @@
 #define IDC_STOP_PROGRESS 1018
 #define IDC_STOP_TEXT 1019
 
+// Capture settings dialog and the items pane's context menu.
+#define IDD_CAPTURE_SETTINGS 135
+#define IDC_CAPTURE_PORT 1005
+#define IDC_OUTPUT_FORM 1006
+#define IDC_BUFFER_SIZE 1007
+#define IDC_BUFFER_SIZE_SPIN 1008
+#define IDC_OUTPUT_PORT 1009
+#define IDR_ITEMS_MENU 137
+
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR 30000
 #define IDS_FORM_PORT_FORMAT 30001
@@ -76,6 +85,7 @@
 #define IDS_EXIT_WHILE_CAPTURING 40009
 #define IDS_CONFIRM_CAPTION 40010
 #define IDS_NO_ITEM_SELECTED 40011
+#define IDS_DELETE_ITEM 40021
 #define IDS_DELETE_CAPTION 40022
 #define IDS_DELETE_CONDITION 40023
 

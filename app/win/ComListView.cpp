@@ -1,6 +1,8 @@
 #include "ComListView.h"
 
 #include "CaptureItemStore.h"
+#include "CaptureSettingsDialog.h"
+#include "MainFrame.h"
 #include "ResourceText.h"
 #include "WideText.h"
 #include "resource.h"
@@ -32,7 +34,7 @@ bool CComListView::OnCreate()
     }
     LoadItems(rows_);
     for (int row = 0; row < rows_.ItemCount(); ++row) {
-        ShowRow(row);
+        ShowRow(row, true);
     }
     return true;
 }
@@ -54,7 +56,7 @@ bool CComListView::InsertColumns()
     return true;
 }
 
-void CComListView::ShowRow(int row)
+void CComListView::ShowRow(int row, bool newRow)
 {
     for (int column = 0; column < CaptureItemColumnCount; ++column) {
         std::wstring text = WideFromUtf8(rows_.RowText(row, static_cast<CaptureItemColumn>(column)));
@@ -63,7 +65,8 @@ void CComListView::ShowRow(int row)
         item.iItem = row;
         item.iSubItem = column;
         item.pszText = &text[0];
-        SendMessageW(list_, column == 0 ? LVM_INSERTITEMW : LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        bool inserting = newRow && column == 0;
+        SendMessageW(list_, inserting ? LVM_INSERTITEMW : LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
 }
 
@@ -82,5 +85,112 @@ LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         MoveWindow(list_, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
     }
+    if (message == WM_NOTIFY) {
+        const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+        if (header.hwndFrom == list_ && header.code == NM_RCLICK) {
+            ShowContextMenu();
+            return 0;
+        }
+    }
     return Window::HandleMessage(message, wParam, lParam);
+}
+
+int CComListView::EditItem(int row)
+{
+    CaptureSettingsData data;
+    if (row == -1) {
+        if (!rows_.CanAdd()) {
+            PostLogLine(MainWindow(), "アイテム数が上限に達しています");
+            return 0;
+        }
+    } else {
+        const CaptureItem* current = rows_.Item(row);
+        if (current == nullptr) {
+            return 0;
+        }
+        data.port = rows_.RowText(row, ColumnPort);
+        data.form = current->form;
+        data.outputPort = current->form != StandardMonitor ? current->outputPort : "";
+        data.size = current->bufferSize;
+    }
+    CaptureSettingsDialog dialog(data);
+    if (dialog.RunModal(MainWindow()) != IDOK) {
+        return 0;
+    }
+    // The whole record is made anew: run-time marks wait for the next capture start.
+    std::unique_ptr<CaptureItem> item = NewCaptureItem();
+    CopyItemText(item->port, sizeof item->port, dialog.Data().port.c_str());
+    item->form = dialog.Data().form;
+    CopyItemText(item->outputPort, sizeof item->outputPort, dialog.Data().outputPort.c_str());
+    item->bufferSize = dialog.Data().size;
+    int shown = rows_.InsertOrUpdateRow(std::move(item), row);
+    ShowRow(shown, row == -1);
+    PostLogLine(MainWindow(),
+                row == -1 ? "キャプチャアイテム作成 %s %s バッファ:%sByte" : "キャプチャアイテム変更 %s %s バッファ:%sByte",
+                rows_.RowText(shown, ColumnPort).c_str(), rows_.RowText(shown, ColumnForm).c_str(),
+                rows_.RowText(shown, ColumnSize).c_str());
+    return 1;
+}
+
+int CComListView::ChangeSelectedItem()
+{
+    if (WarnIfNothingSelected()) {
+        return 0;
+    }
+    return EditItem(SelectedRow());
+}
+
+int CComListView::DeleteSelectedItem()
+{
+    if (WarnIfNothingSelected()) {
+        return 0;
+    }
+    if (ShowResourceMessage(MainWindow(), IDS_DELETE_ITEM, IDS_DELETE_CAPTION, MB_OKCANCEL) != IDOK) {
+        return 0;
+    }
+    int row = SelectedRow();
+    std::string port = rows_.RowText(row, ColumnPort);
+    rows_.DeleteRow(row);
+    SendMessageW(list_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+    PostLogLine(MainWindow(), "キャプチャアイテム削除 %s", port.c_str());
+    return 1;
+}
+
+int CComListView::SelectedRow() const
+{
+    return static_cast<int>(SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+bool CComListView::WarnIfNothingSelected() const
+{
+    if (SelectedRow() >= 0) {
+        return false;
+    }
+    ShowResourceMessage(MainWindow(), IDS_NO_ITEM_SELECTED, IDS_CONFIRM_CAPTION, MB_OK);
+    return true;
+}
+
+int CComListView::ContextMenuPopupAt(POINT screen) const
+{
+    LVHITTESTINFO hit = {};
+    hit.pt = screen;
+    ScreenToClient(list_, &hit.pt);
+    int row = static_cast<int>(SendMessageW(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return row >= 0 ? 1 : 0;
+}
+
+// Owned by the main window, so the chosen command takes the frame's routing
+// and its enable rules (nothing is enabled during capture).
+void CComListView::ShowContextMenu()
+{
+    HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ITEMS_MENU));
+    if (menu == nullptr) {
+        return;
+    }
+    POINT cursor;
+    GetCursorPos(&cursor);
+    HMENU popup = GetSubMenu(menu, ContextMenuPopupAt(cursor));
+    SetForegroundWindow(Handle());
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, MainWindow(), nullptr);
+    DestroyMenu(menu);
 }

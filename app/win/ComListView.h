@@ -1,6 +1,7 @@
 // The capture items pane: a report list of the capture items, loaded from
 // the settings file when made and saved back, with its column widths, when
-// destroyed.
+// destroyed. It carries out the item commands that the main frame routes to
+// it and reports each change in the main window's activity log.
 #pragma once
 
 #include "CaptureItem.h"
@@ -14,6 +15,14 @@ public:
     CaptureItemRows& Rows() { return rows_; }
     const CaptureItemRows& Rows() const { return rows_; }
 
+    // Row -1 adds an item, any other row changes that row's item through
+    // the capture settings dialog. 1 when the dialog ended with OK, else 0.
+    int EditItem(int row);
+    int ChangeSelectedItem();
+    int DeleteSelectedItem();
+    // -1 when no row is selected.
+    int SelectedRow() const;
+
 protected:
     bool OnCreate() override;
     void OnDestroy() override;
@@ -21,7 +30,13 @@ protected:
 
 private:
     bool InsertColumns();
-    void ShowRow(int row);
+    void ShowRow(int row, bool newRow);
+    void ShowContextMenu();
+    // Pop-up of the context menu for a right-click at a screen point: 1 on
+    // a row, 0 on empty space.
+    int ContextMenuPopupAt(POINT screen) const;
+    bool WarnIfNothingSelected() const;
+    HWND MainWindow() const { return GetAncestor(Handle(), GA_ROOT); }
 
     HWND list_ = nullptr;
     CaptureItemRows rows_;

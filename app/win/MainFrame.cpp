@@ -209,6 +209,15 @@ bool CMainFrame::OnCommand(UINT id)
             SetCapturing(false);
         }
         return true;
+    case ID_ITEM_ADD:
+        itemsView_->EditItem(-1);
+        return true;
+    case ID_ITEM_CHANGE:
+        itemsView_->ChangeSelectedItem();
+        return true;
+    case ID_ITEM_DELETE:
+        itemsView_->DeleteSelectedItem();
+        return true;
     default:
         return false;
     }

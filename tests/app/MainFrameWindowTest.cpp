@@ -1,6 +1,7 @@
 // The main frame with its bars and panes, in the test process with a
 // settings file of its own: placement and splitter kept across runs, the
 // toolbar, the status bar clock and prompts, and the activity log.
+#include "ListViewText.h"
 #include "MainFrame.h"
 #include "MessagePump.h"
 #include "Settings.h"
@@ -443,15 +444,7 @@ TEST_F(MainFrameWindow, ItemsPaneListsTheStoredItemsAndSavesThemBack)
     HWND list = frame.ItemsView()->List();
     EXPECT_TRUE(GetWindowLongW(list, GWL_STYLE) & LVS_SINGLESEL);
     ASSERT_EQ(2, SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    auto cell = [&](int row, int column) {
-        wchar_t text[128] = {};
-        LVITEMW item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = 128;
-        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        return std::wstring(text);
-    };
+    auto cell = [&](int row, int column) { return ListViewCell(list, row, column); };
     EXPECT_EQ(L"COM4", cell(0, 0));
     EXPECT_EQ(L"標準のキャプチャモニタ", cell(0, 1));
     EXPECT_EQ(L"1000", cell(0, 2));

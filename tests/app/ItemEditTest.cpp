@@ -1,0 +1,336 @@
+// The capture items pane inside a real main frame: the add, change and
+// delete commands through the frame, the dialog and boxes answered by a
+// thread of the test, and the lines they leave in the activity log.
+#include "ListViewText.h"
+#include "MainFrame.h"
+
+#include "DialogUser.h"
+#include "DosDeviceTable.h"
+#include "MessageBoxAnswerer.h"
+#include "MessagePump.h"
+#include "Settings.h"
+#include "SettingsDirectory.h"
+#include "resource.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kTestService[] = "VantrelFltItemsTest";
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// The port the dialog shows for a stored one: itself when the system lists
+// it, else its first port.
+std::string ShownPort(const std::string& stored)
+{
+    DosDeviceTable table(DOS_DEVICE_LISTING_SIZE);
+    std::vector<std::string> ports = ListCapturePorts(table);
+    if (std::find(ports.begin(), ports.end(), stored) != ports.end()) {
+        return stored;
+    }
+    return ports.empty() ? std::string() : ports[0];
+}
+
+int RowCount(HWND list)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+void SelectRow(HWND list, int row)
+{
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// A settings file holding `count` monitor items on COM4, COM5, ...
+std::string ItemsFile(int count)
+{
+    std::string text = "[System]\r\nDataCount=" + std::to_string(count) + "\r\n";
+    for (int i = 0; i < count; ++i) {
+        text += "[Data" + std::to_string(i) + "]\r\nCOM=COM" + std::to_string(i + 4) + "\r\nType=0\r\nSize=10000\r\n";
+    }
+    return text;
+}
+
+void PressOk(HWND dialog)
+{
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+class ItemEdit : public SettingsDirectory {
+protected:
+    void SetUp() override
+    {
+        SettingsDirectory::SetUp();
+        thread_ = GetCurrentThreadId();
+    }
+
+    bool CreateFrame()
+    {
+        frame_ = std::make_unique<CMainFrame>(kTestService);
+        return frame_->Create();
+    }
+    void TearDown() override
+    {
+        if (frame_ != nullptr) {
+            DestroyWindow(frame_->Handle());
+            PumpMessagesFor(10);  // takes the quit request the frame posts
+            frame_.reset();
+        }
+        SettingsDirectory::TearDown();
+    }
+
+    HWND List() const { return frame_->ItemsView()->List(); }
+    HWND Log() const { return frame_->ActivityLog()->ListBox(); }
+    void Command(UINT id) { SendMessageW(frame_->Handle(), WM_COMMAND, id, 0); }
+
+    int LogCount() const { return static_cast<int>(SendMessageW(Log(), LB_GETCOUNT, 0, 0)); }
+    // The newest log line without its timestamp.
+    std::wstring NewestLogMessage() const
+    {
+        if (LogCount() == 0) {
+            return L"(no line)";
+        }
+        wchar_t text[256] = {};
+        SendMessageW(Log(), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        std::wstring line = text;
+        size_t stamp = line.find(L'>');
+        return stamp == std::wstring::npos ? line : line.substr(stamp + 1);
+    }
+
+    DWORD thread_ = 0;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+TEST_F(ItemEdit, AddThroughTheCommandAppendsTheRowAndLogsIt)
+{
+    ASSERT_TRUE(CreateFrame());
+    std::wstring titleSeen;
+    DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT), [&](HWND dialog) {
+        titleSeen = WindowText(dialog);
+        PressOk(dialog);
+    });
+    Command(ID_ITEM_ADD);
+    user.Join();
+    ASSERT_TRUE(user.Found());
+    EXPECT_EQ(L"キャプチャ設定", titleSeen);
+
+    std::wstring port = Wide(ShownPort(""));
+    ASSERT_EQ(1, RowCount(List()));
+    EXPECT_EQ(port, ListViewCell(List(), 0, 0));
+    EXPECT_EQ(L"標準のキャプチャモニタ", ListViewCell(List(), 0, 1));
+    EXPECT_EQ(L"10000", ListViewCell(List(), 0, 2));
+    EXPECT_EQ(L"キャプチャアイテム作成 " + port + L" 標準のキャプチャモニタ バッファ:10000Byte", NewestLogMessage());
+    const CaptureItem* item = frame_->ItemsView()->Rows().Item(0);
+    ASSERT_NE(nullptr, item);
+    EXPECT_EQ(0, item->form);
+    EXPECT_EQ(10000u, item->bufferSize);
+}
+
+TEST_F(ItemEdit, CancelledAddChangesNothing)
+{
+    ASSERT_TRUE(CreateFrame());
+    int lines = LogCount();
+    DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT),
+                    [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_EQ(0, frame_->ItemsView()->EditItem(-1));
+    user.Join();
+    ASSERT_TRUE(user.Found());
+    EXPECT_EQ(0, RowCount(List()));
+    EXPECT_EQ(0, frame_->ItemsView()->Rows().ItemCount());
+    EXPECT_EQ(lines, LogCount());
+}
+
+TEST_F(ItemEdit, ChangingAPortItemToTheMonitorKeepsItsOutputPortInTheRecord)
+{
+    WriteFileText("[System]\r\nDataCount=1\r\n[Data0]\r\nCOM=COM4\r\nPort=COM77\r\nType=3\r\nSize=20000\r\n");
+    ASSERT_TRUE(CreateFrame());
+    frame_->ItemsView()->Rows().Item(0)->active = 1;
+    SelectRow(List(), 0);
+    int formShown = -1;
+    std::wstring outputShown;
+    DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT), [&](HWND dialog) {
+        HWND forms = GetDlgItem(dialog, IDC_OUTPUT_FORM);
+        formShown = static_cast<int>(SendMessageW(forms, CB_GETCURSEL, 0, 0));
+        outputShown = WindowText(GetDlgItem(dialog, IDC_OUTPUT_PORT));
+        SendMessageW(forms, CB_SETCURSEL, 0, 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OUTPUT_FORM, CBN_SELCHANGE), reinterpret_cast<LPARAM>(forms));
+        PressOk(dialog);
+    });
+    Command(ID_ITEM_CHANGE);
+    user.Join();
+    ASSERT_TRUE(user.Found());
+    EXPECT_EQ(3, formShown);
+    EXPECT_EQ(L"COM77", outputShown);
+
+    std::wstring port = Wide(ShownPort("COM4"));
+    ASSERT_EQ(1, RowCount(List()));
+    EXPECT_EQ(port, ListViewCell(List(), 0, 0));
+    EXPECT_EQ(L"標準のキャプチャモニタ", ListViewCell(List(), 0, 1));
+    EXPECT_EQ(L"20000", ListViewCell(List(), 0, 2));
+    const CaptureItem* item = frame_->ItemsView()->Rows().Item(0);
+    EXPECT_EQ(0, item->form);
+    EXPECT_STREQ("COM77", item->outputPort);
+    EXPECT_EQ(0, item->active) << "the record is made anew";
+    EXPECT_EQ(L"キャプチャアイテム変更 " + port + L" 標準のキャプチャモニタ バッファ:20000Byte", NewestLogMessage());
+}
+
+TEST_F(ItemEdit, DeleteAsksFirstAndLogsOnlyThePort)
+{
+    WriteFileText(ItemsFile(2));
+    ASSERT_TRUE(CreateFrame());
+    SelectRow(List(), 1);
+    int lines = LogCount();
+    std::wstring caption, text;
+    {
+        DialogUser refuse(thread_, MessageBoxOwnedBy(frame_->Handle()), [&](HWND box) {
+            caption = WindowText(box);
+            text = MessageBoxText(box);
+            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        });
+        Command(ID_ITEM_DELETE);
+    }
+    EXPECT_EQ(L"削除確認", caption);
+    EXPECT_EQ(L"選択しているキャプチャ設定を削除しますか？", text);
+    EXPECT_EQ(2, RowCount(List()));
+    EXPECT_EQ(lines, LogCount());
+
+    {
+        MessageBoxAnswerer answerer(thread_);
+        Command(ID_ITEM_DELETE);
+    }
+    ASSERT_EQ(1, RowCount(List()));
+    EXPECT_EQ(L"COM4", ListViewCell(List(), 0, 0));
+    EXPECT_EQ(1, frame_->ItemsView()->Rows().ItemCount());
+    EXPECT_EQ(L"キャプチャアイテム削除 COM5", NewestLogMessage());
+}
+
+TEST_F(ItemEdit, ChangeAndDeleteWithoutASelectionOnlyTellTheUser)
+{
+    WriteFileText(ItemsFile(1));
+    ASSERT_TRUE(CreateFrame());
+    int lines = LogCount();
+    std::vector<MessageBoxSeen> seen;
+    {
+        MessageBoxAnswerer answerer(thread_);
+        Command(ID_ITEM_CHANGE);
+        Command(ID_ITEM_DELETE);
+        seen = answerer.Seen();
+    }
+    ASSERT_EQ(2u, seen.size());
+    for (const MessageBoxSeen& box : seen) {
+        EXPECT_EQ(L"確認", box.caption);
+        EXPECT_EQ(L"アイテムが選択されていません。", box.text);
+    }
+    EXPECT_EQ(1, RowCount(List()));
+    EXPECT_EQ(lines, LogCount());
+}
+
+TEST_F(ItemEdit, TheTwentyFifthItemIsAddedAndTheNextRefusedWithoutADialog)
+{
+    WriteFileText(ItemsFile(24));
+    ASSERT_TRUE(CreateFrame());
+    {
+        DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT), PressOk);
+        Command(ID_ITEM_ADD);
+    }
+    ASSERT_EQ(25, RowCount(List()));
+    int lines = LogCount();
+    DialogUser unwanted(thread_, DialogWithControl(IDC_CAPTURE_PORT),
+                        [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+    Command(ID_ITEM_ADD);
+    unwanted.Stop();
+    unwanted.Join();
+    EXPECT_FALSE(unwanted.Found());
+    EXPECT_EQ(25, RowCount(List()));
+    EXPECT_EQ(lines + 1, LogCount());
+    EXPECT_EQ(L"アイテム数が上限に達しています", NewestLogMessage());
+}
+
+// What the pop-up tracked for a right-click showed: its commands and which
+// of them were enabled.
+struct TrackedMenu {
+    bool shown = false;
+    std::vector<UINT> commands;
+    std::vector<UINT> enabled;
+};
+
+bool IsPopupMenuWindow(HWND hwnd)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(hwnd, className, 16);
+    return std::wstring(className) == L"#32768" && IsWindowVisible(hwnd);
+}
+
+class ItemContextMenu : public ItemEdit {
+protected:
+    // Right-click with the cursor at `point` (list client coordinates); the
+    // menu is read and closed by a thread of the test.
+    TrackedMenu RightClickAt(POINT point)
+    {
+        ClientToScreen(List(), &point);
+        SetCursorPos(point.x, point.y);
+        TrackedMenu seen;
+        HWND frame = frame_->Handle();
+        DialogUser user(thread_, IsPopupMenuWindow, [&seen, frame](HWND menuWindow) {
+            auto menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+            for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+                UINT id = GetMenuItemID(menu, i);
+                seen.commands.push_back(id);
+                if ((GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) == 0) {
+                    seen.enabled.push_back(id);
+                }
+            }
+            PostMessageW(frame, WM_CANCELMODE, 0, 0);
+        });
+        NMHDR click = {List(), static_cast<UINT_PTR>(GetDlgCtrlID(List())), static_cast<UINT>(NM_RCLICK)};
+        SendMessageW(frame_->ItemsView()->Handle(), WM_NOTIFY, click.idFrom, reinterpret_cast<LPARAM>(&click));
+        user.Join();
+        seen.shown = user.Found();
+        return seen;
+    }
+};
+
+TEST_F(ItemContextMenu, OffersAddOnEmptySpaceAndChangeDeleteOnARowAllDisabledDuringCapture)
+{
+    WriteFileText(ItemsFile(1));
+    ASSERT_TRUE(CreateFrame());
+    ShowWindow(frame_->Handle(), SW_SHOW);
+    RECT row = {LVIR_BOUNDS, 0, 0, 0};
+    ASSERT_TRUE(SendMessageW(List(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)));
+    POINT onRow = {row.left + 5, (row.top + row.bottom) / 2};
+    POINT below = {row.left + 5, row.bottom + 3 * (row.bottom - row.top)};
+    const std::vector<UINT> rowCommands = {ID_ITEM_CHANGE, ID_ITEM_DELETE};
+    const std::vector<UINT> spaceCommands = {ID_ITEM_ADD};
+
+    TrackedMenu menu = RightClickAt(onRow);
+    ASSERT_TRUE(menu.shown);
+    EXPECT_EQ(rowCommands, menu.commands);
+    EXPECT_EQ(rowCommands, menu.enabled);
+    menu = RightClickAt(below);
+    ASSERT_TRUE(menu.shown);
+    EXPECT_EQ(spaceCommands, menu.commands);
+    EXPECT_EQ(spaceCommands, menu.enabled);
+
+    frame_->SetCapturing(true);
+    menu = RightClickAt(onRow);
+    EXPECT_EQ(rowCommands, menu.commands);
+    EXPECT_TRUE(menu.enabled.empty());
+    menu = RightClickAt(below);
+    EXPECT_EQ(spaceCommands, menu.commands);
+    EXPECT_TRUE(menu.enabled.empty());
+    frame_->SetCapturing(false);
+}
+
+}  // namespace
