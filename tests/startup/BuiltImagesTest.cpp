@@ -3,6 +3,7 @@
 // each a native-subsystem PE image with the expected word checksum and the
 // bytes of the driver the build made.
 #include "DriverImages.h"
+#include "FileBytes.h"
 #include "VantrelProcess.h"
 
 #include <gtest/gtest.h>
@@ -14,21 +15,6 @@
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadAll(const std::wstring& path)
-{
-    Bytes bytes;
-    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
-        uint8_t chunk[4096];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        fclose(file);
-    }
-    return bytes;
-}
 
 uint16_t ChecksumOf(const Bytes& bytes)
 {
@@ -63,7 +49,7 @@ class BuiltImagesTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        exe_ = ReadAll(VantrelExePath());
+        exe_ = ReadFileBytes(VantrelExePath());
         ASSERT_FALSE(exe_.empty()) << "cannot read the built Vantrel.exe";
     }
 
@@ -84,7 +70,7 @@ protected:
         EXPECT_EQ(cut[0], 'M');
         EXPECT_EQ(cut[1], 'Z');
         EXPECT_EQ(PeSubsystem(cut), IMAGE_SUBSYSTEM_NATIVE);
-        EXPECT_TRUE(cut == ReadAll(BuildOutputPath(builtDriver))) << "not the bytes of the built driver";
+        EXPECT_TRUE(cut == ReadFileBytes(BuildOutputPath(builtDriver))) << "not the bytes of the built driver";
     }
 
     Bytes exe_;

@@ -3,6 +3,7 @@
 // into the system's drivers folder, leaves a current file alone, and a second
 // instance ends at once.
 #include "DriverImages.h"
+#include "FileBytes.h"
 #include "FilterService.h"
 #include "ServiceHandle.h"
 #include "SettingsDirectory.h"
@@ -17,33 +18,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 const DWORD kSecondInstanceTimeoutMs = 10000;
 const DWORD kStartupFailed = 1;
 const DWORD kServiceStateTimeoutMs = 10000;
-
-Bytes ReadAll(const std::wstring& path)
-{
-    Bytes bytes;
-    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
-        uint8_t chunk[4096];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        fclose(file);
-    }
-    return bytes;
-}
-
-bool WriteAll(const std::wstring& path, const Bytes& bytes)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file)
-        return false;
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && written;
-}
 
 bool FileExists(const std::wstring& path)
 {
@@ -107,7 +84,7 @@ protected:
     void SetUp() override
     {
         SettingsDirectory::SetUp();
-        Bytes exe = ReadAll(VantrelExePath());
+        Bytes exe = ReadFileBytes(VantrelExePath());
         ASSERT_FALSE(exe.empty()) << "cannot read the built Vantrel.exe";
         imageA_ = Cut(exe, BUILT_DRIVER_IMAGES.a);
         imageB_ = Cut(exe, BUILT_DRIVER_IMAGES.b);
@@ -115,14 +92,14 @@ protected:
         ASSERT_FALSE(imageB_.empty());
         driverFile_ = DriverFileInSystemFolder();
         hadDriverFile_ = FileExists(driverFile_);
-        original_ = ReadAll(driverFile_);
+        original_ = ReadFileBytes(driverFile_);
         DeleteFileW(driverFile_.c_str());
     }
 
     void TearDown() override
     {
         if (hadDriverFile_)
-            EXPECT_TRUE(WriteAll(driverFile_, original_));
+            EXPECT_TRUE(WriteFileBytes(driverFile_, original_));
         else
             DeleteFileW(driverFile_.c_str());
         SettingsDirectory::TearDown();
@@ -161,13 +138,13 @@ TEST_F(VantrelStartupTest, AMissingDriverFileIsWrittenWithImageB)
 {
     ASSERT_FALSE(FileExists(driverFile_));
     StartAndClose();
-    EXPECT_TRUE(ReadAll(driverFile_) == imageB_) << "the drivers folder does not hold image B";
+    EXPECT_TRUE(ReadFileBytes(driverFile_) == imageB_) << "the drivers folder does not hold image B";
 }
 
 TEST_F(VantrelStartupTest, ASecondStartLeavesACurrentDriverFileUntouched)
 {
     StartAndClose();
-    ASSERT_TRUE(ReadAll(driverFile_) == imageB_);
+    ASSERT_TRUE(ReadFileBytes(driverFile_) == imageB_);
     // A date no write of today can give: any rewrite would replace it.
     ASSERT_TRUE(SetLastWriteTime(driverFile_, NewYear2001()));
 
@@ -176,15 +153,15 @@ TEST_F(VantrelStartupTest, ASecondStartLeavesACurrentDriverFileUntouched)
     ASSERT_TRUE(LastWriteTime(driverFile_, &after));
     FILETIME marker = NewYear2001();
     EXPECT_EQ(CompareFileTime(&after, &marker), 0) << "the file was written again";
-    EXPECT_TRUE(ReadAll(driverFile_) == imageB_);
+    EXPECT_TRUE(ReadFileBytes(driverFile_) == imageB_);
 }
 
 TEST_F(VantrelStartupTest, TheOtherSystemsImageIsReplacedByImageB)
 {
     ASSERT_NE(BUILT_DRIVER_IMAGES.a.checksum, BUILT_DRIVER_IMAGES.b.checksum) << "the images must be told apart";
-    ASSERT_TRUE(WriteAll(driverFile_, imageA_));
+    ASSERT_TRUE(WriteFileBytes(driverFile_, imageA_));
     StartAndClose();
-    EXPECT_TRUE(ReadAll(driverFile_) == imageB_) << "image A was kept";
+    EXPECT_TRUE(ReadFileBytes(driverFile_) == imageB_) << "image A was kept";
 }
 
 TEST_F(VantrelStartupTest, ASecondInstanceEndsAtOnceWithoutAWindow)
