@@ -19,38 +19,6 @@ constexpr DWORD kWaitMs = 20000;
 constexpr uint32_t kSentColor = 0xFF0000;      // Color2's default
 constexpr uint32_t kReceivedColor = 0x004080;  // Color1's default
 
-struct TitleSearch {
-    DWORD processId;
-    std::wstring title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchTitle(HWND hwnd, LPARAM context)
-{
-    auto* search = reinterpret_cast<TitleSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(hwnd, &owner);
-    wchar_t title[100] = {};
-    GetWindowTextW(hwnd, title, 100);
-    if (owner == search->processId && search->title == title) {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitForWindowTitled(DWORD processId, const std::wstring& title)
-{
-    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
-        TitleSearch search = {processId, title, nullptr};
-        EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr)
-            return search.found;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
 // The toolbar's start button is enabled again once a stop has finished.
 bool WaitForStartEnabled(HWND mainFrame)
 {
@@ -162,7 +130,7 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
     HWND mainFrame = vantrel.WaitForMainFrame();
     ASSERT_NE(nullptr, mainFrame);
     PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
-    HWND monitor = WaitForWindowTitled(vantrel.Id(), L"キャプチャモニタ - COM11");
+    HWND monitor = vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11");
     ASSERT_NE(nullptr, monitor) << "no monitor window after capture start";
 
     HANDLE output = OpenPort("\\\\.\\COM21");
@@ -193,7 +161,7 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
     EXPECT_GT(received, 20) << "received bytes";
 
     PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
-    EXPECT_NE(nullptr, WaitForWindowTitled(vantrel.Id(), L"キャプチャモニタ - COM11(停止中)"));
+    EXPECT_NE(nullptr, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11(停止中)"));
     ASSERT_TRUE(WaitForStartEnabled(mainFrame)) << "the stop did not finish";
     DWORD exitCode = 1;
     EXPECT_TRUE(vantrel.Close(&exitCode));

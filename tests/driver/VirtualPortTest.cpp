@@ -35,6 +35,7 @@ protected:
     void OpenReader(DWORD flags = 0)
     {
         reader = Open("COM21", flags);
+        readerOverlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
         ASSERT_NE(INVALID_HANDLE_VALUE, reader);
     }
     void OpenWriter()
@@ -61,9 +62,13 @@ protected:
         ASSERT_EQ(bytes, got.substr(0, done));
     }
 
+    // A request that the port answers at once; an overlapped reader needs an
+    // OVERLAPPED for it all the same.
     BOOL Control(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned)
     {
-        return DeviceIoControl(reader, code, const_cast<void*>(in), inLength, out, outLength, returned, nullptr);
+        OVERLAPPED at{};
+        return DeviceIoControl(reader, code, const_cast<void*>(in), inLength, out, outLength, returned,
+                               readerOverlapped ? &at : nullptr);
     }
 
     void SetTimeouts(ULONG interval, ULONG multiplier, ULONG constant)
@@ -102,16 +107,14 @@ protected:
     HANDLE reader = INVALID_HANDLE_VALUE;
     HANDLE writer = INVALID_HANDLE_VALUE;
     HANDLE peer = INVALID_HANDLE_VALUE;
+    bool readerOverlapped = false;
 };
 
 TEST_F(VirtualPortTest, AReadWithOnlyATotalTimeoutEndsOnTheHundredAndSecondTick)
 {
     StartOutput(3);
     OpenReader(FILE_FLAG_OVERLAPPED);
-    SERIAL_TIMEOUTS t = {0, 0, 1000, 0, 0};
-    DWORD returned = 0;
-    OVERLAPPED set{};
-    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_TIMEOUTS, &t, sizeof t, nullptr, 0, &returned, &set));
+    SetTimeouts(0, 0, 1000);
     char buffer[16];
     OVERLAPPED read{};
     DWORD done = 99;
@@ -144,10 +147,7 @@ TEST_F(VirtualPortTest, IntervalTimeoutEndsAReadBetweenBursts)
     StartOutput(3);
     OpenReader(FILE_FLAG_OVERLAPPED);
     OpenWriter();
-    SERIAL_TIMEOUTS t = {50, 0, 0, 0, 0};
-    DWORD returned = 0;
-    OVERLAPPED set{};
-    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_TIMEOUTS, &t, sizeof t, nullptr, 0, &returned, &set));
+    SetTimeouts(50, 0, 0);
     char buffer[64] = {};
     OVERLAPPED read{};
     DWORD done = 0;
@@ -263,10 +263,7 @@ TEST_F(VirtualPortTest, CancelIoEndsAQueuedReadAndTheNextOneStillReads)
     StartOutput(3);
     OpenReader(FILE_FLAG_OVERLAPPED);
     OpenWriter();
-    SERIAL_TIMEOUTS t = {0, 0, 0, 0, 0};
-    DWORD returned = 0;
-    OVERLAPPED set{};
-    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_TIMEOUTS, &t, sizeof t, nullptr, 0, &returned, &set));
+    SetTimeouts(0, 0, 0);
     char buffer[4];
     OVERLAPPED read{};
     DWORD done = 0;

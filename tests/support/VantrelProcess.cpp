@@ -1,5 +1,7 @@
 #include "VantrelProcess.h"
 
+#include <vector>
+
 namespace {
 
 // The first start in a fresh prefix is slow under Wine.
@@ -7,32 +9,69 @@ const DWORD kWindowTimeoutMs = 30000;
 const DWORD kCloseTimeoutMs = 10000;
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
 
-struct MainFrameSearch {
-    DWORD processId;
-    HWND last;
-    int count;
+struct WindowList {
+    DWORD processId;  // 0: every process
+    std::vector<HWND> windows;
 };
 
-BOOL CALLBACK CountMainFrame(HWND hwnd, LPARAM param)
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM param)
 {
-    auto* search = reinterpret_cast<MainFrameSearch*>(param);
+    auto* list = reinterpret_cast<WindowList*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(hwnd, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(hwnd, className, 64);
-    if ((search->processId == 0 || owner == search->processId) && IsWindowVisible(hwnd) &&
-        std::wstring(className) == kMainFrameClass) {
-        search->last = hwnd;
-        ++search->count;
+    if (list->processId == 0 || owner == list->processId) {
+        list->windows.push_back(hwnd);
     }
     return TRUE;
 }
 
+// Top-level windows of a process, in z-order.
+std::vector<HWND> TopLevelWindows(DWORD processId)
+{
+    WindowList list = {processId, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&list));
+    return list.windows;
+}
+
+std::wstring ClassOf(HWND hwnd)
+{
+    wchar_t className[64] = {};
+    GetClassNameW(hwnd, className, 64);
+    return className;
+}
+
+std::wstring TitleOf(HWND hwnd)
+{
+    wchar_t title[128] = {};
+    GetWindowTextW(hwnd, title, 128);
+    return title;
+}
+
+struct MainFrameSearch {
+    HWND last = nullptr;
+    int count = 0;
+};
+
 MainFrameSearch FindMainFrames(DWORD processId)
 {
-    MainFrameSearch search = {processId, nullptr, 0};
-    EnumWindows(CountMainFrame, reinterpret_cast<LPARAM>(&search));
+    MainFrameSearch search;
+    for (HWND hwnd : TopLevelWindows(processId)) {
+        if (IsWindowVisible(hwnd) && ClassOf(hwnd) == kMainFrameClass) {
+            search.last = hwnd;
+            ++search.count;
+        }
+    }
     return search;
+}
+
+HWND FindWindowTitled(DWORD processId, const std::wstring& title)
+{
+    for (HWND hwnd : TopLevelWindows(processId)) {
+        if (TitleOf(hwnd) == title) {
+            return hwnd;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -86,6 +125,17 @@ HWND VantrelProcess::WaitForMainFrame() const
     do {
         HWND hwnd = FindMainFrames(process_.dwProcessId).last;
         if (hwnd != nullptr) {
+            return hwnd;
+        }
+    } while (WaitForSingleObject(process_.hProcess, 50) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);
+    return nullptr;
+}
+
+HWND VantrelProcess::WaitForWindowTitled(const std::wstring& title) const
+{
+    DWORD start = GetTickCount();
+    do {
+        if (HWND hwnd = FindWindowTitled(process_.dwProcessId, title)) {
             return hwnd;
         }
     } while (WaitForSingleObject(process_.hProcess, 50) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);

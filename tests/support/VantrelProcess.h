@@ -25,6 +25,9 @@ public:
     bool Start();
     // Null when no main window showed in time.
     HWND WaitForMainFrame() const;
+    // A top-level window of the process with exactly this title; null when
+    // none showed in time.
+    HWND WaitForWindowTitled(const std::wstring& title) const;
     // False when the process still runs after the timeout.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     // WM_CLOSE to the main frame, then the wait for the exit.
