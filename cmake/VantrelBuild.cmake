@@ -29,11 +29,14 @@ else()
     find_package(benchmark QUIET)
 endif()
 
-# vantrel_test(NAME n RUNS native|wine|both SOURCES ... LIBS ...)
+# vantrel_test(NAME n RUNS native|wine|both [DESKTOP] SOURCES ... LIBS ...)
 # A suite states where it runs; "wine" suites exist only in the mingw build
-# and run through the crosscompiling emulator.
+# and run through the crosscompiling emulator. DESKTOP: the suite shows
+# windows. All Wine programs share one screen, and Wine stacks the windows of
+# different processes in the order they were mapped, whatever their z-order,
+# so such suites run one at a time; a suite that links window code must say so.
 function(vantrel_test)
-    cmake_parse_arguments(T "" "NAME;RUNS" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "DESKTOP" "NAME;RUNS" "SOURCES;LIBS;LABELS" ${ARGN})
     if(T_RUNS STREQUAL "both")
     elseif(T_RUNS STREQUAL "native" AND WIN32)
         return()
@@ -53,6 +56,12 @@ function(vantrel_test)
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
     if(T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(WIN32 AND NOT T_DESKTOP AND "${T_LIBS};${T_SOURCES}" MATCHES "(^|;)(user32|[a-z]+win)(;|$)|VantrelProcess")
+        message(FATAL_ERROR "vantrel_test ${T_NAME}: links window code or starts Vantrel.exe but does not say DESKTOP")
+    endif()
+    if(T_DESKTOP)
+        set_property(TEST ${T_NAME} APPEND PROPERTY RESOURCE_LOCK wine_desktop)
     endif()
 endfunction()
 

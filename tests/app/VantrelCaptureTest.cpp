@@ -146,7 +146,8 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
     EXPECT_EQ("00000000 61 62 63", text.substr(write + 80, 17)) << "the written bytes follow their line";
 
     // The monitor polls every 100 ms and draws the bytes on its first line.
-    // Other test programs share the screen: the monitor goes on top of them.
+    // The picture comes from the screen, where Wine stacks the windows of
+    // different processes in mapping order: the monitor goes on top.
     SetWindowPos(monitor, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     int sent = 0;
     int received = 0;
