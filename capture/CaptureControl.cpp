@@ -1,7 +1,6 @@
 #include "CaptureControl.h"
 
 #include "DriverParameters.h"
-#include "Startup.h"
 
 #include <stdio.h>
 
@@ -41,10 +40,10 @@ int CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService&
     return service.Start();
 }
 
-void PrepareServiceAtStartup(FilterService& service)
+void PrepareServiceAtStartup(FilterService& service, bool windowsNT4)
 {
     service.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0);
-    if (IsWindowsNT4())
+    if (windowsNT4)
         service.SetDword("", "DeviceType", 0);
     service.StopAndWait(FILTER_STOP_TIMEOUT_MS);
 }

@@ -30,9 +30,10 @@ constexpr int MONITOR_CASCADE_STEP = 20;
 // and the service started; a busy port stops before the service starts.
 int CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService& service);
 
-// Registers the service when missing, writes DeviceType 0 on Windows NT 4.0,
-// and stops a service left running, waiting up to 10 s. Results are ignored.
-void PrepareServiceAtStartup(FilterService& service);
+// Registers the service when missing, writes DeviceType 0 when running on
+// Windows NT 4.0, and stops a service left running, waiting up to 10 s.
+// Results are ignored.
+void PrepareServiceAtStartup(FilterService& service, bool windowsNT4);
 
 // Starts "net stop <service>" without waiting for it; returns 1.
 int RunNetStop(const FilterService& service);

@@ -31,12 +31,12 @@ LogTime CurrentLogTime()
     return LogTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
-bool CVantrelView::Create(HWND parent)
+bool ActivityLogView::Create(HWND parent)
 {
     return CreateChildWindow(kActivityLogClass, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), parent);
 }
 
-bool CVantrelView::OnCreate()
+bool ActivityLogView::OnCreate()
 {
     listBox_ = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 0, 0,
         0, 0, Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ACTIVITY_LOG)), GetModuleHandleW(nullptr),
@@ -48,7 +48,7 @@ bool CVantrelView::OnCreate()
     return true;
 }
 
-void CVantrelView::AddLogLine(const char* format, ...)
+void ActivityLogView::AddLogLine(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -57,13 +57,13 @@ void CVantrelView::AddLogLine(const char* format, ...)
     AddLogText(message);
 }
 
-void CVantrelView::AddLogText(const std::string& message)
+void ActivityLogView::AddLogText(const std::string& message)
 {
     ListBoxLines lines(listBox_);
     AddNewestLine(lines, ActivityLogLine(CurrentLogTime(), message));
 }
 
-void CVantrelView::FitListBox()
+void ActivityLogView::FitListBox()
 {
     RECT client;
     GetClientRect(Handle(), &client);
@@ -72,7 +72,7 @@ void CVantrelView::FitListBox()
         client.bottom > client.top ? client.bottom - client.top : 0, TRUE);
 }
 
-LRESULT CVantrelView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT ActivityLogView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_SIZE) {
         FitListBox();

@@ -9,7 +9,7 @@
 // The local time as the log and the clock show it.
 LogTime CurrentLogTime();
 
-class CVantrelView : public Window {
+class ActivityLogView : public Window {
 public:
     bool Create(HWND parent);
     HWND ListBox() const { return listBox_; }

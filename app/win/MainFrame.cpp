@@ -4,6 +4,7 @@
 #include "CaptureControl.h"
 #include "ResourceText.h"
 #include "Settings.h"
+#include "Startup.h"
 #include "WideText.h"
 #include "resource.h"
 
@@ -125,13 +126,13 @@ bool CMainFrame::CreatePanes()
     // The column fills the frame; the stored width only sizes the first layout.
     splitter_->MoveTo(RECT{0, 0, columnWidth, topHeight});
     itemsView_ = std::make_unique<CComListView>();
-    activityLog_ = std::make_unique<CVantrelView>();
-    if (!itemsView_->Create(splitter_->Handle()) || !activityLog_->Create(splitter_->Handle())) {
+    activityLog_ = std::make_unique<ActivityLogView>();
+    const LogLine log = [this](const std::string& line) { AddLogLine("%s", line.c_str()); };
+    if (!itemsView_->Create(splitter_->Handle(), log) || !activityLog_->Create(splitter_->Handle())) {
         return false;
     }
     splitter_->SetPanes(itemsView_->Handle(), activityLog_->Handle());
-    capture_ = std::make_unique<CaptureCommands>(itemsView_->Rows(),
-                                                 [this](const std::string& line) { AddLogLine("%s", line.c_str()); });
+    capture_ = std::make_unique<CaptureCommands>(itemsView_->Rows(), log, monitorWindows_);
     return true;
 }
 
@@ -156,7 +157,7 @@ void CMainFrame::MainFrameStartup()
 {
     SetWindowTextW(Handle(), LoadResourceText(IDS_APP_TITLE).c_str());
     AddLogLine("Program Start (Ver %s)", VANTREL_VERSION);
-    PrepareServiceAtStartup(service_);
+    PrepareServiceAtStartup(service_, IsWindowsNT4());
     StartTimer(MAIN_FRAME_CLOCK_TIMER, MAIN_FRAME_CLOCK_PERIOD_MS);
     UpdateClock();
 }

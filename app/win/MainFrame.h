@@ -7,6 +7,7 @@
 #include "ComListView.h"
 #include "FilterService.h"
 #include "FrameWindow.h"
+#include "MonitorWindows.h"
 #include "Splitter.h"
 #include "StatusBar.h"
 #include "ToolBar.h"
@@ -34,7 +35,7 @@ public:
     void AddLogLine(const char* format, ...) VANTREL_PRINTF_FORMAT(2, 3);
 
     CComListView* ItemsView() const { return itemsView_.get(); }
-    CVantrelView* ActivityLog() const { return activityLog_.get(); }
+    ActivityLogView* ActivityLog() const { return activityLog_.get(); }
     HWND ToolBarWindow() const { return toolBar_.Handle(); }
     HWND StatusBarWindow() const { return statusBar_.Handle(); }
     const Splitter* Panes() const { return splitter_.get(); }
@@ -67,8 +68,9 @@ private:
     StatusBar statusBar_;
     std::unique_ptr<Splitter> splitter_;
     std::unique_ptr<CComListView> itemsView_;
-    std::unique_ptr<CVantrelView> activityLog_;
-    // Its monitor windows are owned windows of the frame: released first.
+    std::unique_ptr<ActivityLogView> activityLog_;
+    // Owned windows of the frame: released first, after the commands that use them.
+    MonitorWindows monitorWindows_;
     std::unique_ptr<CaptureCommands> capture_;
     std::wstring tooltip_;  // the toolbar reads it after the notification returns
 };

@@ -14,11 +14,14 @@ void ShowMessage(HWND owner, const char* text, const char* caption, UINT type)
 
 }  // namespace
 
-CaptureCommands::CaptureCommands(CaptureItemRows& items, LogLine log) : items_(items), log_(std::move(log)) {}
+CaptureCommands::CaptureCommands(CaptureItemRows& items, LogLine log, MonitorWindowSet& monitors)
+    : items_(items), log_(std::move(log)), monitors_(monitors)
+{
+}
 
 bool CaptureCommands::OnStartCapture(HWND mainFrame)
 {
-    CloseMonitorWindows();
+    monitors_.CloseAll();
     FilterService service;
     DosDeviceTable devices(DOS_DEVICE_LISTING_SIZE);
     CaptureStart start = StartCapture(items_, service, devices, log_);
@@ -27,7 +30,7 @@ bool CaptureCommands::OnStartCapture(HWND mainFrame)
         return false;
     }
     for (const MonitorToOpen& monitor : start.monitors) {
-        OpenMonitor(monitor, mainFrame);
+        monitors_.Open(monitor, mainFrame);
     }
     log_(CAPTURE_STARTED_TEXT);
     return true;
@@ -39,47 +42,12 @@ bool CaptureCommands::OnStopCapture(HWND mainFrame)
         ShowMessage(mainFrame, CLOSE_PORT_USERS_TEXT, STOP_CHECK_CAPTION, MB_OK | MB_ICONWARNING);
         return false;
     }
-    NotifyMonitorsOfStop(mainFrame);
+    monitors_.NotifyStop(mainFrame);
     if (!FinishCaptureStop(StopServiceWithProgress(mainFrame), log_)) {
         ShowMessage(mainFrame, STOP_FAILED_TEXT, STOP_CHECK_CAPTION, MB_OK | MB_ICONERROR);
         return false;
     }
     return true;
-}
-
-void CaptureCommands::CloseMonitorWindows()
-{
-    for (const std::unique_ptr<CLogFrame>& monitor : monitorWindows_) {
-        if (monitor->Handle() != nullptr) {
-            SendMessageW(monitor->Handle(), WM_CLOSE, 0, 0);
-        }
-    }
-    monitorWindows_.clear();
-}
-
-// A monitor that cannot be made is skipped; the others still open.
-void CaptureCommands::OpenMonitor(const MonitorToOpen& monitor, HWND mainFrame)
-{
-    auto frame = std::make_unique<CLogFrame>(monitor.devicePath.c_str(), monitor.port.c_str(), monitor.bufferSize,
-                                             mainFrame);
-    if (!frame->Create()) {
-        return;
-    }
-    SetWindowTextW(frame->Handle(), WideFromUtf8(monitor.title).c_str());
-    SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    ShowWindow(frame->Handle(), SW_SHOW);
-    monitorWindows_.push_back(std::move(frame));
-}
-
-void CaptureCommands::NotifyMonitorsOfStop(HWND mainFrame)
-{
-    COPYDATASTRUCT stop = {MONITOR_STOP_NOTIFICATION, 0, nullptr};
-    for (const std::unique_ptr<CLogFrame>& monitor : monitorWindows_) {
-        if (monitor->Handle() != nullptr) {
-            SendMessageW(monitor->Handle(), WM_COPYDATA, reinterpret_cast<WPARAM>(mainFrame),
-                         reinterpret_cast<LPARAM>(&stop));
-        }
-    }
 }
 
 int CaptureCommands::StopServiceWithProgress(HWND mainFrame)

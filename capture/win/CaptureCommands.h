@@ -4,35 +4,36 @@
 #pragma once
 
 #include "CaptureControl.h"
-#include "LogFrame.h"
 
 #include <windows.h>
 
-#include <memory>
-#include <vector>
+// The capture monitor windows that a start opens and a stop notifies. The
+// main frame keeps them: the monitor's windows are not this folder's.
+class MonitorWindowSet {
+public:
+    virtual ~MonitorWindowSet() = default;
+    virtual void CloseAll() = 0;
+    // A monitor that cannot be made is skipped; the others still open.
+    virtual void Open(const MonitorToOpen& monitor, HWND owner) = 0;
+    // The stop notification to every open monitor.
+    virtual void NotifyStop(HWND mainFrame) = 0;
+};
 
 class CaptureCommands {
 public:
-    CaptureCommands(CaptureItemRows& items, LogLine log);
+    CaptureCommands(CaptureItemRows& items, LogLine log, MonitorWindowSet& monitors);
 
     // True when capture now runs; a failure has been shown and logged.
     bool OnStartCapture(HWND mainFrame);
     // True when capture has ended; otherwise it still runs.
     bool OnStopCapture(HWND mainFrame);
 
-    // The monitor windows of the last start, in creation order; a window the
-    // user closed stays in the list until the next start.
-    const std::vector<std::unique_ptr<CLogFrame>>& MonitorWindows() const { return monitorWindows_; }
-
 private:
-    void CloseMonitorWindows();
-    void OpenMonitor(const MonitorToOpen& monitor, HWND mainFrame);
-    void NotifyMonitorsOfStop(HWND mainFrame);
     // The stop's result; 0 when no worker could be started.
     int StopServiceWithProgress(HWND mainFrame);
 
     CaptureItemRows& items_;
     LogLine log_;
-    std::vector<std::unique_ptr<CLogFrame>> monitorWindows_;
+    MonitorWindowSet& monitors_;
     CaptureStopWorker stopWorker_;
 };

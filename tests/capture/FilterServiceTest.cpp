@@ -4,7 +4,6 @@
 // a port driver makes exclusive COM ports.
 #include "CaptureControl.h"
 #include "DriverParameters.h"
-#include "Startup.h"
 
 #include <Machine.h>
 #include <wdm.h>
@@ -183,12 +182,11 @@ TEST_F(FilterServiceTest, StopWaitsForTheUnloadOrGivesUpAfterTheTimeOut)
 
 TEST_F(FilterServiceTest, StartupRegistersAndStopsTheServiceAndMarksNT4)
 {
-    PrepareServiceAtStartup(service_);
+    PrepareServiceAtStartup(service_, false);
     EXPECT_EQ(ServiceValue("DeviceType"), "<none>") << "written on Windows NT 4.0 only";
     ASSERT_NE(service_.Start(), 0);
 
-    machine_.system().info.SetVersion(sim::kWindowsNT4);
-    PrepareServiceAtStartup(service_);
+    PrepareServiceAtStartup(service_, true);
     EXPECT_EQ(ServiceValue("DeviceType"), "0");
     EXPECT_FALSE(FilterLoaded()) << "a service left running is stopped";
 }

@@ -1,4 +1,4 @@
-#include "LogFrame.h"
+#include "MonitorFrame.h"
 
 #include "ResourceText.h"
 #include "Settings.h"
@@ -11,7 +11,7 @@
 
 namespace {
 
-const wchar_t kLogFrameClass[] = L"VantrelMonitorFrame";
+const wchar_t kMonitorFrameClass[] = L"VantrelMonitorFrame";
 constexpr int SCROLL_BAR_WIDTH = 16;
 constexpr int PAGE_LINES = 10;
 constexpr int STATUS_PANES = 4;
@@ -50,9 +50,9 @@ bool ShiftHeld()
 
 }  // namespace
 
-CLogFrame::CLogFrame() : CLogFrame(nullptr, "", MONITOR_DEFAULT_CAPACITY, nullptr) {}
+MonitorFrame::MonitorFrame() : MonitorFrame(nullptr, "", MONITOR_DEFAULT_CAPACITY, nullptr) {}
 
-CLogFrame::CLogFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner)
+MonitorFrame::MonitorFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner)
     : owner_(owner),
       store_(capacity, LimitOfSettings()),
       stream_(store_, GetTickCount(), [this](uint32_t ms) { OnIdle(ms); })
@@ -63,25 +63,25 @@ CLogFrame::CLogFrame(const char* devicePath, const char* portName, uint32_t capa
 
 // The window goes while the object is whole, so that its destruction
 // saves the size like a close does.
-CLogFrame::~CLogFrame()
+MonitorFrame::~MonitorFrame()
 {
     if (Handle() != nullptr)
         DestroyWindow(Handle());
 }
 
-bool CLogFrame::Create()
+bool MonitorFrame::Create()
 {
     WindowParams placement;
     placement.style = WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX;
     placement.parent = owner_;
-    if (!CreateFrame(kLogFrameClass, IDR_MONITOR, placement))
+    if (!CreateFrame(kMonitorFrameClass, IDR_MONITOR, placement))
         return false;
     ApplyPlacement(ReadSystemSettings().CapWinSizeY);
     return true;
 }
 
 // The tracking limits hold the width at 640 and the height on screen.
-void CLogFrame::ApplyPlacement(int savedHeight)
+void MonitorFrame::ApplyPlacement(int savedHeight)
 {
     RECT window = {};
     GetWindowRect(Handle(), &window);
@@ -89,7 +89,7 @@ void CLogFrame::ApplyPlacement(int savedHeight)
     SetWindowPos(Handle(), nullptr, 0, 0, MONITOR_WINDOW_WIDTH, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-bool CLogFrame::OnCreate()
+bool MonitorFrame::OnCreate()
 {
     const SystemSettings settings = ReadSystemSettings();
     if (!CreateStatusBar())
@@ -113,7 +113,7 @@ bool CLogFrame::OnCreate()
     return true;
 }
 
-bool CLogFrame::CreateStatusBar()
+bool MonitorFrame::CreateStatusBar()
 {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
@@ -130,7 +130,7 @@ bool CLogFrame::CreateStatusBar()
     return true;
 }
 
-bool CLogFrame::CreateView()
+bool MonitorFrame::CreateView()
 {
     MonitorViewWindow::Input input;
     input.click = [this](int y) { OnViewClick(y); };
@@ -138,7 +138,7 @@ bool CLogFrame::CreateView()
     return viewWindow_.Create(Handle(), *surface_, input);
 }
 
-bool CLogFrame::CreateScrollBar()
+bool MonitorFrame::CreateScrollBar()
 {
     scrollBar_ = CreateWindowExW(0, L"SCROLLBAR", L"", WS_CHILD | WS_VISIBLE | SBS_VERT, 0, 0, 0, 0, Handle(),
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MONITOR_SCROLL_BAR)),
@@ -146,31 +146,31 @@ bool CLogFrame::CreateScrollBar()
     return scrollBar_ != nullptr;
 }
 
-void CLogFrame::SetPaneEdges(int width)
+void MonitorFrame::SetPaneEdges(int width)
 {
     const int third = width / 3;
     int edges[STATUS_PANES] = {third, 2 * third - 60, width - 120, -1};
     SendMessageW(statusBar_, SB_SETPARTS, STATUS_PANES, reinterpret_cast<LPARAM>(edges));
 }
 
-void CLogFrame::SetPaneText(int pane, const std::wstring& text)
+void MonitorFrame::SetPaneText(int pane, const std::wstring& text)
 {
     SendMessageW(statusBar_, SB_SETTEXTW, pane, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void CLogFrame::ShowTotals()
+void MonitorFrame::ShowTotals()
 {
     SetPaneText(1, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
     SetPaneText(2, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
     SetPaneText(3, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
 }
 
-void CLogFrame::ShowLineSettings()
+void MonitorFrame::ShowLineSettings()
 {
     SetPaneText(0, Cp932ToWide(stream_.LineSettings()));
 }
 
-void CLogFrame::Layout(int clientWidth, int clientHeight)
+void MonitorFrame::Layout(int clientWidth, int clientHeight)
 {
     if (statusBar_ == nullptr || scrollBar_ == nullptr || view_ == nullptr)
         return;  // WM_SIZE of the creation, before the children exist
@@ -185,7 +185,7 @@ void CLogFrame::Layout(int clientWidth, int clientHeight)
     UpdateScroll();
 }
 
-bool CLogFrame::OnTimer(UINT_PTR id)
+bool MonitorFrame::OnTimer(UINT_PTR id)
 {
     if (id != MONITOR_REFRESH_TIMER)
         return false;
@@ -193,7 +193,7 @@ bool CLogFrame::OnTimer(UINT_PTR id)
     return true;
 }
 
-void CLogFrame::Tick()
+void MonitorFrame::Tick()
 {
     const uint32_t now = GetTickCount();
     const uint32_t sent = stream_.SentTotal();
@@ -219,7 +219,7 @@ void CLogFrame::Tick()
     }
 }
 
-void CLogFrame::OnIdle(uint32_t ms)
+void MonitorFrame::OnIdle(uint32_t ms)
 {
     if (view_ == nullptr)
         return;
@@ -229,7 +229,7 @@ void CLogFrame::OnIdle(uint32_t ms)
 
 // Moves the scroll bar with the line count; the display follows new data
 // only when the bar sat at its end.
-void CLogFrame::UpdateScroll()
+void MonitorFrame::UpdateScroll()
 {
     const int largest = static_cast<int>(view_->LargestFirstVisibleLine());
     if (largest != 0) {
@@ -253,7 +253,7 @@ void CLogFrame::UpdateScroll()
     InvalidateRect(viewWindow_.Handle(), nullptr, FALSE);
 }
 
-void CLogFrame::Scroll(WORD code)
+void MonitorFrame::Scroll(WORD code)
 {
     SCROLLINFO info = {};
     info.cbSize = sizeof info;
@@ -275,7 +275,7 @@ void CLogFrame::Scroll(WORD code)
     UpdateScroll();
 }
 
-void CLogFrame::TogglePause()
+void MonitorFrame::TogglePause()
 {
     const bool wasRunning = stream_.Running();
     stream_.TogglePause();
@@ -284,13 +284,13 @@ void CLogFrame::TogglePause()
     UpdateScroll();
 }
 
-void CLogFrame::ToggleDoubleByte()
+void MonitorFrame::ToggleDoubleByte()
 {
     view_->SetDoubleByteDisplay(!view_->DoubleByteDisplay());
     UpdateScroll();
 }
 
-void CLogFrame::OnViewClick(int y)
+void MonitorFrame::OnViewClick(int y)
 {
     if (stream_.Running())
         return;
@@ -307,7 +307,7 @@ void CLogFrame::OnViewClick(int y)
         UpdateScroll();
 }
 
-bool CLogFrame::OnViewKey(WPARAM key)
+bool MonitorFrame::OnViewKey(WPARAM key)
 {
     const std::optional<uint32_t> caret = view_->Caret();
     if (stream_.Running() || !caret || (key != VK_UP && key != VK_DOWN))
@@ -320,7 +320,7 @@ bool CLogFrame::OnViewKey(WPARAM key)
 
 // A stop that failed and is tried again notifies the monitors again: the
 // title must not grow a second mark.
-void CLogFrame::OnStopNotification()
+void MonitorFrame::OnStopNotification()
 {
     if (stopped_) {
         return;
@@ -337,7 +337,7 @@ void CLogFrame::OnStopNotification()
     TogglePause();
 }
 
-bool CLogFrame::OnCommand(UINT id)
+bool MonitorFrame::OnCommand(UINT id)
 {
     switch (id) {
     case ID_MONITOR_CLEAR:
@@ -354,7 +354,7 @@ bool CLogFrame::OnCommand(UINT id)
     }
 }
 
-CommandState CLogFrame::OnUpdateCommand(UINT id)
+CommandState MonitorFrame::OnUpdateCommand(UINT id)
 {
     CommandState state;
     switch (id) {
@@ -374,13 +374,13 @@ CommandState CLogFrame::OnUpdateCommand(UINT id)
     return state;
 }
 
-void CLogFrame::LimitTracking(MINMAXINFO& info) const
+void MonitorFrame::LimitTracking(MINMAXINFO& info) const
 {
     info.ptMinTrackSize = POINT{MONITOR_WINDOW_WIDTH, MONITOR_MIN_HEIGHT};
     info.ptMaxTrackSize = POINT{MONITOR_WINDOW_WIDTH, GetSystemMetrics(SM_CYSCREEN)};
 }
 
-void CLogFrame::SaveWindowSize()
+void MonitorFrame::SaveWindowSize()
 {
     if (IsIconic(Handle()))
         return;
@@ -390,7 +390,7 @@ void CLogFrame::SaveWindowSize()
     WriteInt(SETTINGS_SYSTEM, "CapWinSizeY", window.bottom - window.top);
 }
 
-void CLogFrame::OnDestroy()
+void MonitorFrame::OnDestroy()
 {
     StopTimer(MONITOR_REFRESH_TIMER);
     if (built_)  // a window whose creation failed has no size to keep
@@ -398,7 +398,7 @@ void CLogFrame::OnDestroy()
     stream_.Close();
 }
 
-LRESULT CLogFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT MonitorFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_SIZE:

@@ -1,7 +1,7 @@
 // The capture monitor window without a device: its menu and status bar, the
 // command rules, the held width and the saved height, the stop notification,
 // scrolling and line selection while paused.
-#include "LogFrame.h"
+#include "MonitorFrame.h"
 #include "MenuReader.h"
 #include "MessagePump.h"
 #include "Settings.h"
@@ -87,7 +87,7 @@ void SendStopNotification(HWND hwnd)
 }
 
 // Sent bytes of `lines` full display lines in one record, no time cell.
-void AddLines(CLogFrame& frame, uint32_t lines)
+void AddLines(MonitorFrame& frame, uint32_t lines)
 {
     TestRecord record = MakeDataRecord(RecordKind_Write, std::vector<uint8_t>(lines * 16, 0x41), 0);
     frame.Store().Add(record.record, record.size);
@@ -100,35 +100,35 @@ void RefreshThroughCommands(HWND hwnd)
     Command(hwnd, kDoubleByte);
 }
 
-class LogFrameTest : public SettingsDirectory {
+class MonitorFrameTest : public SettingsDirectory {
 protected:
-    std::unique_ptr<CLogFrame> NewFrame()
+    std::unique_ptr<MonitorFrame> NewFrame()
     {
-        auto frame = std::make_unique<CLogFrame>();
+        auto frame = std::make_unique<MonitorFrame>();
         EXPECT_TRUE(frame->Create());
         return frame;
     }
 
-    static void Scroll(CLogFrame& frame, WORD code)
+    static void Scroll(MonitorFrame& frame, WORD code)
     {
         HWND bar = GetDlgItem(frame.Handle(), 257);
         SendMessageW(frame.Handle(), WM_VSCROLL, MAKEWPARAM(code, 0), reinterpret_cast<LPARAM>(bar));
     }
 
-    static int ScrollPosition(CLogFrame& frame) { return GetScrollPos(GetDlgItem(frame.Handle(), 257), SB_CTL); }
-    static int ScrollMaximum(CLogFrame& frame)
+    static int ScrollPosition(MonitorFrame& frame) { return GetScrollPos(GetDlgItem(frame.Handle(), 257), SB_CTL); }
+    static int ScrollMaximum(MonitorFrame& frame)
     {
         int minimum = 0, maximum = 0;
         GetScrollRange(GetDlgItem(frame.Handle(), 257), SB_CTL, &minimum, &maximum);
         return maximum;
     }
 
-    static void Click(CLogFrame& frame, int y)
+    static void Click(MonitorFrame& frame, int y)
     {
         SendMessageW(frame.ViewWindow(), WM_LBUTTONDOWN, 0, MAKELPARAM(5, y));
     }
 
-    static void ShiftClick(CLogFrame& frame, int y)
+    static void ShiftClick(MonitorFrame& frame, int y)
     {
         SetShift(true);
         Click(frame, y);
@@ -147,7 +147,7 @@ protected:
     }
 };
 
-TEST_F(LogFrameTest, ShowsTheMonitorMenuAndZeroTotals)
+TEST_F(MonitorFrameTest, ShowsTheMonitorMenuAndZeroTotals)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();
@@ -185,7 +185,7 @@ TEST_F(LogFrameTest, ShowsTheMonitorMenuAndZeroTotals)
     EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0)));
 }
 
-TEST_F(LogFrameTest, CommandsFollowThePauseState)
+TEST_F(MonitorFrameTest, CommandsFollowThePauseState)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();
@@ -210,7 +210,7 @@ TEST_F(LogFrameTest, CommandsFollowThePauseState)
     EXPECT_TRUE(Checked(hwnd, kDoubleByte));
 }
 
-TEST_F(LogFrameTest, ClearEmptiesTheDisplayAtTheNextTick)
+TEST_F(MonitorFrameTest, ClearEmptiesTheDisplayAtTheNextTick)
 {
     auto frame = NewFrame();
     AddLines(*frame, 40);
@@ -226,7 +226,7 @@ TEST_F(LogFrameTest, ClearEmptiesTheDisplayAtTheNextTick)
     EXPECT_EQ(1u, frame->Store().DisplayedCells()) << "only the idle cell is left";
 }
 
-TEST_F(LogFrameTest, WidthStaysAt640)
+TEST_F(MonitorFrameTest, WidthStaysAt640)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();
@@ -239,7 +239,7 @@ TEST_F(LogFrameTest, WidthStaysAt640)
     EXPECT_EQ(240, WindowHeight(hwnd));
 }
 
-TEST_F(LogFrameTest, HeightIsSavedOnDestroyAndUsedByTheNextMonitor)
+TEST_F(MonitorFrameTest, HeightIsSavedOnDestroyAndUsedByTheNextMonitor)
 {
     {
         auto frame = NewFrame();
@@ -252,7 +252,7 @@ TEST_F(LogFrameTest, HeightIsSavedOnDestroyAndUsedByTheNextMonitor)
     EXPECT_EQ(640, WindowWidth(frame->Handle()));
 }
 
-TEST_F(LogFrameTest, AMinimizedMonitorKeepsTheSavedSize)
+TEST_F(MonitorFrameTest, AMinimizedMonitorKeepsTheSavedSize)
 {
     WriteFileText("[System]\r\nCapWinSizeY=333\r\n");
     auto frame = NewFrame();
@@ -263,7 +263,7 @@ TEST_F(LogFrameTest, AMinimizedMonitorKeepsTheSavedSize)
     EXPECT_EQ(0u, ReadInt("System", "CapWinSizeX", 0));
 }
 
-TEST_F(LogFrameTest, StopNotificationMakesTheMonitorClosable)
+TEST_F(MonitorFrameTest, StopNotificationMakesTheMonitorClosable)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();
@@ -292,7 +292,7 @@ TEST_F(LogFrameTest, StopNotificationMakesTheMonitorClosable)
     EXPECT_TRUE(PumpMessagesUntil([&] { return !IsWindow(hwnd); }, 2000).conditionMet);
 }
 
-TEST_F(LogFrameTest, ScrollBarFollowsNewLinesOnlyAtItsEnd)
+TEST_F(MonitorFrameTest, ScrollBarFollowsNewLinesOnlyAtItsEnd)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();
@@ -329,7 +329,7 @@ TEST_F(LogFrameTest, ScrollBarFollowsNewLinesOnlyAtItsEnd)
     EXPECT_EQ(0, ScrollPosition(*frame));
 }
 
-TEST_F(LogFrameTest, MouseAndKeysSelectLinesOnlyWhilePaused)
+TEST_F(MonitorFrameTest, MouseAndKeysSelectLinesOnlyWhilePaused)
 {
     auto frame = NewFrame();
     HWND hwnd = frame->Handle();

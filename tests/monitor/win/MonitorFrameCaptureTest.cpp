@@ -1,7 +1,7 @@
 // The monitor window on a capture device of the real filter driver under
 // Wine: a terminal session on the captured test port shows in its status bar
 // and as coloured hexadecimal cells in its view.
-#include "LogFrame.h"
+#include "MonitorFrame.h"
 
 #include "FilterServiceFixture.h"
 #include "MessagePump.h"
@@ -36,13 +36,13 @@ void RunTerminalSession()
     CloseHandle(peer);
 }
 
-using LogFrameCaptureTest = FilterServiceTest;
+using MonitorFrameCaptureTest = FilterServiceTest;
 
-TEST_F(LogFrameCaptureTest, ATerminalSessionShowsInTheMonitorWindow)
+TEST_F(MonitorFrameCaptureTest, ATerminalSessionShowsInTheMonitorWindow)
 {
     items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
     StartFilter();
-    CLogFrame frame("\\\\.\\ZrVlObj1", "COM11", 1000000, nullptr);
+    MonitorFrame frame("\\\\.\\ZrVlObj1", "COM11", 1000000, nullptr);
     ASSERT_TRUE(frame.Create());
     ASSERT_EQ("COM11", frame.PortName()) << "the device opened";
     SetWindowTextW(frame.Handle(), L"キャプチャモニタ - COM11");

@@ -1,15 +1,16 @@
 // The capture items pane: a report list of the capture items, loaded from
 // the settings file when made and saved back, with its column widths, when
 // destroyed. It carries out the item commands that the main frame routes to
-// it and reports each change in the main window's activity log.
+// it and reports each change to the activity log it is given.
 #pragma once
 
 #include "CaptureItem.h"
+#include "CaptureLog.h"
 #include "Window.h"
 
 class CComListView : public Window {
 public:
-    bool Create(HWND parent);
+    bool Create(HWND parent, LogLine log);
     HWND List() const { return list_; }
     // Capture start marks the active items and their device objects.
     CaptureItemRows& Rows() { return rows_; }
@@ -40,4 +41,5 @@ private:
 
     HWND list_ = nullptr;
     CaptureItemRows rows_;
+    LogLine log_;
 };

@@ -21,13 +21,13 @@ constexpr uint32_t MONITOR_DEFAULT_CAPACITY = 10000;
 constexpr int MONITOR_WINDOW_WIDTH = 640;
 constexpr int MONITOR_MIN_HEIGHT = 240;
 
-class CLogFrame : public FrameWindow {
+class MonitorFrame : public FrameWindow {
 public:
     // No device: an empty monitor that can only pause.
-    CLogFrame();
+    MonitorFrame();
     // Opens the capture device; a device that does not open leaves the monitor empty.
-    CLogFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner);
-    ~CLogFrame() override;
+    MonitorFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner);
+    ~MonitorFrame() override;
 
     // Builds the window, its status bar, view and scroll bar and starts the
     // refresh timer; the caller titles and shows it.

@@ -2,6 +2,7 @@
 // the real filter as kernel services under Wine: monitor windows, message
 // boxes, the stop's progress box and the activity-log lines.
 #include "CaptureCommands.h"
+#include "MonitorWindows.h"
 #include "FilterServiceFixture.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
@@ -22,7 +23,7 @@ std::wstring WindowText(HWND hwnd)
     return text;
 }
 
-std::wstring PaneText(const CLogFrame& monitor, int pane)
+std::wstring PaneText(const MonitorFrame& monitor, int pane)
 {
     HWND bar = GetDlgItem(monitor.Handle(), IDC_MONITOR_STATUS_BAR);
     wchar_t text[100] = {};
@@ -67,7 +68,8 @@ protected:
     }
 
     std::vector<std::string> log;
-    CaptureCommands commands{items, [this](const std::string& line) { log.push_back(line); }};
+    MonitorWindows monitors;
+    CaptureCommands commands{items, [this](const std::string& line) { log.push_back(line); }, monitors};
     HANDLE terminal = INVALID_HANDLE_VALUE;
     HANDLE peer = INVALID_HANDLE_VALUE;
     bool capturing = false;
@@ -78,9 +80,9 @@ TEST_F(CaptureCommandsTest, StartOpensAMonitorPerMonitorItemAndStopLeavesThemSto
     AddItems();
     capturing = commands.OnStartCapture(nullptr);
     ASSERT_TRUE(capturing);
-    ASSERT_EQ(2u, commands.MonitorWindows().size()) << "the port item gets no window";
-    const CLogFrame& com11 = *commands.MonitorWindows()[0];
-    const CLogFrame& com12 = *commands.MonitorWindows()[1];
+    ASSERT_EQ(2u, monitors.Windows().size()) << "the port item gets no window";
+    const MonitorFrame& com11 = *monitors.Windows()[0];
+    const MonitorFrame& com12 = *monitors.Windows()[1];
     EXPECT_EQ(L"キャプチャモニタ - COM11", WindowText(com11.Handle()));
     EXPECT_EQ(L"キャプチャモニタ - COM12", WindowText(com12.Handle()));
     EXPECT_EQ(0, TopLeft(com11.Handle()).x);
@@ -127,7 +129,7 @@ TEST_F(CaptureCommandsTest, StartOpensAMonitorPerMonitorItemAndStopLeavesThemSto
     capturing = commands.OnStartCapture(nullptr);
     EXPECT_TRUE(capturing);
     EXPECT_FALSE(IsWindow(oldMonitor));
-    ASSERT_EQ(2u, commands.MonitorWindows().size());
+    ASSERT_EQ(2u, monitors.Windows().size());
 }
 
 TEST_F(CaptureCommandsTest, AStartWithoutItemsSaysThereIsNoDevice)

@@ -6,7 +6,7 @@
 #include "MessagePump.h"
 #include "Settings.h"
 #include "SettingsDirectory.h"
-#include "../startup/ServiceHandle.h"
+#include "ServiceHandle.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -2,12 +2,14 @@
 
 #include "CaptureItemStore.h"
 #include "CaptureSettingsDialog.h"
-#include "MainFrame.h"
 #include "ResourceText.h"
 #include "WideText.h"
 #include "resource.h"
 
 #include <commctrl.h>
+
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -16,8 +18,9 @@ const UINT kColumnTitles[CaptureItemColumnCount] = {IDS_COLUMN_PORT, IDS_COLUMN_
 
 }  // namespace
 
-bool CComListView::Create(HWND parent)
+bool CComListView::Create(HWND parent, LogLine log)
 {
+    log_ = std::move(log);
     return CreateChildWindow(kItemsViewClass, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), parent);
 }
 
@@ -100,7 +103,7 @@ int CComListView::EditItem(int row)
     CaptureSettingsData data;
     if (row == -1) {
         if (!rows_.CanAdd()) {
-            PostLogLine(MainWindow(), "アイテム数が上限に達しています");
+            log_("アイテム数が上限に達しています");
             return 0;
         }
     } else {
@@ -125,10 +128,9 @@ int CComListView::EditItem(int row)
     item->bufferSize = dialog.Data().size;
     int shown = rows_.InsertOrUpdateRow(std::move(item), row);
     ShowRow(shown, row == -1);
-    PostLogLine(MainWindow(),
-                row == -1 ? "キャプチャアイテム作成 %s %s バッファ:%sByte" : "キャプチャアイテム変更 %s %s バッファ:%sByte",
-                rows_.RowText(shown, ColumnPort).c_str(), rows_.RowText(shown, ColumnForm).c_str(),
-                rows_.RowText(shown, ColumnSize).c_str());
+    log_(std::string(row == -1 ? "キャプチャアイテム作成 " : "キャプチャアイテム変更 ") +
+         rows_.RowText(shown, ColumnPort) + " " + rows_.RowText(shown, ColumnForm) + " バッファ:" +
+         rows_.RowText(shown, ColumnSize) + "Byte");
     return 1;
 }
 
@@ -152,7 +154,7 @@ int CComListView::DeleteSelectedItem()
     std::string port = rows_.RowText(row, ColumnPort);
     rows_.DeleteRow(row);
     SendMessageW(list_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
-    PostLogLine(MainWindow(), "キャプチャアイテム削除 %s", port.c_str());
+    log_("キャプチャアイテム削除 " + port);
     return 1;
 }
 

@@ -1,0 +1,37 @@
+#include "MonitorWindows.h"
+
+#include "WideText.h"
+
+void MonitorWindows::CloseAll()
+{
+    for (const std::unique_ptr<MonitorFrame>& monitor : windows_) {
+        if (monitor->Handle() != nullptr) {
+            SendMessageW(monitor->Handle(), WM_CLOSE, 0, 0);
+        }
+    }
+    windows_.clear();
+}
+
+void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
+{
+    auto frame =
+        std::make_unique<MonitorFrame>(monitor.devicePath.c_str(), monitor.port.c_str(), monitor.bufferSize, owner);
+    if (!frame->Create()) {
+        return;
+    }
+    SetWindowTextW(frame->Handle(), WideFromUtf8(monitor.title).c_str());
+    SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ShowWindow(frame->Handle(), SW_SHOW);
+    windows_.push_back(std::move(frame));
+}
+
+void MonitorWindows::NotifyStop(HWND mainFrame)
+{
+    COPYDATASTRUCT stop = {MONITOR_STOP_NOTIFICATION, 0, nullptr};
+    for (const std::unique_ptr<MonitorFrame>& monitor : windows_) {
+        if (monitor->Handle() != nullptr) {
+            SendMessageW(monitor->Handle(), WM_COPYDATA, reinterpret_cast<WPARAM>(mainFrame),
+                         reinterpret_cast<LPARAM>(&stop));
+        }
+    }
+}
