@@ -4,14 +4,9 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
+#include <utility>
 
 namespace {
-
-constexpr int kMessagePaneMinWidth = 40;
-constexpr int kClockPaneWidth = 140;
-constexpr int kMessagePane = 0;
-constexpr int kClockPane = 1;
 
 HFONT CreatePointFont(const std::wstring& face, int points)
 {
@@ -34,14 +29,23 @@ StatusBar::~StatusBar()
     }
 }
 
-bool StatusBar::Create(HWND parent, const std::wstring& fontFace, int points)
+bool StatusBar::Create(HWND parent, UINT id, PaneLayout layout)
 {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    layout_ = std::move(layout);
     hwnd_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SBARS_SIZEGRIP, 0, 0,
-        0, 0, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+        0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (hwnd_ == nullptr) {
         return false;
     }
-    font_ = CreatePointFont(fontFace, points);
+    FitToParent();
+    return true;
+}
+
+bool StatusBar::SetFont(const std::wstring& face, int points)
+{
+    font_ = CreatePointFont(face, points);
     if (font_ == nullptr) {
         return false;
     }
@@ -63,24 +67,13 @@ int StatusBar::Height() const
 void StatusBar::FitToParent()
 {
     SendMessageW(hwnd_, WM_SIZE, 0, 0);
-    SetPanes();
-}
-
-void StatusBar::SetPanes()
-{
     RECT client;
     GetClientRect(hwnd_, &client);
-    int edges[2] = {std::max(kMessagePaneMinWidth, static_cast<int>(client.right) - kClockPaneWidth), -1};
-    SendMessageW(hwnd_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+    std::vector<int> edges = layout_(client.right);
+    SendMessageW(hwnd_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
-void StatusBar::SetMessageText(const std::wstring& text)
+void StatusBar::SetPaneText(int pane, const std::wstring& text)
 {
-    SendMessageW(hwnd_, SB_SETTEXTW, kMessagePane, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-void StatusBar::SetClockText(const std::wstring& text)
-{
-    SetPanes();
-    SendMessageW(hwnd_, SB_SETTEXTW, kClockPane, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(hwnd_, SB_SETTEXTW, pane, reinterpret_cast<LPARAM>(text.c_str()));
 }

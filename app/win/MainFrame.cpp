@@ -12,12 +12,25 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
 const UINT kToolBarCommands[] = {ID_CAPTURE_START, ID_CAPTURE_STOP, TOOLBAR_SEPARATOR, ID_ITEM_ADD, ID_ITEM_CHANGE,
     ID_ITEM_DELETE, TOOLBAR_SEPARATOR, ID_APP_ABOUT};
 constexpr int kStatusFontPoints = 12;
+// A stretching message pane and a clock pane of fixed width.
+constexpr int kMessagePane = 0;
+constexpr int kClockPane = 1;
+constexpr int kMessagePaneMinWidth = 40;
+constexpr int kClockPaneWidth = 140;
+
+std::vector<int> MainFramePanes(int width)
+{
+    return {std::max(kMessagePaneMinWidth, width - kClockPaneWidth), -1};
+}
 constexpr int kDefaultSplitRow = 400;
 constexpr int kDefaultSplitColumn = 200;
 constexpr POINT kMinTrackSize = {300, 200};
@@ -104,7 +117,8 @@ bool CMainFrame::OnCreate()
     if (!toolBar_.Create(Handle(), IDR_MAINFRAME, kToolBarCommands, sizeof kToolBarCommands / sizeof kToolBarCommands[0])) {
         return false;
     }
-    if (!statusBar_.Create(Handle(), LoadResourceText(IDS_STATUS_FONT), kStatusFontPoints)) {
+    if (!statusBar_.Create(Handle(), ID_VIEW_STATUS_BAR, MainFramePanes) ||
+        !statusBar_.SetFont(LoadResourceText(IDS_STATUS_FONT), kStatusFontPoints)) {
         return false;
     }
     if (!CreatePanes()) {
@@ -305,12 +319,12 @@ bool CMainFrame::OnTimer(UINT_PTR id)
 
 void CMainFrame::UpdateClock()
 {
-    statusBar_.SetClockText(WideFromUtf8(ClockText(CurrentLogTime())));
+    statusBar_.SetPaneText(kClockPane, WideFromUtf8(ClockText(CurrentLogTime())));
 }
 
 void CMainFrame::ShowPrompt(UINT command)
 {
-    statusBar_.SetMessageText(command == 0 ? std::wstring() : CommandPrompt(command));
+    statusBar_.SetPaneText(kMessagePane, command == 0 ? std::wstring() : CommandPrompt(command));
 }
 
 LRESULT CMainFrame::OnNotify(NMHDR& header)

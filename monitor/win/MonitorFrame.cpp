@@ -8,13 +8,24 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
 const wchar_t kMonitorFrameClass[] = L"VantrelMonitorFrame";
 constexpr int SCROLL_BAR_WIDTH = 16;
 constexpr int PAGE_LINES = 10;
-constexpr int STATUS_PANES = 4;
+// Line settings, sent and received totals, the count of losses.
+constexpr int LINE_SETTINGS_PANE = 0;
+constexpr int SENT_PANE = 1;
+constexpr int RECEIVED_PANE = 2;
+constexpr int LOSS_PANE = 3;
+
+std::vector<int> MonitorPanes(int width)
+{
+    const int third = width / 3;
+    return {third, 2 * third - 60, width - 120, -1};
+}
 
 uint32_t LimitOfSettings()
 {
@@ -115,16 +126,8 @@ bool MonitorFrame::OnCreate()
 
 bool MonitorFrame::CreateStatusBar()
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
-                                 Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MONITOR_STATUS_BAR)),
-                                 GetModuleHandleW(nullptr), nullptr);
-    if (statusBar_ == nullptr)
+    if (!statusBar_.Create(Handle(), IDC_MONITOR_STATUS_BAR, MonitorPanes))
         return false;
-    RECT bar = {};
-    GetWindowRect(statusBar_, &bar);
-    SetPaneEdges(bar.right - bar.left);
     ShowLineSettings();
     ShowTotals();
     return true;
@@ -146,39 +149,24 @@ bool MonitorFrame::CreateScrollBar()
     return scrollBar_ != nullptr;
 }
 
-void MonitorFrame::SetPaneEdges(int width)
-{
-    const int third = width / 3;
-    int edges[STATUS_PANES] = {third, 2 * third - 60, width - 120, -1};
-    SendMessageW(statusBar_, SB_SETPARTS, STATUS_PANES, reinterpret_cast<LPARAM>(edges));
-}
-
-void MonitorFrame::SetPaneText(int pane, const std::wstring& text)
-{
-    SendMessageW(statusBar_, SB_SETTEXTW, pane, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
 void MonitorFrame::ShowTotals()
 {
-    SetPaneText(1, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
-    SetPaneText(2, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
-    SetPaneText(3, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
+    statusBar_.SetPaneText(SENT_PANE, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
+    statusBar_.SetPaneText(RECEIVED_PANE, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
+    statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
 }
 
 void MonitorFrame::ShowLineSettings()
 {
-    SetPaneText(0, Cp932ToWide(stream_.LineSettings()));
+    statusBar_.SetPaneText(LINE_SETTINGS_PANE, Cp932ToWide(stream_.LineSettings()));
 }
 
 void MonitorFrame::Layout(int clientWidth, int clientHeight)
 {
-    if (statusBar_ == nullptr || scrollBar_ == nullptr || view_ == nullptr)
+    if (statusBar_.Handle() == nullptr || scrollBar_ == nullptr || view_ == nullptr)
         return;  // WM_SIZE of the creation, before the children exist
-    SetPaneEdges(clientWidth);
-    SendMessageW(statusBar_, WM_SIZE, 0, 0);
-    RECT bar = {};
-    GetWindowRect(statusBar_, &bar);
-    const int height = clientHeight - (bar.bottom - bar.top);
+    statusBar_.FitToParent();
+    const int height = clientHeight - statusBar_.Height();
     MoveWindow(viewWindow_.Handle(), 0, 0, clientWidth - SCROLL_BAR_WIDTH, height, TRUE);
     MoveWindow(scrollBar_, clientWidth - SCROLL_BAR_WIDTH, 0, SCROLL_BAR_WIDTH, height, TRUE);
     view_->SetViewHeight(viewWindow_.ClientHeight());
@@ -204,11 +192,11 @@ void MonitorFrame::Tick()
     if (stream_.PollDevice(now))
         UpdateScroll();
     if (sent != stream_.SentTotal())
-        SetPaneText(1, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
+        statusBar_.SetPaneText(SENT_PANE, TotalText(IDS_SENT_LABEL, stream_.SentTotal()));
     if (received != stream_.ReceivedTotal())
-        SetPaneText(2, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
+        statusBar_.SetPaneText(RECEIVED_PANE, TotalText(IDS_RECEIVED_LABEL, stream_.ReceivedTotal()));
     if (lost != stream_.LostCount())
-        SetPaneText(3, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
+        statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
     if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
         ShowLineSettings();
     if (clearRequested_) {

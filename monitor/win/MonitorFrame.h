@@ -9,6 +9,7 @@
 #include "MonitorViewWindow.h"
 #include "RecordStore.h"
 #include "RecordStream.h"
+#include "StatusBar.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,8 +55,6 @@ private:
     bool CreateView();
     bool CreateScrollBar();
     void Layout(int clientWidth, int clientHeight);
-    void SetPaneEdges(int width);
-    void SetPaneText(int pane, const std::wstring& text);
     void ShowTotals();
     void ShowLineSettings();
     void Tick();
@@ -78,7 +77,7 @@ private:
     std::unique_ptr<GdiSurface> surface_;
     std::unique_ptr<MonitorView> view_;
     MonitorViewWindow viewWindow_;
-    HWND statusBar_ = nullptr;
+    StatusBar statusBar_;
     HWND scrollBar_ = nullptr;
     bool clearRequested_ = false;
     bool stopped_ = false;
