@@ -18,11 +18,11 @@ HANDLE OpenPort(const char* path)
 
 void BM_RecordsFromWriteToRecordStream(benchmark::State& state)
 {
-    FilterMachine setup("ZrVlObj1", 1000000);
+    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 1000000);
     HANDLE port = OpenPort("\\\\.\\COM11");
     RecordStore store(100000, 1000000);
     RecordStream stream(store, 0, [](uint32_t) {});
-    stream.Open("\\\\.\\ZrVlObj1");
+    stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
     stream.PollDevice(0);
     const int batch = 1000;
     DWORD written = 0;
@@ -41,7 +41,7 @@ BENCHMARK(BM_RecordsFromWriteToRecordStream)->Unit(benchmark::kMillisecond);
 // arg 1: the captured COM11; arg 0: COM13, which no filter sits on.
 void BM_OneByteWrite(benchmark::State& state)
 {
-    FilterMachine setup("ZrVlObj1", 1000000);
+    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 1000000);
     HANDLE port = OpenPort(state.range(0) != 0 ? "\\\\.\\COM11" : "\\\\.\\COM13");
     DWORD written = 0;
     for (auto _ : state)

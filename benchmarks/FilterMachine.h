@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "CaptureParameters.h"
 #include "FilterDriver.h"
 #include "Machine.h"
 #include "TestPortIoctl.h"
@@ -36,12 +37,12 @@ struct FilterMachine {
         const std::string services = "SYSTEM\\CurrentControlSet\\Services\\";
         SetRegistryString(services + TESTPORT_SERVICE_NAME "\\Parameters", "Pair0", "COM11,COM12");
         SetRegistryString(services + TESTPORT_SERVICE_NAME "\\Parameters", "Pair1", "COM13,COM14");
-        const std::string object = services + "VantrelFlt\\Parameters\\Obj1";
-        SetRegistryString(object, "BaseName", baseName);
+        const std::string object = services + "VantrelFlt\\Parameters\\" CAPTURE_OBJECT_KEY_PREFIX_A "1";
+        SetRegistryString(object, CAPTURE_VALUE_BASE_NAME_A, baseName);
         SetRegistryString(object, "COM11", "\\Device\\VtrlTestPort0");
-        SetRegistryValue(object, "MaxByte", REG_DWORD, &maxBytes, sizeof maxBytes);
+        SetRegistryValue(object, CAPTURE_VALUE_MAX_BYTES_A, REG_DWORD, &maxBytes, sizeof maxBytes);
         if (form)
-            SetRegistryValue(object, "CapType", REG_DWORD, &*form, sizeof *form);
+            SetRegistryValue(object, CAPTURE_VALUE_FORM_A, REG_DWORD, &*form, sizeof *form);
         machine.RegisterDriverImage(TESTPORT_IMAGE_NAME, DriverEntry);
         machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME);
         machine.RegisterDriverImage("ZrVtrlFlt.sys", ZrVtrlFltDriverEntry);

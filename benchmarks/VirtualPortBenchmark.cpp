@@ -61,13 +61,13 @@ void DeliveredBytes(benchmark::State& state, DWORD form)
 
 void BM_FormOneText(benchmark::State& state)
 {
-    DeliveredBytes(state, 1);
+    DeliveredBytes(state, CAPTURE_FORM_TEXT);
 }
 BENCHMARK(BM_FormOneText);
 
 void BM_FormTwoRaw(benchmark::State& state)
 {
-    DeliveredBytes(state, 2);
+    DeliveredBytes(state, CAPTURE_FORM_WRITTEN_DATA);
 }
 BENCHMARK(BM_FormTwoRaw);
 

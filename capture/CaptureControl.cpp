@@ -30,12 +30,12 @@ bool IsActivePortItem(const CaptureItemView& view)
 
 }  // namespace
 
-int CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService& service)
+bool CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService& service)
 {
     for (int index = 0; index < items.ItemCount(); ++index) {
         const CaptureItem& item = *items.Item(index);
         if (item.active == 1 && !NobodyHolds(item.port))
-            return 0;
+            return false;
     }
     return service.Start();
 }
@@ -48,7 +48,7 @@ void PrepareServiceAtStartup(FilterService& service, bool windowsNT4)
     service.StopAndWait(FILTER_STOP_TIMEOUT_MS);
 }
 
-int RunNetStop(const FilterService& service)
+void RunNetStop(const FilterService& service)
 {
     std::string commandLine = std::string("net stop ") + service.Name();
     STARTUPINFOA startup{};
@@ -59,7 +59,6 @@ int RunNetStop(const FilterService& service)
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    return 1;
 }
 
 const char* CaptureStartMessage(CaptureStartResult result)
@@ -99,8 +98,8 @@ std::vector<MonitorToOpen> MonitorsToOpen(const CaptureItemRows& items)
         if (view.form != StandardMonitor)
             continue;
         int position = MONITOR_CASCADE_STEP * index;
-        monitors.push_back(MonitorToOpen{DevicePath(view.deviceObject), view.port, view.bufferSize,
-                                         std::string(MONITOR_TITLE_TEXT) + " - " + view.port, position, position});
+        monitors.push_back(
+            MonitorToOpen{DevicePath(view.deviceObject), view.port, view.bufferSize, position, position});
     }
     return monitors;
 }
@@ -117,10 +116,10 @@ bool OutputPortsAreFree(const CaptureItemRows& items, const LogLine& log)
     return true;
 }
 
-bool FinishCaptureStop(int stopResult, const LogLine& log)
+bool FinishCaptureStop(bool serviceStopped, const LogLine& log)
 {
-    log(stopResult ? CAPTURE_STOPPED_TEXT : STOP_FAILED_TEXT);
-    return stopResult != 0;
+    log(serviceStopped ? CAPTURE_STOPPED_TEXT : STOP_FAILED_TEXT);
+    return serviceStopped;
 }
 
 CaptureStopWorker::CaptureStopWorker(const char* serviceName) : service_(serviceName) {}
@@ -141,7 +140,7 @@ bool CaptureStopWorker::Start()
         CloseHandle(thread_);
         thread_ = nullptr;
     }
-    result_ = 0;
+    result_ = false;
     thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     return thread_ != nullptr;
 }
@@ -151,9 +150,9 @@ bool CaptureStopWorker::HasEnded() const
     return thread_ && WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
 }
 
-int CaptureStopWorker::Result() const
+bool CaptureStopWorker::Result() const
 {
-    return HasEnded() ? result_ : 0;
+    return HasEnded() && result_;
 }
 
 DWORD WINAPI CaptureStopWorker::Run(LPVOID self)

@@ -1,6 +1,6 @@
 // The capture start and stop steps that need no window, and the service
-// steps of application start and session end. The main frame shows the
-// message boxes, opens the monitor windows and runs the stop dialog.
+// steps of application start and session end. CaptureCommands shows the
+// message boxes and the stop dialog; the main frame opens the monitor windows.
 #pragma once
 
 #include "CaptureItem.h"
@@ -22,28 +22,27 @@ constexpr const char* STOP_CHECK_CAPTION = "停止確認";
 constexpr const char* CLOSE_PORT_USERS_TEXT = "ポートを開いているアプリケーションは全て終了させてください";
 constexpr const char* CAPTURE_STOPPED_TEXT = "キャプチャを停止しました";
 constexpr const char* STOP_FAILED_TEXT = "キャプチャ停止に失敗しました";
-constexpr const char* MONITOR_TITLE_TEXT = "キャプチャモニタ";
 constexpr int MONITOR_CASCADE_STEP = 20;
 
 // Opens every active item's port exclusively and closes it at once (no
-// program may hold it), then starts the service. Nonzero when all passed
-// and the service started; a busy port stops before the service starts.
-int CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService& service);
+// program may hold it), then starts the service. True when all passed and
+// the service started; a busy port stops before the service starts.
+bool CheckTargetPortsAndStartService(const CaptureItemRows& items, FilterService& service);
 
 // Registers the service when missing, writes DeviceType 0 when running on
 // Windows NT 4.0, and stops a service left running, waiting up to 10 s.
 // Results are ignored.
 void PrepareServiceAtStartup(FilterService& service, bool windowsNT4);
 
-// Starts "net stop <service>" without waiting for it; returns 1.
-int RunNetStop(const FilterService& service);
+// Starts "net stop <service>" without waiting for it or for its outcome.
+void RunNetStop(const FilterService& service);
 
-// A capture monitor window to open for one active monitor item.
+// A capture monitor window to open for one active monitor item; its title
+// names the port.
 struct MonitorToOpen {
     std::string devicePath;  // "\\.\ZrVlObj<n>"
     std::string port;
     uint32_t bufferSize;
-    std::string title;       // "キャプチャモニタ - <port>"
     int left;                // 20 x item index, port and inactive items counted
     int top;
 };
@@ -69,8 +68,9 @@ std::vector<MonitorToOpen> MonitorsToOpen(const CaptureItemRows& items);
 // free. Logs CLOSE_PORT_USERS_TEXT and returns false when one is held.
 bool OutputPortsAreFree(const CaptureItemRows& items, const LogLine& log);
 
-// Last step of capture stop: logs the outcome; true when capture has ended.
-bool FinishCaptureStop(int stopResult, const LogLine& log);
+// Last step of capture stop: logs the outcome of the service stop; true
+// when capture has ended.
+bool FinishCaptureStop(bool serviceStopped, const LogLine& log);
 
 // Runs StopAndWait (10000) on its own thread, one stop at a time. The stop
 // dialog polls HasEnded; the result is read only after the thread ended.
@@ -86,13 +86,13 @@ public:
     bool Start();
     HANDLE Thread() const { return thread_; }
     bool HasEnded() const;
-    // The stop's result once the thread has ended; 0 before.
-    int Result() const;
+    // Whether the service stopped, once the thread has ended; false before.
+    bool Result() const;
 
 private:
     static DWORD WINAPI Run(LPVOID self);
 
     FilterService service_;
     HANDLE thread_ = nullptr;
-    int result_ = 0;
+    bool result_ = false;
 };

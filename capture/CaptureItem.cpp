@@ -1,19 +1,11 @@
 #include "CaptureItem.h"
 
+#include "resource.h"
+
 #include <stdio.h>
 #include <string.h>
 
 namespace {
-
-constexpr unsigned FORM_TEXT_FIRST_ID = 30000;
-
-const char* const FORM_TEXTS[] = {
-    "標準のキャプチャモニタ",
-    "ポートへ出力(Format)",
-    "ポートへ出力(WriteFile)",
-    "ポートへ出力(ReadFile)",
-    "ポートへ出力(信号選択)",
-};
 
 int32_t ShownForm(int32_t form)
 {
@@ -32,14 +24,14 @@ void CopyItemText(char* field, size_t fieldSize, const char* text)
     field[length] = '\0';
 }
 
-const char* OutputFormText(int32_t form)
-{
-    return FORM_TEXTS[ShownForm(form)];
-}
-
 unsigned OutputFormTextId(int32_t form)
 {
-    return FORM_TEXT_FIRST_ID + static_cast<unsigned>(ShownForm(form));
+    return IDS_FORM_STANDARD_MONITOR + static_cast<unsigned>(ShownForm(form));
+}
+
+const char* FormColumnPort(const CaptureItem& item)
+{
+    return item.form == StandardMonitor ? "" : item.outputPort;
 }
 
 std::unique_ptr<CaptureItem> NewCaptureItem()
@@ -47,41 +39,37 @@ std::unique_ptr<CaptureItem> NewCaptureItem()
     return std::unique_ptr<CaptureItem>(new CaptureItem{});
 }
 
-void CaptureItemRows::FillTexts(Row& row)
-{
-    const CaptureItem& item = *row.item;
-    row.texts[ColumnPort] = item.port;
-    row.texts[ColumnForm] = item.form == StandardMonitor ? std::string(OutputFormText(item.form))
-                                                         : std::string(item.outputPort) + OutputFormText(item.form);
-    char size[16];
-    snprintf(size, sizeof size, "%d", static_cast<int32_t>(item.bufferSize));
-    row.texts[ColumnSize] = size;
-}
-
 int CaptureItemRows::InsertOrUpdateRow(std::unique_ptr<CaptureItem> item, int index)
 {
     if (!item || (index != -1 && !IsRow(index)))
         return -1;
     if (index == -1) {
-        rows_.push_back(Row{});
-        index = ItemCount() - 1;
+        rows_.push_back(std::move(item));
+        return ItemCount() - 1;
     }
-    Row& row = rows_[static_cast<size_t>(index)];
-    row.item = std::move(item);
-    FillTexts(row);
+    rows_[static_cast<size_t>(index)] = std::move(item);
     return index;
 }
 
 CaptureItem* CaptureItemRows::Item(int index) const
 {
-    return IsRow(index) ? rows_[static_cast<size_t>(index)].item.get() : nullptr;
+    return IsRow(index) ? rows_[static_cast<size_t>(index)].get() : nullptr;
 }
 
-std::string CaptureItemRows::RowText(int index, CaptureItemColumn column) const
+std::string CaptureItemRows::PortText(int index) const
 {
-    if (!IsRow(index) || column < 0 || column >= CaptureItemColumnCount)
+    const CaptureItem* item = Item(index);
+    return item ? std::string(item->port) : std::string();
+}
+
+std::string CaptureItemRows::SizeText(int index) const
+{
+    const CaptureItem* item = Item(index);
+    if (!item)
         return std::string();
-    return rows_[static_cast<size_t>(index)].texts[column];
+    char size[16];
+    snprintf(size, sizeof size, "%d", static_cast<int32_t>(item->bufferSize));
+    return size;
 }
 
 bool CaptureItemRows::GetCaptureItemView(int index, CaptureItemView* view) const

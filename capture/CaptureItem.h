@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "CaptureParameters.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,12 +15,13 @@ constexpr size_t CAPTURE_ITEM_DEVICE_OBJECT_SIZE = 16;
 // Adding through the dialog is refused once the list holds this many rows.
 constexpr int CAPTURE_ITEM_ADD_LIMIT = 25;
 
+// The driver's output forms, under the names the items use.
 enum OutputForm : int32_t {
-    StandardMonitor = 0,
-    PortFormat = 1,
-    PortWriteFile = 2,
-    PortReadFile = 3,
-    PortSignalSelect = 4,
+    StandardMonitor = CAPTURE_FORM_STANDARD_MONITOR,
+    PortFormat = CAPTURE_FORM_TEXT,
+    PortWriteFile = CAPTURE_FORM_WRITTEN_DATA,
+    PortReadFile = CAPTURE_FORM_READ_DATA,
+    PortSignalSelect = CAPTURE_FORM_SIGNAL_SELECTED,
 };
 
 // Zero-filled when created; the texts always hold their terminator.
@@ -43,38 +46,38 @@ struct CaptureItemView {
 // Copies text into a fixed field, cut so that the terminator fits.
 void CopyItemText(char* field, size_t fieldSize, const char* text);
 
-// The form's text (UTF-8); any value outside 0..3 shows the text of 4.
-const char* OutputFormText(int32_t form);
-// String-table id of that text.
+// String-table id of the form's text; any value outside 0..3 shows the text of 4.
 unsigned OutputFormTextId(int32_t form);
+
+// The items list's form column shows this port before the form's text; the
+// standard monitor has no output port to show, so it is empty there.
+const char* FormColumnPort(const CaptureItem& item);
 
 enum CaptureItemColumn { ColumnPort = 0, ColumnForm = 1, ColumnSize = 2, CaptureItemColumnCount = 3 };
 
-// The rows of the capture items list with their column texts, which always
-// mirror the records because every change goes through InsertOrUpdateRow.
+// The rows of the capture items list, each owning its record. The form
+// column's text comes from the string table, so the window code builds it.
 class CaptureItemRows {
 public:
     // Index -1 appends a row owning the record; otherwise row `index` takes
-    // it over. Returns the row index, -1 for an index that is no row.
+    // it over. Returns the row's index, or -1 (no row) when `index` is no
+    // row or there is no record.
     int InsertOrUpdateRow(std::unique_ptr<CaptureItem> item, int index);
     int ItemCount() const { return static_cast<int>(rows_.size()); }
     bool CanAdd() const { return ItemCount() < CAPTURE_ITEM_ADD_LIMIT; }
     CaptureItem* Item(int index) const;
-    // Empty for an index that is no row.
-    std::string RowText(int index, CaptureItemColumn column) const;
+    // The port and size columns as the list shows them and the settings file
+    // stores them; empty for an index that is no row.
+    std::string PortText(int index) const;
+    std::string SizeText(int index) const;
     bool GetCaptureItemView(int index, CaptureItemView* view) const;
     bool DeleteRow(int index);
     void Clear() { rows_.clear(); }
 
 private:
-    struct Row {
-        std::unique_ptr<CaptureItem> item;
-        std::string texts[CaptureItemColumnCount];
-    };
     bool IsRow(int index) const { return index >= 0 && index < ItemCount(); }
-    static void FillTexts(Row& row);
 
-    std::vector<Row> rows_;
+    std::vector<std::unique_ptr<CaptureItem>> rows_;
 };
 
 std::unique_ptr<CaptureItem> NewCaptureItem();

@@ -83,8 +83,8 @@ std::unique_ptr<CaptureItem> ReadItem(const std::string& section)
 void WriteItem(const std::string& section, const CaptureItemRows& rows, int row)
 {
     const CaptureItem& item = *rows.Item(row);
-    WriteString(section.c_str(), "COM", rows.RowText(row, ColumnPort).c_str());
-    WriteString(section.c_str(), "Size", rows.RowText(row, ColumnSize).c_str());
+    WriteString(section.c_str(), "COM", rows.PortText(row).c_str());
+    WriteString(section.c_str(), "Size", rows.SizeText(row).c_str());
     WriteInt(section.c_str(), "Type", item.form);
     WriteString(section.c_str(), "Port", item.outputPort);
 }

@@ -1,5 +1,7 @@
 #include "DriverParameters.h"
 
+#include "CaptureParameters.h"
+
 #include <string.h>
 
 #include <string>
@@ -8,7 +10,7 @@ namespace {
 
 std::string ObjectKey(const char* parametersKey, int number)
 {
-    return std::string(parametersKey) + "\\Obj" + std::to_string(number);
+    return std::string(parametersKey) + "\\" CAPTURE_OBJECT_KEY_PREFIX_A + std::to_string(number);
 }
 
 std::string PortNotFoundLine(const char* port)
@@ -28,9 +30,9 @@ public:
     void WriteMonitor(CaptureItem& item, const char* devicePath)
     {
         int number = created_ + 1;
-        std::string deviceObject = "ZrVlObj" + std::to_string(number);
+        std::string deviceObject = CAPTURE_MONITOR_OBJECT_PREFIX_A + std::to_string(number);
         std::string key = ObjectKey(key_, number);
-        service_.SetString(key.c_str(), "BaseName", deviceObject.c_str());
+        service_.SetString(key.c_str(), CAPTURE_VALUE_BASE_NAME_A, deviceObject.c_str());
         CopyItemText(item.deviceObject, sizeof item.deviceObject, deviceObject.c_str());
         WritePort(key, item, devicePath);
         ++created_;
@@ -42,9 +44,9 @@ public:
         if (number == 0) {
             number = created_ + 1;
             std::string key = ObjectKey(key_, number);
-            service_.SetString(key.c_str(), "BaseName", item.outputPort);
+            service_.SetString(key.c_str(), CAPTURE_VALUE_BASE_NAME_A, item.outputPort);
             // Any form number travels unchanged: the driver decides what it means.
-            service_.SetDword(key.c_str(), "CapType", static_cast<DWORD>(item.form));
+            service_.SetDword(key.c_str(), CAPTURE_VALUE_FORM_A, static_cast<DWORD>(item.form));
             ++created_;
         }
         WritePort(ObjectKey(key_, number), item, devicePath);
@@ -56,7 +58,8 @@ private:
     {
         char baseName[CAPTURE_ITEM_TEXT_SIZE];
         for (int number = 1; number <= created_; ++number) {
-            if (service_.GetString(ObjectKey(key_, number).c_str(), "BaseName", baseName, sizeof baseName) &&
+            std::string key = ObjectKey(key_, number);
+            if (service_.GetString(key.c_str(), CAPTURE_VALUE_BASE_NAME_A, baseName, sizeof baseName) &&
                 strcmp(baseName, outputPort) == 0)
                 return number;
         }
@@ -67,7 +70,7 @@ private:
     void WritePort(const std::string& key, const CaptureItem& item, const char* devicePath)
     {
         service_.SetString(key.c_str(), item.port, devicePath);
-        service_.SetDword(key.c_str(), "MaxByte", item.bufferSize);
+        service_.SetDword(key.c_str(), CAPTURE_VALUE_MAX_BYTES_A, item.bufferSize);
     }
 
     FilterService& service_;
@@ -77,11 +80,11 @@ private:
 
 }  // namespace
 
-int BuildDriverParameters(CaptureItemRows& items, const char* parametersKey, FilterService& service,
-                          DosDeviceTable& devices, const LogLine& log)
+bool BuildDriverParameters(CaptureItemRows& items, const char* parametersKey, FilterService& service,
+                           DosDeviceTable& devices, const LogLine& log)
 {
     if (items.ItemCount() == 0)
-        return 0;
+        return false;
     service.DeleteSubkeys(parametersKey);
     ObjectWriter writer(service, parametersKey);
     for (int index = 0; index < items.ItemCount(); ++index) {
@@ -100,5 +103,5 @@ int BuildDriverParameters(CaptureItemRows& items, const char* parametersKey, Fil
         else
             writer.WritePortItem(item, devicePath);
     }
-    return writer.Created() > 0 ? 1 : 0;
+    return writer.Created() > 0;
 }

@@ -109,76 +109,76 @@ std::string FilterService::KeyPath(const char* subkey) const
     return path;
 }
 
-int FilterService::Install(const char* displayName, const char* imagePath, int startFlag)
+bool FilterService::Install(const char* displayName, const char* imagePath, int startFlag)
 {
     OpenedService opened(name_);
     if (!opened.Manager())
-        return 0;
+        return false;
     if (!opened.Service()) {
         if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST)
-            return 0;
+            return false;
         opened.Adopt(CreateServiceA(opened.Manager(), name_, displayName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, nullptr,
                                     nullptr, nullptr));
         if (!opened.Service())
-            return 0;
+            return false;
     }
     if (startFlag == 1)
         StartServiceA(opened.Service(), 0, nullptr);
-    return 1;
+    return true;
 }
 
-int FilterService::Start()
+bool FilterService::Start()
 {
     OpenedService opened(name_);
     if (!opened.Service())
-        return 0;
-    return StartServiceA(opened.Service(), 0, nullptr);
+        return false;
+    return StartServiceA(opened.Service(), 0, nullptr) != FALSE;
 }
 
-int FilterService::StopAndWait(DWORD timeoutMs)
+bool FilterService::StopAndWait(DWORD timeoutMs)
 {
     OpenedService opened(name_);
     if (!opened.Service())
-        return 0;
+        return false;
     DWORD state = 0;
     if (!QueryState(opened.Service(), &state))
-        return 0;
+        return false;
     if (state == SERVICE_STOPPED)
-        return 1;
+        return true;
     SERVICE_STATUS status{};
     ControlService(opened.Service(), SERVICE_CONTROL_STOP, &status);
-    return WaitUntilStopped(opened.Service(), timeoutMs) ? 1 : 0;
+    return WaitUntilStopped(opened.Service(), timeoutMs);
 }
 
-int FilterService::SetString(const char* subkey, const char* valueName, const char* text)
+bool FilterService::SetString(const char* subkey, const char* valueName, const char* text)
 {
     RegistryKey key;
     if (!key.Create(KeyPath(subkey)))
-        return 0;
+        return false;
     // Stored with the character count, without the terminator.
     DWORD length = static_cast<DWORD>(strlen(text));
     return RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length) ==
            ERROR_SUCCESS;
 }
 
-int FilterService::SetDword(const char* subkey, const char* valueName, DWORD value)
+bool FilterService::SetDword(const char* subkey, const char* valueName, DWORD value)
 {
     RegistryKey key;
     if (!key.Create(KeyPath(subkey)))
-        return 0;
+        return false;
     return RegSetValueExA(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof value) == ERROR_SUCCESS;
 }
 
-int FilterService::GetString(const char* subkey, const char* valueName, char* buffer, DWORD bufferSize)
+bool FilterService::GetString(const char* subkey, const char* valueName, char* buffer, DWORD bufferSize)
 {
     if (!buffer || bufferSize == 0)
-        return 0;
+        return false;
     buffer[0] = '\0';
     RegistryKey key;
     if (!key.Open(KeyPath(subkey)))
-        return 0;
+        return false;
     // A text stored with or without its terminator: one spare byte holds
     // either, and the text must then fit the caller's buffer with one.
     std::string data(static_cast<size_t>(bufferSize) + 1, '\0');
@@ -187,31 +187,31 @@ int FilterService::GetString(const char* subkey, const char* valueName, char* bu
     if (RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
             ERROR_SUCCESS ||
         !IsTextType(type))
-        return 0;
+        return false;
     size_t length = strnlen(data.c_str(), size);
     if (length >= bufferSize)
-        return 0;
+        return false;
     memcpy(buffer, data.c_str(), length + 1);
-    return 1;
+    return true;
 }
 
-int FilterService::DeleteSubkeys(const char* subkey)
+bool FilterService::DeleteSubkeys(const char* subkey)
 {
     RegistryKey key;
     if (!key.OpenForDeletion(KeyPath(subkey)))
-        return 0;
+        return false;
     DWORD count = 0;
     DWORD longest = 0;
     if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
+        return false;
     std::string name(static_cast<size_t>(longest) + 16, '\0');
     // Always index 0: each deletion moves the next subkey to the front.
     for (DWORD i = 0; i < count; ++i) {
         DWORD length = static_cast<DWORD>(name.size());
         if (RegEnumKeyExA(key.Get(), 0, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
             RegDeleteKeyA(key.Get(), name.c_str()) != ERROR_SUCCESS)
-            return 0;
+            return false;
     }
-    return 1;
+    return true;
 }

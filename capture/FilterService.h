@@ -14,7 +14,7 @@ constexpr const char* FILTER_PARAMETERS_KEY = "Parameters";
 constexpr DWORD FILTER_STOP_TIMEOUT_MS = 10000;
 constexpr size_t FILTER_SERVICE_NAME_SIZE = 260;
 
-// Operations return 1 (or the platform's nonzero result) on success, 0 on failure.
+// Operations return true on success.
 class FilterService {
 public:
     // The name is cut to 259 characters.
@@ -22,18 +22,18 @@ public:
 
     // Registers the kernel driver service on demand start when it is missing;
     // an existing registration is left as it is. Start flag 1 also starts it.
-    int Install(const char* displayName, const char* imagePath, int startFlag);
-    int Start();
-    // 1 when the service is stopped at the end, at the latest after `timeoutMs`.
-    int StopAndWait(DWORD timeoutMs);
+    bool Install(const char* displayName, const char* imagePath, int startFlag);
+    bool Start();
+    // True when the service is stopped at the end, at the latest after `timeoutMs`.
+    bool StopAndWait(DWORD timeoutMs);
 
     // Values under the service key, or under its `subkey` when one is given.
-    int SetString(const char* subkey, const char* valueName, const char* text);
-    int SetDword(const char* subkey, const char* valueName, DWORD value);
+    bool SetString(const char* subkey, const char* valueName, const char* text);
+    bool SetDword(const char* subkey, const char* valueName, DWORD value);
     // A text value, always terminated within `bufferSize`.
-    int GetString(const char* subkey, const char* valueName, char* buffer, DWORD bufferSize);
+    bool GetString(const char* subkey, const char* valueName, char* buffer, DWORD bufferSize);
     // Deletes the direct subkeys of `subkey`; its own values stay.
-    int DeleteSubkeys(const char* subkey);
+    bool DeleteSubkeys(const char* subkey);
 
     const char* Name() const { return name_; }
 

@@ -4,7 +4,9 @@
 # Bottom to top: shared; the drivers (driver, testport), which use only
 # shared; the base libraries (settings, window); the subsystems (monitor,
 # capture, ui), whose logic uses no window code and whose win/ folders use
-# the window layer but not each other; app on top.
+# the window layer but not each other; app on top. The resource ids
+# (resources/resource.h, #defines only) are open to the capture logic, which
+# hands string-table ids to its windows.
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_shared shared)
@@ -13,7 +15,7 @@ set(allowed_testport testport shared)
 set(allowed_settings settings)
 set(allowed_window window)
 set(allowed_monitor monitor shared settings)
-set(allowed_capture capture shared settings)
+set(allowed_capture capture shared settings resources)
 set(allowed_ui ui monitor shared settings)
 set(allowed_app app capture monitor ui shared settings)
 foreach(subsystem monitor capture ui app)

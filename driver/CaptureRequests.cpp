@@ -31,9 +31,9 @@ NTSTATUS AddRecord(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack
     LARGE_INTEGER now;
     KeQuerySystemTime(&now);
     static_cast<CaptureRecord*>(input)->timestamp = static_cast<uint64_t>(now.QuadPart);
-    BOOLEAN dropped;
-    if (ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes, &control->statusFlags,
-                         &dropped) == 0)
+    bool dropped;
+    if (NT_SUCCESS(ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes,
+                                    &control->statusFlags, &dropped)))
         VirtualPortRecordAdded(control, static_cast<const CaptureRecord*>(input), inputLength, dropped);
     return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }

@@ -215,27 +215,38 @@ NTSTATUS PublishSerialPort(PDEVICE_OBJECT device, const NameText& base)
     return STATUS_SUCCESS;
 }
 
-ULONG EffectiveForm(const NameText& base, ULONG capType)
+bool IsSerialPortName(const WCHAR* text, ULONG length)
 {
-    ULONG form = StartsWith(base.chars, base.length, KTEXT("COM")) ? 1 : 0;
-    return capType != 0 ? capType : form;
+    return StartsWith(text, length, CAPTURE_PORT_NAME_PREFIX_W);
+}
+
+ULONG EffectiveForm(const NameText& base, ULONG form)
+{
+    if (form != CAPTURE_FORM_STANDARD_MONITOR)
+        return form;
+    return IsSerialPortName(base.chars, base.length) ? CAPTURE_FORM_TEXT : CAPTURE_FORM_STANDARD_MONITOR;
+}
+
+bool IsVirtualPortForm(ULONG form)
+{
+    return form != CAPTURE_FORM_STANDARD_MONITOR;
 }
 
 NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULONG form, ULONG maxBytes,
                                 PDEVICE_OBJECT* device)
 {
-    DEVICE_TYPE type = form != 0 ? FILE_DEVICE_SERIAL_PORT : FILE_DEVICE_UNKNOWN;
+    DEVICE_TYPE type = IsVirtualPortForm(form) ? FILE_DEVICE_SERIAL_PORT : FILE_DEVICE_UNKNOWN;
     NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, device);
     if (!NT_SUCCESS(status))
         return status;
     ControlExtension* control = ControlOf(*device);
     control->head.kind = kControlDeviceKind;
     control->maxBytes = maxBytes;
-    control->capType = form;
+    control->outputForm = form;
     ZR_InitializeList(&control->records);
     VirtualPortPrepare(control);
     status = CreateLink(*device, base);
-    if (NT_SUCCESS(status) && form != 0)
+    if (NT_SUCCESS(status) && IsVirtualPortForm(form))
         status = PublishSerialPort(*device, base);
     if (!NT_SUCCESS(status))
         ReleaseDevice(*device);
@@ -311,8 +322,8 @@ void AttachOrListen(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PUNICODE_STRIN
         ListenThroughExistingFilters(driver, device, false);
 }
 
-NTSTATUS CreateDeviceObject(PDRIVER_OBJECT driver, const NameText& filterName, const NameText& portValueName,
-                            const NameText& devicePath, PDEVICE_OBJECT control)
+NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, const NameText& portValueName,
+                          const NameText& devicePath, PDEVICE_OBJECT control)
 {
     PDEVICE_OBJECT device;
     NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN, &device);
@@ -369,7 +380,7 @@ NTSTATUS AddPortValue(PDRIVER_OBJECT driver, HANDLE key, const KEY_VALUE_BASIC_I
         !ToFilterName(valueName, subkeyIndex, &filterName) ||
         !ReadNameValue(key, value->Name, value->NameLength, &devicePath))
         return STATUS_SUCCESS;
-    return CreateDeviceObject(driver, filterName, valueName, devicePath, control);
+    return CreatePortFilter(driver, filterName, valueName, devicePath, control);
 }
 
 // The values of one Parameters subkey, in enumeration order: a port value
@@ -388,14 +399,14 @@ NTSTATUS WalkSubkey(PDRIVER_OBJECT driver, HANDLE key, ULONG subkeyIndex, const 
         if (status != STATUS_SUCCESS)
             continue;
         ULONG nameLength = value->NameLength / sizeof(WCHAR);
-        if (StartsWith(value->Name, nameLength, KTEXT("BaseName"))) {
+        if (StartsWith(value->Name, nameLength, CAPTURE_VALUE_BASE_NAME_W)) {
             NameText base;
             if (!ReadNameValue(key, value->Name, value->NameLength, &base))
                 return STATUS_SUCCESS;
-            ULONG maxBytes = ReadDword(key, KTEXT("MaxByte"), kDefaultMaxBytes);
-            ULONG form = EffectiveForm(base, ReadDword(key, KTEXT("CapType"), 0));
+            ULONG maxBytes = ReadDword(key, CAPTURE_VALUE_MAX_BYTES_W, kDefaultMaxBytes);
+            ULONG form = EffectiveForm(base, ReadDword(key, CAPTURE_VALUE_FORM_W, CAPTURE_FORM_STANDARD_MONITOR));
             status = CreateCtrlDeviceObject(driver, base, form, maxBytes, &control);
-        } else if (StartsWith(value->Name, nameLength, KTEXT("COM"))) {
+        } else if (IsSerialPortName(value->Name, nameLength)) {
             status = AddPortValue(driver, key, value, subkeyIndex, control);
         }
         if (!NT_SUCCESS(status))
@@ -445,7 +456,7 @@ void WalkSubkeys(PDRIVER_OBJECT driver, HANDLE parameters, const WalkBuffers& bu
     }
 }
 
-void TestCom_AddDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+void CreateCaptureObjects(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     HANDLE parameters;
     if (!NT_SUCCESS(OpenParametersKey(registryPath, &parameters)))
@@ -517,9 +528,9 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     InterlockedExchange(&g_CallCounter, 0);
     InterlockedExchange(&g_Cycling, 1);
     ULONG deviceType = ReadDeviceType(registryPath);
-    TestCom_AddDevice(driver, registryPath);
+    CreateCaptureObjects(driver, registryPath);
     for (ULONG function = 0; function <= IRP_MJ_MAXIMUM_FUNCTION; ++function)
-        driver->MajorFunction[function] = TestCom_Stab;
+        driver->MajorFunction[function] = TestCom_Dispatch;
 #ifdef VANTREL_POWER_PASSTHROUGH
     if (deviceType != 0)
         driver->MajorFunction[IRP_MJ_POWER] = VA_Power;

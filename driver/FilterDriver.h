@@ -5,6 +5,7 @@
 
 #include <ntddk.h>
 
+#include "CaptureParameters.h"
 #include "CaptureRecord.h"
 #include "KernelText.h"
 #include "RecordList.h"
@@ -31,7 +32,6 @@ struct FilterExtension {
     DeviceHead head;
     ULONG portIndex;
     ULONG captureEnabled;
-    ULONG attachedByCaller;
     PDEVICE_OBJECT targetDevice;
     PDEVICE_OBJECT lowerDevice;    // none while the filter is not attached
     PDEVICE_OBJECT controlDevice;  // none for a listener-only filter
@@ -48,7 +48,7 @@ struct ControlExtension {
     ULONG portCount;
     ULONG maxBytes;
     ULONG statusFlags;  // guarded by the record list's lock
-    ULONG capType;
+    ULONG outputForm;  // CaptureOutputForm
     VirtualPortState port;
     FormattedText formatted;
     RecordList records;
@@ -94,8 +94,9 @@ VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver);
 // The port under a new filter, referenced; see PortResolution.cpp.
 NTSTATUS ReferencePortDevice(PUNICODE_STRING devicePath, PDEVICE_OBJECT* port);
 
-// Request capture
-NTSTATUS NTAPI TestCom_Stab(PDEVICE_OBJECT device, PIRP irp);
+// The dispatch routine of every major function: a control device answers,
+// a filter passes the request down and captures it.
+NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp);
 
 // Control-device requests
 NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);

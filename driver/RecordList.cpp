@@ -96,13 +96,13 @@ void ZR_InitializeList(RecordList* list)
     list->savedIrql = PASSIVE_LEVEL;
 }
 
-LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
-                      ULONG* statusFlags, BOOLEAN* dropped)
+NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
+                          ULONG* statusFlags, bool* dropped)
 {
-    *dropped = FALSE;
+    *dropped = false;
     RecordNode* node = NewNode(consumed, size, source);
     if (node == nullptr)
-        return -1;
+        return STATUS_INSUFFICIENT_RESOURCES;
     RecordNode* droppedChain = nullptr;
     Lock(list);
     while (list->bytes > maxBytes && list->head != nullptr) {
@@ -111,12 +111,12 @@ LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* 
         oldest->next = droppedChain;
         droppedChain = oldest;
         *statusFlags |= CAPTURE_FLAG_DATA_LOST;
-        *dropped = TRUE;
+        *dropped = true;
     }
     AppendLocked(list, node);
     Unlock(list);
     FreeChain(droppedChain);
-    return 0;
+    return STATUS_SUCCESS;
 }
 
 ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags)
@@ -137,21 +137,21 @@ ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFla
     return size;
 }
 
-BOOLEAN ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context)
+bool ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context)
 {
     Lock(list);
     RecordNode* oldest = list->head;
     if (oldest == nullptr) {
         Unlock(list);
-        return FALSE;
+        return false;
     }
-    BOOLEAN remove = visit(oldest, context);
+    bool remove = visit(oldest, context);
     if (remove)
         UnlinkLocked(list, oldest);
     Unlock(list);
     if (remove)
         FreeNode(oldest);
-    return TRUE;
+    return true;
 }
 
 RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags)

@@ -34,10 +34,10 @@ void ZR_InitializeList(RecordList* list);
 
 // Appends a copy of `size` bytes after dropping oldest records while the list
 // holds more than maxBytes; a drop sets the data-lost bit in *statusFlags.
-// Returns -1 (nothing appended) when memory runs out, else 0; *dropped tells
-// whether records were dropped.
-LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
-                      ULONG* statusFlags, BOOLEAN* dropped);
+// STATUS_INSUFFICIENT_RESOURCES (nothing appended) when memory runs out;
+// *dropped tells whether records were dropped.
+NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
+                          ULONG* statusFlags, bool* dropped);
 
 // Copies the oldest record into output when it fits (room bytes), stamps the
 // status flags into its `flags`, clears the data-lost bit and deletes it.
@@ -45,10 +45,10 @@ LONG ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* 
 ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags);
 
 // Shows the oldest record to visit under the list's lock, so that reading and
-// removing it is one step; the node is deleted when visit returns TRUE.
-// Returns FALSE when the list is empty.
-typedef BOOLEAN (*RecordVisitor)(RecordNode* node, PVOID context);
-BOOLEAN ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context);
+// removing it is one step; the node is deleted when visit returns true.
+// Returns false when the list is empty.
+typedef bool (*RecordVisitor)(RecordNode* node, PVOID context);
+bool ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context);
 
 RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags);
 void ZR_DeleteAllBuffer(RecordList* list);

@@ -78,7 +78,8 @@ CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, ULONG* size)
     return record;
 }
 
-NTSTATUS NTAPI SyncLowCompletion(PDEVICE_OBJECT, PIRP, PVOID context)
+// The delivery request is reused for every receiver: it stays ours.
+NTSTATUS NTAPI DeliveryCompletion(PDEVICE_OBJECT, PIRP, PVOID context)
 {
     KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;
@@ -96,7 +97,7 @@ void DeliverTo(PDEVICE_OBJECT control, PIRP delivery, PKEVENT done, CaptureRecor
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_CAPTURE_ADD;
     next->Parameters.DeviceIoControl.InputBufferLength = size;
     next->Parameters.DeviceIoControl.OutputBufferLength = 0;
-    IoSetCompletionRoutine(delivery, SyncLowCompletion, done, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutine(delivery, DeliveryCompletion, done, TRUE, TRUE, TRUE);
     if (IofCallDriver(control, delivery) == STATUS_PENDING)
         KeWaitForSingleObject(done, Executive, KernelMode, FALSE, nullptr);
 }
@@ -130,7 +131,7 @@ void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
     ExFreePoolWithTag(record, kPoolTag);
 }
 
-NTSTATUS NTAPI SyncCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
+NTSTATUS NTAPI CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
 {
     ProduceRecord(irp, static_cast<PDEVICE_OBJECT>(context));
     if (irp->PendingReturned)
@@ -154,13 +155,13 @@ NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
         return IofCallDriver(lower, irp);
     }
     IoCopyCurrentIrpStackLocationToNext(irp);
-    IoSetCompletionRoutine(irp, SyncCompletion, device, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutine(irp, CaptureCompletion, device, TRUE, TRUE, TRUE);
     return IofCallDriver(lower, irp);
 }
 
 }  // namespace
 
-NTSTATUS NTAPI TestCom_Stab(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp)
 {
     irp->IoStatus.Information = 0;
     if (HeadOf(device)->kind == kControlDeviceKind)

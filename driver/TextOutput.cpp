@@ -1,6 +1,6 @@
-// What the reader of a virtual port receives: form 1 renders every record as
-// 80-column text lines, forms 2 to 4 hand out the raw data of read or write
-// records. Every length taken from a record is bounded by the record's size.
+// The text form of a record, as the reader of a virtual port receives it in
+// form 1: a header line naming the request and 80-column dump lines of its
+// data. Every length taken from a record is bounded by the record's size.
 #include "FilterDriver.h"
 
 #include "SerialIoctl.h"
@@ -169,7 +169,7 @@ void AppendText(TextBuilder* text, const char* source)
 void AppendHex(TextBuilder* text, ULONG value)
 {
     char digits[12];
-    ULONG length = ComFuncSub_HexToChar(digits, value);
+    ULONG length = ComFuncSub_HexToText(digits, value);
     for (ULONG i = 0; i < length; ++i)
         AppendChar(text, digits[i]);
 }
@@ -177,7 +177,7 @@ void AppendHex(TextBuilder* text, ULONG value)
 void AppendDecimal(TextBuilder* text, ULONG value)
 {
     char digits[12];
-    ULONG length = ComFuncSub_DegToChar(digits, value);
+    ULONG length = ComFuncSub_DecimalToText(digits, value);
     for (ULONG i = 0; i < length; ++i)
         AppendChar(text, digits[i]);
 }
@@ -357,7 +357,7 @@ void PutText(char* line, ULONG column, const char* text, ULONG maxLength)
 void PutRightAligned(char* line, ULONG endColumn, ULONG value)
 {
     char digits[12];
-    ULONG length = ComFuncSub_DegToChar(digits, value);
+    ULONG length = ComFuncSub_DecimalToText(digits, value);
     for (ULONG i = 0; i < length; ++i)
         line[endColumn + 1 - length + i] = digits[i];
 }
@@ -380,7 +380,8 @@ char HexDigit(ULONG value)
     return "0123456789ABCDEF"[value & 0xF];
 }
 
-// m_pConvMoji: what the dump shows for a byte.
+// What the dump shows for a byte: printable ASCII and half-width katakana
+// (cp932) as they are, anything else as a dot.
 char DisplayCharacter(UCHAR byte)
 {
     bool printable = (byte >= 0x20 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xDF);
@@ -410,7 +411,7 @@ void ClearLine(char* line)
 
 }  // namespace
 
-ULONG ComFuncSub_HexToChar(char* out, ULONG value)
+ULONG ComFuncSub_HexToText(char* out, ULONG value)
 {
     ULONG digits = 1;
     while (digits < 8 && (value >> (4 * digits)) != 0)
@@ -421,7 +422,7 @@ ULONG ComFuncSub_HexToChar(char* out, ULONG value)
     return digits + 1;
 }
 
-ULONG ComFuncSub_DegToChar(char* out, ULONG value)
+ULONG ComFuncSub_DecimalToText(char* out, ULONG value)
 {
     char reversed[10];
     ULONG digits = 0;

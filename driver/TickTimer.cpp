@@ -8,7 +8,7 @@ constexpr LONG kTickMilliseconds = 10;
 
 VOID NTAPI TickDpc(PKDPC, PVOID context, PVOID, PVOID)
 {
-    ZRCustomTimer(static_cast<TickTimer*>(context));
+    ZRProcessTick(static_cast<TickTimer*>(context));
 }
 
 }  // namespace
@@ -33,7 +33,7 @@ void ZRSetSlotWorker(TickTimer* timer, ULONG slot, TickWorker worker, PVOID cont
     timer->slots[slot].context = context;
 }
 
-void ZRInitCustomTimer(TickTimer* timer)
+void ZRStartCustomTimer(TickTimer* timer)
 {
     KIRQL irql;
     KeAcquireSpinLock(&timer->lock, &irql);
@@ -46,7 +46,7 @@ void ZRInitCustomTimer(TickTimer* timer)
     KeSetTimerEx(&timer->timer, due, kTickMilliseconds, &timer->dpc);
 }
 
-void ZRDestroyCustomTimer(TickTimer* timer)
+void ZRStopCustomTimer(TickTimer* timer)
 {
     KeCancelTimer(&timer->timer);
     KeFlushQueuedDpcs();
@@ -70,7 +70,7 @@ void ZRSetCustomTimer(TickTimer* timer, ULONG slot, ULONG ticks)
     KeReleaseSpinLock(&timer->lock, irql);
 }
 
-void ZRCustomTimer(TickTimer* timer)
+void ZRProcessTick(TickTimer* timer)
 {
     bool fired[kTickSlots] = {};
     KIRQL irql;

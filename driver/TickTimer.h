@@ -29,10 +29,14 @@ struct TickTimer {
 void ZRPrepareCustomTimer(TickTimer* timer);
 void ZRSetSlotWorker(TickTimer* timer, ULONG slot, TickWorker worker, PVOID context);
 
-void ZRInitCustomTimer(TickTimer* timer);
+// Counts from 0 again with every slot disarmed and starts the periodic ticks.
+void ZRStartCustomTimer(TickTimer* timer);
 // Stops the ticks and waits for a tick that is still running.
-void ZRDestroyCustomTimer(TickTimer* timer);
+void ZRStopCustomTimer(TickTimer* timer);
+// Ticks since the start.
 ULONG ZRGetTimeCount(TickTimer* timer);
+// Arms a slot for one run of its worker, as above; 0 ticks disarm it.
 void ZRSetCustomTimer(TickTimer* timer, ULONG slot, ULONG ticks);
-// One tick; the timer's DPC calls it.
-void ZRCustomTimer(TickTimer* timer);
+// One tick: counts it and runs the workers of the slots that are due. The
+// timer's DPC calls it.
+void ZRProcessTick(TickTimer* timer);

@@ -220,7 +220,7 @@ void VirtualPortPrepare(ControlExtension* control)
 
 void VirtualPortShutdown(ControlExtension* control)
 {
-    ZRDestroyCustomTimer(&control->tickTimer);
+    ZRStopCustomTimer(&control->tickTimer);
     RunCleanupSteps(control);
 }
 
@@ -233,7 +233,7 @@ NTSTATUS ComFunc_CreateFile(ControlExtension* control, PIRP irp)
         SetDefaults(&control->port);
     }
     ResetWaitState(control);
-    ZRInitCustomTimer(&control->tickTimer);
+    ZRStartCustomTimer(&control->tickTimer);
     return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }
 
@@ -241,7 +241,7 @@ NTSTATUS ComFunc_CloseHandle(ControlExtension* control, PIRP irp)
 {
     if (InterlockedCompareExchange(&control->isOpen, 0, 1) != 1)
         return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
-    ZRDestroyCustomTimer(&control->tickTimer);
+    ZRStopCustomTimer(&control->tickTimer);
     RunCleanupSteps(control);
     return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }

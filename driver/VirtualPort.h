@@ -72,7 +72,7 @@ NTSTATUS ComFunc_SerialControl(ControlExtension* control, PIRP irp, PIO_STACK_LO
 
 // After a record was added: raises the virtual-port events and lets a pending
 // read see the new data.
-void VirtualPortRecordAdded(ControlExtension* control, const CaptureRecord* record, ULONG size, BOOLEAN dropped);
+void VirtualPortRecordAdded(ControlExtension* control, const CaptureRecord* record, ULONG size, bool dropped);
 
 // The renderer: bytes of the head records for the reader of the port, at most
 // room. Caller holds readLock.
@@ -86,8 +86,8 @@ void RenderFormattedText(const CaptureRecord* record, ULONG recordSize, const UC
 
 // hex(v): fewest upper-case digits and "H"; decimal without leading zeros.
 // Both return the characters written (at most 9 and 10), no terminator.
-ULONG ComFuncSub_HexToChar(char* out, ULONG value);
-ULONG ComFuncSub_DegToChar(char* out, ULONG value);
+ULONG ComFuncSub_HexToText(char* out, ULONG value);
+ULONG ComFuncSub_DecimalToText(char* out, ULONG value);
 
 // The workers, run directly under their locks (Wine never runs a queued
 // DPC): without a new request they look at what new data, the timer or a

@@ -58,22 +58,22 @@ bool PrepareText(ControlExtension* control, const RecordNode* node)
     return true;
 }
 
-BOOLEAN DeliverText(RecordNode* node, PVOID context)
+bool DeliverText(RecordNode* node, PVOID context)
 {
     auto* step = static_cast<TextStep*>(context);
     FormattedText* text = &step->control->formatted;
     if (!IsWholeRecord(node))
-        return TRUE;
+        return true;
     if (!HasTextFor(text, node) && !PrepareText(step->control, node))
-        return TRUE;  // no memory for its text: the record is dropped
+        return true;  // no memory for its text: the record is dropped
     ULONG count = Smaller(text->size - node->consumed, step->room - step->written);
     RtlCopyMemory(step->output + step->written, text->text + node->consumed, count);
     step->written += count;
     node->consumed += count;
     if (node->consumed < text->size)
-        return FALSE;
+        return false;
     DiscardFormattedText(text);
-    return TRUE;
+    return true;
 }
 
 ULONG RenderText(ControlExtension* control, UCHAR* output, ULONG room)
@@ -118,19 +118,19 @@ ULONG LineErrorsOf(const CaptureRecord* record, ULONG recordSize)
     return ErrorWordOf(record);
 }
 
-BOOLEAN DeliverData(RawStep* step, RecordNode* node, const CaptureRecord* record)
+bool DeliverData(RawStep* step, RecordNode* node, const CaptureRecord* record)
 {
     if (step->direction != 0 && step->direction != record->kind) {
         step->finished = true;  // one direction per call
-        return FALSE;
+        return false;
     }
     if (step->written == step->room) {
         step->finished = true;
-        return FALSE;
+        return false;
     }
     ULONG length = Smaller(record->dataLength, node->size - CAPTURE_RECORD_HEADER_SIZE);
     if (node->consumed >= length)
-        return TRUE;
+        return true;
     ULONG count = Smaller(length - node->consumed, step->room - step->written);
     RtlCopyMemory(step->output + step->written, CaptureRecordData(record) + node->consumed, count);
     step->written += count;
@@ -139,17 +139,17 @@ BOOLEAN DeliverData(RawStep* step, RecordNode* node, const CaptureRecord* record
     return node->consumed == length;
 }
 
-BOOLEAN DeliverRaw(RecordNode* node, PVOID context)
+bool DeliverRaw(RecordNode* node, PVOID context)
 {
     auto* step = static_cast<RawStep*>(context);
     if (!IsWholeRecord(node))
-        return TRUE;
+        return true;
     const CaptureRecord* record = RecordOf(node);
     if (IsWanted(step, record->kind) && record->dataLength != 0)
         return DeliverData(step, node, record);
     step->lineErrors = LineErrorsOf(record, node->size);
     step->finished = step->lineErrors != 0;
-    return TRUE;
+    return true;
 }
 
 ULONG RenderRaw(ControlExtension* control, UCHAR* output, ULONG room, bool wantReads, bool wantWrites)
@@ -159,7 +159,7 @@ ULONG RenderRaw(ControlExtension* control, UCHAR* output, ULONG room, bool wantR
     }
     if (step.lineErrors != 0)
         RaiseLineError(control, step.lineErrors);
-    if (step.written != 0 && control->capType == 4)
+    if (step.written != 0 && control->outputForm == CAPTURE_FORM_SIGNAL_SELECTED)
         control->port.modemStatus |= step.direction == RecordKind_Write ? kModemSentData : kModemReceivedData;
     return step.written;
 }
@@ -177,17 +177,17 @@ void DiscardFormattedText(FormattedText* text)
 
 ULONG ComFunc_ReadDataGet(ControlExtension* control, UCHAR* output, ULONG room)
 {
-    switch (control->capType) {
-    case 1:
+    switch (control->outputForm) {
+    case CAPTURE_FORM_TEXT:
         return RenderText(control, output, room);
-    case 2:
+    case CAPTURE_FORM_WRITTEN_DATA:
         return RenderRaw(control, output, room, false, true);
-    case 4: {
+    case CAPTURE_FORM_SIGNAL_SELECTED: {
         ULONG handShake = control->port.handFlow.ControlHandShake;
         return RenderRaw(control, output, room, (handShake & kHandFlowWantsReads) != 0,
                          (handShake & kHandFlowWantsWrites) != 0);
     }
-    default:
+    default:  // CAPTURE_FORM_READ_DATA and any form beyond the known ones
         return RenderRaw(control, output, room, true, false);
     }
 }

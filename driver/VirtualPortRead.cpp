@@ -86,7 +86,7 @@ void CompleteHead(ReadPass* pass)
 bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
 {
     VirtualPortState* port = &control->port;
-    bool signalForm = control->capType == 4;
+    bool signalForm = control->outputForm == CAPTURE_FORM_SIGNAL_SELECTED;
     ULONG want = ReadLengthOf(irp);
     ULONG done = static_cast<ULONG>(irp->IoStatus.Information);
     if (signalForm && done == 0)
@@ -103,8 +103,8 @@ bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
     return done == want || (signalForm && port->modemStatus != 0);
 }
 
-// Step 7: the total and interval timeouts; returns the ticks to wait, or
-// true in *expired.
+// The total and interval timeouts: the ticks still to wait, or true in
+// *expired.
 ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG now, ULONG done, bool* expired)
 {
     *expired = false;
@@ -129,7 +129,8 @@ ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG 
     return wait;
 }
 
-// ComFunc_ReadCheck: one look at the head read.
+// One look at the head read: it completes when it is full or its time is up;
+// otherwise it stays at the head, with the tick armed when a timeout applies.
 void ComFunc_ReadCheck(ReadPass* pass)
 {
     ControlExtension* control = pass->control;
@@ -210,8 +211,9 @@ bool MustCancelQueuedReads(ControlExtension* control)
     return (port->handFlow.ControlHandShake & SERIAL_ERROR_ABORT) != 0 && IsErrorCounterRaised(control);
 }
 
-// ComFunc_DpcRead: all work on the read queue, under the read lock.
-void ComFunc_DpcRead(ControlExtension* control, ReadWork work, PIRP irp)
+// All work on the read queue, under the read lock; the finished requests are
+// completed after it is released.
+void ComFunc_ServiceReadQueue(ControlExtension* control, ReadWork work, PIRP irp)
 {
     ReadPass pass = {control, {nullptr}};
     KIRQL irql;
@@ -240,14 +242,14 @@ void ComFunc_DpcRead(ControlExtension* control, ReadWork work, PIRP irp)
 VOID NTAPI ComFunc_CancelRead(PDEVICE_OBJECT device, PIRP irp)
 {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    ComFunc_DpcRead(ControlOf(device), Read_Cancelled, irp);
+    ComFunc_ServiceReadQueue(ControlOf(device), Read_Cancelled, irp);
 }
 
 }  // namespace
 
 void RunReadWorker(ControlExtension* control)
 {
-    ComFunc_DpcRead(control, Read_Poll, nullptr);
+    ComFunc_ServiceReadQueue(control, Read_Poll, nullptr);
 }
 
 VOID ReadWorkerTick(PVOID control)
@@ -263,6 +265,6 @@ NTSTATUS ComFunc_ReadFile(ControlExtension* control, PIRP irp)
         return CompleteRequest(irp, STATUS_SUCCESS, 0);
     // Pending before the hand-over: a timer or a cancel may complete it at once.
     IoMarkIrpPending(irp);
-    ComFunc_DpcRead(control, Read_New, irp);
+    ComFunc_ServiceReadQueue(control, Read_New, irp);
     return STATUS_PENDING;
 }

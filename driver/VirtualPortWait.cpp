@@ -41,7 +41,7 @@ void CompleteWait(WaitPass* pass, PIRP irp, ULONG events)
     AddCompletion(&pass->done, irp, STATUS_SUCCESS, sizeof(ULONG));
 }
 
-// ComFunc_WaitCheck: the head wait ends with the counted events.
+// The head wait ends with the counted events, when there are any.
 void ComFunc_WaitCheck(WaitPass* pass)
 {
     VirtualPortState* port = &pass->control->port;
@@ -88,8 +88,9 @@ void AcceptWait(WaitPass* pass, PIRP irp)
         ComFunc_WaitCheck(pass);
 }
 
-// ComFunc_DpcWait: all work on the wait queue, under the wait lock.
-void ComFunc_DpcWait(ControlExtension* control, WaitWork work, PIRP irp)
+// All work on the wait queue, under the wait lock; the finished requests are
+// completed after it is released.
+void ComFunc_ServiceWaitQueue(ControlExtension* control, WaitWork work, PIRP irp)
 {
     WaitPass pass = {control, (HandShakeOf(control) & SERIAL_ERROR_ABORT) != 0, {nullptr}};
     {
@@ -116,7 +117,7 @@ void ComFunc_DpcWait(ControlExtension* control, WaitWork work, PIRP irp)
 VOID NTAPI ComFunc_CancelWait(PDEVICE_OBJECT device, PIRP irp)
 {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    ComFunc_DpcWait(ControlOf(device), Wait_Cancelled, irp);
+    ComFunc_ServiceWaitQueue(ControlOf(device), Wait_Cancelled, irp);
 }
 
 bool HasByte(const UCHAR* data, ULONG length, UCHAR value)
@@ -145,7 +146,7 @@ bool CarriesEventChar(ControlExtension* control, const CaptureRecord* record, UL
 
 // Raises the counters of the record's events; true when the wait worker
 // must look at once.
-bool RaiseRecordEvents(ControlExtension* control, const CaptureRecord* record, ULONG size, BOOLEAN dropped)
+bool RaiseRecordEvents(ControlExtension* control, const CaptureRecord* record, ULONG size, bool dropped)
 {
     bool eventChar = CarriesEventChar(control, record, size);
     WaitLock lock(control);
@@ -166,7 +167,7 @@ bool RaiseRecordEvents(ControlExtension* control, const CaptureRecord* record, U
 
 void RunWaitWorker(ControlExtension* control)
 {
-    ComFunc_DpcWait(control, Wait_Poll, nullptr);
+    ComFunc_ServiceWaitQueue(control, Wait_Poll, nullptr);
 }
 
 void ResetWaitState(ControlExtension* control)
@@ -217,7 +218,7 @@ void RaiseLineError(ControlExtension* control, ULONG errorWord)
     control->port.errorWord = errorWord;
 }
 
-void VirtualPortRecordAdded(ControlExtension* control, const CaptureRecord* record, ULONG size, BOOLEAN dropped)
+void VirtualPortRecordAdded(ControlExtension* control, const CaptureRecord* record, ULONG size, bool dropped)
 {
     if (RaiseRecordEvents(control, record, size, dropped))
         RunWaitWorker(control);
@@ -263,6 +264,6 @@ NTSTATUS ComFunc_DIOCWaitOnMask(ControlExtension* control, PIRP irp, PIO_STACK_L
     if (IsErrorAbortPending(control))
         return CompleteRequest(irp, STATUS_REQUEST_ABORTED, 0);
     IoMarkIrpPending(irp);
-    ComFunc_DpcWait(control, Wait_New, irp);
+    ComFunc_ServiceWaitQueue(control, Wait_New, irp);
     return STATUS_PENDING;
 }

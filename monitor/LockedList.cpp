@@ -9,12 +9,12 @@ LockedList::~LockedList()
     FreeAllLocked();
 }
 
-int LockedList::AppendOwned(int32_t value, uint32_t length, void* data)
+bool LockedList::AppendOwned(int32_t value, uint32_t length, void* data)
 {
     ListNode* node = new (std::nothrow) ListNode{value, length, data, nullptr, nullptr};
     if (node == nullptr) {
         std::free(data);
-        return 0;
+        return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     node->prev = tail_;
@@ -25,16 +25,16 @@ int LockedList::AppendOwned(int32_t value, uint32_t length, void* data)
     tail_ = node;
     ++count_;
     byteTotal_ += length;
-    return -1;
+    return true;
 }
 
-int LockedList::AppendCopy(int32_t value, uint32_t length, const void* source)
+bool LockedList::AppendCopy(int32_t value, uint32_t length, const void* source)
 {
     void* copy = nullptr;
     if (length != 0) {
         copy = std::malloc(length);
         if (copy == nullptr)
-            return 0;
+            return false;
         std::memcpy(copy, source, length);
     }
     return AppendOwned(value, length, copy);

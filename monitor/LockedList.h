@@ -1,6 +1,5 @@
 // A doubly linked list of nodes that own malloc'ed data blocks, guarded by
-// its own mutex. Used for the record store, the highlight conditions and the
-// list of open monitor windows.
+// its own mutex. Used for the record store and the highlight conditions.
 #pragma once
 
 #include <atomic>
@@ -8,7 +7,7 @@
 #include <mutex>
 
 struct ListNode {
-    int32_t value;    // caller's value (a record's cell count, a window handle, ...)
+    int32_t value;    // caller's value (a record's cell count)
     uint32_t length;  // size of the data block in bytes
     void* data;       // owned, from std::malloc; may be null
     ListNode* next;
@@ -22,12 +21,12 @@ public:
     LockedList(const LockedList&) = delete;
     LockedList& operator=(const LockedList&) = delete;
 
-    // Takes ownership of data (from std::malloc). Returns -1, or 0 when no
-    // node could be allocated (the block is freed then).
-    int AppendOwned(int32_t value, uint32_t length, void* data);
+    // Takes ownership of data (from std::malloc). False when no node could
+    // be allocated (the block is freed then).
+    bool AppendOwned(int32_t value, uint32_t length, void* data);
     // Appends a fresh copy of length bytes of source (no block for length 0).
-    // Returns -1, or 0 when memory ran out.
-    int AppendCopy(int32_t value, uint32_t length, const void* source);
+    // False when memory ran out.
+    bool AppendCopy(int32_t value, uint32_t length, const void* source);
     void Remove(ListNode* node);
     void Clear();
 

@@ -482,5 +482,5 @@ std::optional<HighlightCondition> MonitorView::Condition(uint32_t n) const
 
 bool MonitorView::AppendCondition(const HighlightCondition& condition)
 {
-    return conditions_.AppendCopy(0, sizeof condition, &condition) != 0;
+    return conditions_.AppendCopy(0, sizeof condition, &condition);
 }

@@ -60,7 +60,7 @@ public:
     MonitorView(const MonitorView&) = delete;
     MonitorView& operator=(const MonitorView&) = delete;
 
-    // One layout pass on any surface; touches no view state, so the print
+    // One layout pass on any surface; touches no view state, so another
     // thread may run it while the screen is repainted.
     PaintResult PaintLines(Surface& surface, const PaintRequest& request) const;
     // The screen pass: off-screen surface, origin 0, the view height, the

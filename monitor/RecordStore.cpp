@@ -56,7 +56,7 @@ void RecordStore::Add(CaptureRecord* record, uint32_t size)
         std::free(record);
         return;
     }
-    if (list_.AppendOwned(static_cast<int32_t>(cells), size, record) == 0)
+    if (!list_.AppendOwned(static_cast<int32_t>(cells), size, record))
         return;
     index_.push_back(IndexEntry{list_.Tail(), cellsAdded_, receivedAdded_, sentAdded_});
     cellsAdded_ += cells;

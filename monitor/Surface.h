@@ -1,5 +1,5 @@
-// The drawing operations of the monitor's layout pass. The screen (GDI),
-// the printed page and the tests each provide a surface.
+// The drawing operations of the monitor's layout pass. The screen (GDI) and
+// the tests each provide a surface; nothing in the pass is bound to a screen.
 #pragma once
 
 #include <cstdint>

@@ -7,3 +7,7 @@
 #else
 #define KTEXT(text) u##text
 #endif
+
+// The wide form of a narrow literal that a macro names: KTEXT alone would
+// paste onto the macro's name instead of its text.
+#define KTEXT_OF(name) KTEXT(name)

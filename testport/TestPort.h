@@ -8,9 +8,6 @@
 #include "KernelText.h"
 #include "TestPortIoctl.h"
 
-// A wide literal from a narrow one that a macro names.
-#define TESTPORT_WIDE(text) KTEXT(text)
-
 // Everything of the driver but DriverEntry lives in this namespace, so that a
 // test program can link it beside another driver.
 namespace testportdriver {
@@ -69,12 +66,12 @@ void CompleteAll(Completions* done);
 NTSTATUS CompleteNow(PIRP irp, NTSTATUS status, ULONG_PTR information);
 
 // Cancellation (TestPortCancel.cpp). Both run under the pair lock.
-// Queues a request with the common cancel routine and marks it pending; FALSE
+// Queues a request with the common cancel routine and marks it pending; false
 // when it was cancelled before it could be queued (the caller completes it).
-BOOLEAN QueueCancellable(PLIST_ENTRY queue, PIRP irp);
-// Unlinks a queued request. TRUE: the caller now owns its completion; FALSE:
+bool QueueCancellable(PLIST_ENTRY queue, PIRP irp);
+// Unlinks a queued request. True: the caller now owns its completion; false:
 // its cancel routine is running and completes it.
-BOOLEAN ClaimQueued(PIRP irp);
+bool ClaimQueued(PIRP irp);
 // Claims every request of a queue and finishes it as cancelled.
 void CancelQueue(PLIST_ENTRY queue, Completions* done);
 
@@ -103,7 +100,7 @@ void CancelReads(TestPortEnd* end, Completions* done);
 void ServeReads(TestPortEnd* end, Completions* done);
 // Under the pair lock: the error-abort rule stops reads and writes while an
 // error is unreported.
-BOOLEAN AbortedByError(const TestPortEnd* end);
+bool AbortedByError(const TestPortEnd* end);
 
 // Serial control requests (TestPortControl.cpp).
 NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);

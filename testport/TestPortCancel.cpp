@@ -63,24 +63,24 @@ NTSTATUS CompleteNow(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-BOOLEAN QueueCancellable(PLIST_ENTRY queue, PIRP irp)
+bool QueueCancellable(PLIST_ENTRY queue, PIRP irp)
 {
     // The I/O manager sets Cancel and takes the routine under the cancel spin
     // lock, so under it the two cannot cross.
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
-    BOOLEAN cancelled = irp->Cancel;
+    bool cancelled = irp->Cancel != FALSE;
     if (!cancelled)
         IoSetCancelRoutine(irp, CancelQueued);
     IoReleaseCancelSpinLock(irql);
     if (cancelled)
-        return FALSE;
+        return false;
     IoMarkIrpPending(irp);
     InsertTailList(queue, LinkOf(irp));
-    return TRUE;
+    return true;
 }
 
-BOOLEAN ClaimQueued(PIRP irp)
+bool ClaimQueued(PIRP irp)
 {
     Unlink(irp);
     return IoSetCancelRoutine(irp, NULL) != NULL;

@@ -45,19 +45,19 @@ NTSTATUS Store(const Request* request, T* target)
     return STATUS_SUCCESS;
 }
 
-BOOLEAN ValidLineControl(const SERIAL_LINE_CONTROL& line)
+bool ValidLineControl(const SERIAL_LINE_CONTROL& line)
 {
     return line.WordLength >= 5 && line.WordLength <= 8 && line.Parity <= SPACE_PARITY &&
            line.StopBits <= STOP_BITS_2;
 }
 
-BOOLEAN ValidHandflow(const SERIAL_HANDFLOW& handflow)
+bool ValidHandflow(const SERIAL_HANDFLOW& handflow)
 {
     return (handflow.ControlHandShake & SERIAL_DTR_MASK) != SERIAL_DTR_MASK && handflow.XonLimit >= 0 &&
            handflow.XoffLimit >= 0;
 }
 
-BOOLEAN ValidTimeouts(const SERIAL_TIMEOUTS& timeouts)
+bool ValidTimeouts(const SERIAL_TIMEOUTS& timeouts)
 {
     return !(timeouts.ReadIntervalTimeout == MAXULONG && timeouts.ReadTotalTimeoutMultiplier == MAXULONG &&
              timeouts.ReadTotalTimeoutConstant == MAXULONG);
@@ -131,7 +131,7 @@ NTSTATUS SetQueueSize(TestPortEnd* end, const Request* request)
 // Set or clear one line by hand; refused while the handflow drives it.
 NTSTATUS ChangeLine(TestPortEnd* end, ULONG line, BOOLEAN on, Completions* done)
 {
-    BOOLEAN handshake = line == SERIAL_DTR_STATE
+    bool handshake = line == SERIAL_DTR_STATE
                             ? (end->handflow.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE
                             : (end->handflow.FlowReplace & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE;
     if (handshake)

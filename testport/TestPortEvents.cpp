@@ -125,7 +125,7 @@ NTSTATUS WaitOnMask(TestPortEnd* end, PIRP irp)
         *static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer) = events;
         return CompleteNow(irp, STATUS_SUCCESS, sizeof(ULONG));  // completed: events happened before
     }
-    BOOLEAN queued = QueueCancellable(&end->waits, irp);
+    bool queued = QueueCancellable(&end->waits, irp);
     KeReleaseSpinLock(end->lock, irql);
     if (!queued)
         return CompleteNow(irp, STATUS_CANCELLED, 0);  // completed: cancelled before it was queued

@@ -25,20 +25,20 @@ void InitBuffer(PUNICODE_STRING text, PWSTR buffer, USHORT bytes)
     text->MaximumLength = bytes;
 }
 
-BOOLEAN IsNameChar(WCHAR c)
+bool IsNameChar(WCHAR c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
 // Reads one name of letters and digits from `text`, up to `end` or a comma.
-BOOLEAN ParseName(const WCHAR*& text, const WCHAR* end, WCHAR* name)
+bool ParseName(const WCHAR*& text, const WCHAR* end, WCHAR* name)
 {
     ULONG length = 0;
     while (text < end && *text == ' ')
         ++text;
     while (text < end && IsNameChar(*text)) {
         if (length == TESTPORT_MAX_NAME)
-            return FALSE;
+            return false;
         name[length++] = *text++;
     }
     while (text < end && *text == ' ')
@@ -47,25 +47,25 @@ BOOLEAN ParseName(const WCHAR*& text, const WCHAR* end, WCHAR* name)
     return length > 0;
 }
 
-BOOLEAN SameName(const WCHAR* a, const WCHAR* b)
+bool SameName(const WCHAR* a, const WCHAR* b)
 {
     for (; *a != 0 || *b != 0; ++a, ++b) {
         WCHAR x = (*a >= 'a' && *a <= 'z') ? static_cast<WCHAR>(*a - 32) : *a;
         WCHAR y = (*b >= 'a' && *b <= 'z') ? static_cast<WCHAR>(*b - 32) : *b;
         if (x != y)
-            return FALSE;
+            return false;
     }
-    return TRUE;
+    return true;
 }
 
 // "COM11,COM12": the text ends at its first zero or at its length.
-BOOLEAN ParsePair(const WCHAR* text, ULONG chars, PortNames* names)
+bool ParsePair(const WCHAR* text, ULONG chars, PortNames* names)
 {
     const WCHAR* end = text;
     while (end < text + chars && *end != 0)
         ++end;
     if (!ParseName(text, end, names->first) || text == end || *text++ != ',')
-        return FALSE;
+        return false;
     return ParseName(text, end, names->second) && text == end && !SameName(names->first, names->second);
 }
 
@@ -77,7 +77,7 @@ NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, T
     UNICODE_STRING digits;
     InitBuffer(&name, nameBuffer, sizeof nameBuffer);
     InitBuffer(&digits, digitBuffer, sizeof digitBuffer);
-    RtlAppendUnicodeToString(&name, TESTPORT_WIDE(TESTPORT_DEVICE_PREFIX));
+    RtlAppendUnicodeToString(&name, KTEXT_OF(TESTPORT_DEVICE_PREFIX));
     RtlIntegerToUnicodeString(number, 10, &digits);
     RtlAppendUnicodeStringToString(&name, &digits);
     nameBuffer[name.Length / sizeof(WCHAR)] = 0;
@@ -153,11 +153,11 @@ NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
     return STATUS_SUCCESS;
 }
 
-// A REG_SZ value of the Parameters key, or FALSE for any other value.
-BOOLEAN PairOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortNames* names)
+// A REG_SZ value of the Parameters key, or false for any other value.
+bool PairOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortNames* names)
 {
     if (info->Type != REG_SZ || info->DataOffset > size || info->DataLength > size - info->DataOffset)
-        return FALSE;
+        return false;
     const WCHAR* text = reinterpret_cast<const WCHAR*>(reinterpret_cast<const UCHAR*>(info) + info->DataOffset);
     return ParsePair(text, info->DataLength / sizeof(WCHAR), names);
 }

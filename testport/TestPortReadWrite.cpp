@@ -160,7 +160,7 @@ NTSTATUS WriteNow(TestPortEnd* end, PIRP irp, ULONG length)
 
 }  // namespace
 
-BOOLEAN AbortedByError(const TestPortEnd* end)
+bool AbortedByError(const TestPortEnd* end)
 {
     return (end->handflow.ControlHandShake & SERIAL_ERROR_ABORT) != 0 && end->errors != 0;
 }

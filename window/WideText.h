@@ -4,3 +4,5 @@
 #include <string>
 
 std::wstring WideFromUtf8(const std::string& text);
+// For texts of the string table that join the application's own, such as log lines.
+std::string Utf8FromWide(const std::wstring& text);

@@ -1,6 +1,18 @@
 #include "MonitorWindows.h"
 
+#include "ResourceText.h"
 #include "WideText.h"
+#include "resource.h"
+
+namespace {
+
+// The monitor title of the string table, then " - <port>".
+std::wstring MonitorTitle(const std::string& port)
+{
+    return LoadResourceText(IDS_MONITOR_TITLE) + L" - " + WideFromUtf8(port);
+}
+
+}  // namespace
 
 void MonitorWindows::CloseAll()
 {
@@ -19,7 +31,7 @@ void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
     if (!frame->Create()) {
         return;
     }
-    SetWindowTextW(frame->Handle(), WideFromUtf8(monitor.title).c_str());
+    SetWindowTextW(frame->Handle(), MonitorTitle(monitor.port).c_str());
     SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ShowWindow(frame->Handle(), SW_SHOW);
     windows_.push_back(std::move(frame));

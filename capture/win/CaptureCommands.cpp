@@ -50,10 +50,10 @@ bool CaptureCommands::OnStopCapture(HWND mainFrame)
     return true;
 }
 
-int CaptureCommands::StopServiceWithProgress(HWND mainFrame)
+bool CaptureCommands::StopServiceWithProgress(HWND mainFrame)
 {
     if (!stopWorker_.Start()) {
-        return 0;
+        return false;
     }
     StopProgressDialog progress(stopWorker_.Thread());
     progress.RunModal(mainFrame);

@@ -29,8 +29,8 @@ public:
     bool OnStopCapture(HWND mainFrame);
 
 private:
-    // The stop's result; 0 when no worker could be started.
-    int StopServiceWithProgress(HWND mainFrame);
+    // Whether the service stopped; false when no worker could be started.
+    bool StopServiceWithProgress(HWND mainFrame);
 
     CaptureItemRows& items_;
     LogLine log_;

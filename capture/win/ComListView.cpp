@@ -16,6 +16,11 @@ namespace {
 const wchar_t kItemsViewClass[] = L"VantrelCaptureItems";
 const UINT kColumnTitles[CaptureItemColumnCount] = {IDS_COLUMN_PORT, IDS_COLUMN_FORM, IDS_COLUMN_BUFFER_SIZE};
 
+std::wstring FormColumnText(const CaptureItem& item)
+{
+    return WideFromUtf8(FormColumnPort(item)) + LoadResourceText(OutputFormTextId(item.form));
+}
+
 }  // namespace
 
 bool CComListView::Create(HWND parent, LogLine log)
@@ -59,10 +64,21 @@ bool CComListView::InsertColumns()
     return true;
 }
 
+std::wstring CComListView::CellText(int row, CaptureItemColumn column) const
+{
+    if (column == ColumnPort) {
+        return WideFromUtf8(rows_.PortText(row));
+    }
+    if (column == ColumnForm) {
+        return FormColumnText(*rows_.Item(row));
+    }
+    return WideFromUtf8(rows_.SizeText(row));
+}
+
 void CComListView::ShowRow(int row, bool newRow)
 {
     for (int column = 0; column < CaptureItemColumnCount; ++column) {
-        std::wstring text = WideFromUtf8(rows_.RowText(row, static_cast<CaptureItemColumn>(column)));
+        std::wstring text = CellText(row, static_cast<CaptureItemColumn>(column));
         LVITEMW item = {};
         item.mask = LVIF_TEXT;
         item.iItem = row;
@@ -98,27 +114,27 @@ LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return Window::HandleMessage(message, wParam, lParam);
 }
 
-int CComListView::EditItem(int row)
+bool CComListView::EditItem(int row)
 {
     CaptureSettingsData data;
     if (row == -1) {
         if (!rows_.CanAdd()) {
             log_("アイテム数が上限に達しています");
-            return 0;
+            return false;
         }
     } else {
         const CaptureItem* current = rows_.Item(row);
         if (current == nullptr) {
-            return 0;
+            return false;
         }
-        data.port = rows_.RowText(row, ColumnPort);
+        data.port = rows_.PortText(row);
         data.form = current->form;
         data.outputPort = current->form != StandardMonitor ? current->outputPort : "";
         data.size = current->bufferSize;
     }
     CaptureSettingsDialog dialog(data);
     if (dialog.RunModal(MainWindow()) != IDOK) {
-        return 0;
+        return false;
     }
     // The whole record is made anew: run-time marks wait for the next capture start.
     std::unique_ptr<CaptureItem> item = NewCaptureItem();
@@ -128,34 +144,38 @@ int CComListView::EditItem(int row)
     item->bufferSize = dialog.Data().size;
     int shown = rows_.InsertOrUpdateRow(std::move(item), row);
     ShowRow(shown, row == -1);
-    log_(std::string(row == -1 ? "キャプチャアイテム作成 " : "キャプチャアイテム変更 ") +
-         rows_.RowText(shown, ColumnPort) + " " + rows_.RowText(shown, ColumnForm) + " バッファ:" +
-         rows_.RowText(shown, ColumnSize) + "Byte");
-    return 1;
+    LogItemSaved(shown, row == -1);
+    return true;
 }
 
-int CComListView::ChangeSelectedItem()
+void CComListView::LogItemSaved(int row, bool added) const
+{
+    log_(std::string(added ? "キャプチャアイテム作成 " : "キャプチャアイテム変更 ") + rows_.PortText(row) + " " +
+         Utf8FromWide(FormColumnText(*rows_.Item(row))) + " バッファ:" + rows_.SizeText(row) + "Byte");
+}
+
+bool CComListView::ChangeSelectedItem()
 {
     if (WarnIfNothingSelected()) {
-        return 0;
+        return false;
     }
     return EditItem(SelectedRow());
 }
 
-int CComListView::DeleteSelectedItem()
+bool CComListView::DeleteSelectedItem()
 {
     if (WarnIfNothingSelected()) {
-        return 0;
+        return false;
     }
     if (ShowResourceMessage(MainWindow(), IDS_DELETE_ITEM, IDS_DELETE_CAPTION, MB_OKCANCEL) != IDOK) {
-        return 0;
+        return false;
     }
     int row = SelectedRow();
-    std::string port = rows_.RowText(row, ColumnPort);
+    std::string port = rows_.PortText(row);
     rows_.DeleteRow(row);
     SendMessageW(list_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
     log_("キャプチャアイテム削除 " + port);
-    return 1;
+    return true;
 }
 
 int CComListView::SelectedRow() const

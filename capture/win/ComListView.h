@@ -8,6 +8,8 @@
 #include "CaptureLog.h"
 #include "Window.h"
 
+#include <string>
+
 class CComListView : public Window {
 public:
     bool Create(HWND parent, LogLine log);
@@ -17,10 +19,11 @@ public:
     const CaptureItemRows& Rows() const { return rows_; }
 
     // Row -1 adds an item, any other row changes that row's item through
-    // the capture settings dialog. 1 when the dialog ended with OK, else 0.
-    int EditItem(int row);
-    int ChangeSelectedItem();
-    int DeleteSelectedItem();
+    // the capture settings dialog. True when the dialog ended with OK.
+    bool EditItem(int row);
+    bool ChangeSelectedItem();
+    // True when the user confirmed and the item is gone.
+    bool DeleteSelectedItem();
     // -1 when no row is selected.
     int SelectedRow() const;
 
@@ -31,7 +34,9 @@ protected:
 
 private:
     bool InsertColumns();
+    std::wstring CellText(int row, CaptureItemColumn column) const;
     void ShowRow(int row, bool newRow);
+    void LogItemSaved(int row, bool added) const;
     void ShowContextMenu();
     // Pop-up of the context menu for a right-click at a screen point: 1 on
     // a row, 0 on empty space.

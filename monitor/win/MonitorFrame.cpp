@@ -337,7 +337,7 @@ bool MonitorFrame::OnCommand(UINT id)
     case ID_MONITOR_DOUBLE_BYTE:
         ToggleDoubleByte();
         return true;
-    default:  // print and highlight settings belong to their dialogs
+    default:  // print and highlight settings: their dialogs do not exist yet
         return false;
     }
 }

@@ -36,7 +36,7 @@ public:
 
     const std::string& PortName() const { return portName_; }
     bool Running() const { return stream_.Running(); }
-    // The print worker and the tests read these while the monitor is paused.
+    // For the tests, which read them while the monitor is paused.
     RecordStore& Store() { return store_; }
     MonitorView* View() { return view_.get(); }
     HWND ViewWindow() const { return viewWindow_.Handle(); }

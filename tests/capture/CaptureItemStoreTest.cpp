@@ -24,7 +24,7 @@ protected:
     {
         std::vector<std::string> ports;
         for (int row = 0; row < rows.ItemCount(); ++row)
-            ports.push_back(rows.RowText(row, ColumnPort));
+            ports.push_back(rows.PortText(row));
         return ports;
     }
 };
@@ -103,8 +103,8 @@ TEST_F(CaptureItemStore, ThirtyStoredItemsAllLoadInOrder)
     CaptureItemRows rows;
     LoadItems(rows);
     ASSERT_EQ(rows.ItemCount(), 30);
-    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM1");
-    EXPECT_EQ(rows.RowText(29, ColumnPort), "COM30");
+    EXPECT_EQ(rows.PortText(0), "COM1");
+    EXPECT_EQ(rows.PortText(29), "COM30");
     EXPECT_FALSE(rows.CanAdd());
 }
 
@@ -172,7 +172,7 @@ TEST_F(CaptureItemStore, ValuesAreTakenAsTheyStand)
     ASSERT_EQ(rows.ItemCount(), 4);
     EXPECT_EQ(rows.Item(0)->form, 9);
     EXPECT_EQ(rows.Item(0)->bufferSize, 20000000u);
-    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM5ポートへ出力(信号選択)");
+    EXPECT_STREQ(rows.Item(0)->outputPort, "COM5");
     EXPECT_EQ(rows.Item(1)->form, -2);
     EXPECT_EQ(rows.Item(1)->bufferSize, 5u);
     EXPECT_EQ(rows.Item(2)->form, 0);

@@ -1,4 +1,5 @@
 #include "CaptureItem.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +23,18 @@ TEST(CaptureItemRows, PortItemShowsPortThenOutputPortWithFormTextThenSize)
 {
     CaptureItemRows rows;
     ASSERT_EQ(rows.InsertOrUpdateRow(MakeItem("COM3", PortWriteFile, "COM7", 40000), -1), 0);
-    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM3");
-    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM7ポートへ出力(WriteFile)");
-    EXPECT_EQ(rows.RowText(0, ColumnSize), "40000");
+    EXPECT_EQ(rows.PortText(0), "COM3");
+    EXPECT_STREQ(FormColumnPort(*rows.Item(0)), "COM7");
+    EXPECT_EQ(OutputFormTextId(rows.Item(0)->form), static_cast<unsigned>(IDS_FORM_PORT_WRITE_FILE));
+    EXPECT_EQ(rows.SizeText(0), "40000");
 }
 
 TEST(CaptureItemRows, MonitorItemShowsOnlyTheFormTextButKeepsItsOutputPort)
 {
     CaptureItemRows rows;
     rows.InsertOrUpdateRow(MakeItem("COM1", StandardMonitor, "COM5", 10000), -1);
-    EXPECT_EQ(rows.RowText(0, ColumnForm), "標準のキャプチャモニタ");
+    EXPECT_STREQ(FormColumnPort(*rows.Item(0)), "");
+    EXPECT_EQ(OutputFormTextId(StandardMonitor), static_cast<unsigned>(IDS_FORM_STANDARD_MONITOR));
     EXPECT_STREQ(rows.Item(0)->outputPort, "COM5");
 }
 
@@ -40,13 +43,20 @@ TEST(CaptureItemRows, FormsOutsideZeroToThreeShowTheSignalSelectionText)
     CaptureItemRows rows;
     rows.InsertOrUpdateRow(MakeItem("COM1", 9, "COM8", 10000), -1);
     rows.InsertOrUpdateRow(MakeItem("COM2", -1, "COM9", 10000), -1);
-    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM8ポートへ出力(信号選択)");
-    EXPECT_EQ(rows.RowText(1, ColumnForm), "COM9ポートへ出力(信号選択)");
+    EXPECT_STREQ(FormColumnPort(*rows.Item(0)), "COM8");
+    EXPECT_STREQ(FormColumnPort(*rows.Item(1)), "COM9");
     EXPECT_EQ(rows.Item(0)->form, 9);
-    EXPECT_EQ(OutputFormTextId(9), 30004u);
-    EXPECT_EQ(OutputFormTextId(PortFormat), 30001u);
-    EXPECT_STREQ(OutputFormText(PortFormat), "ポートへ出力(Format)");
-    EXPECT_STREQ(OutputFormText(PortReadFile), "ポートへ出力(ReadFile)");
+    EXPECT_EQ(OutputFormTextId(9), static_cast<unsigned>(IDS_FORM_PORT_SIGNAL_SELECT));
+    EXPECT_EQ(OutputFormTextId(-1), static_cast<unsigned>(IDS_FORM_PORT_SIGNAL_SELECT));
+    EXPECT_EQ(OutputFormTextId(PortFormat), static_cast<unsigned>(IDS_FORM_PORT_FORMAT));
+    EXPECT_EQ(OutputFormTextId(PortReadFile), static_cast<unsigned>(IDS_FORM_PORT_READ_FILE));
+}
+
+TEST(CaptureItemRows, SizeShowsAsTheSignedNumberTheSettingsFileStores)
+{
+    CaptureItemRows rows;
+    rows.InsertOrUpdateRow(MakeItem("COM1", StandardMonitor, "", 0xFFFFFFFFu), -1);
+    EXPECT_EQ(rows.SizeText(0), "-1");
 }
 
 TEST(CaptureItemRows, UpdateReplacesTheRecordAndAllThreeTexts)
@@ -56,10 +66,11 @@ TEST(CaptureItemRows, UpdateReplacesTheRecordAndAllThreeTexts)
     rows.InsertOrUpdateRow(MakeItem("COM2", StandardMonitor, "", 30000), -1);
     EXPECT_EQ(rows.InsertOrUpdateRow(MakeItem("COM6", PortFormat, "COM9", 50000), 0), 0);
     EXPECT_EQ(rows.ItemCount(), 2);
-    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM6");
-    EXPECT_EQ(rows.RowText(0, ColumnForm), "COM9ポートへ出力(Format)");
-    EXPECT_EQ(rows.RowText(0, ColumnSize), "50000");
-    EXPECT_EQ(rows.RowText(1, ColumnPort), "COM2");
+    EXPECT_EQ(rows.PortText(0), "COM6");
+    EXPECT_STREQ(FormColumnPort(*rows.Item(0)), "COM9");
+    EXPECT_EQ(rows.Item(0)->form, PortFormat);
+    EXPECT_EQ(rows.SizeText(0), "50000");
+    EXPECT_EQ(rows.PortText(1), "COM2");
 }
 
 TEST(CaptureItemRows, IndicesThatAreNoRowAreRefused)
@@ -70,7 +81,8 @@ TEST(CaptureItemRows, IndicesThatAreNoRowAreRefused)
     EXPECT_EQ(rows.InsertOrUpdateRow(nullptr, -1), -1);
     EXPECT_EQ(rows.ItemCount(), 0);
     EXPECT_EQ(rows.Item(0), nullptr);
-    EXPECT_EQ(rows.RowText(0, ColumnPort), "");
+    EXPECT_EQ(rows.PortText(0), "");
+    EXPECT_EQ(rows.SizeText(0), "");
     EXPECT_FALSE(rows.DeleteRow(0));
 }
 
@@ -81,8 +93,8 @@ TEST(CaptureItemRows, DeleteKeepsTheOrderOfTheOthers)
         rows.InsertOrUpdateRow(MakeItem(port, 0, "", 10000), -1);
     ASSERT_TRUE(rows.DeleteRow(1));
     ASSERT_EQ(rows.ItemCount(), 2);
-    EXPECT_EQ(rows.RowText(0, ColumnPort), "COM1");
-    EXPECT_EQ(rows.RowText(1, ColumnPort), "COM3");
+    EXPECT_EQ(rows.PortText(0), "COM1");
+    EXPECT_EQ(rows.PortText(1), "COM3");
 }
 
 TEST(CaptureItemRows, AddingStopsAtTwentyFiveItems)

@@ -117,7 +117,7 @@ protected:
         rows_.InsertOrUpdateRow(std::move(item), -1);
     }
 
-    int Build()
+    bool Build()
     {
         return BuildDriverParameters(rows_, "Parameters", service_, table_,
                                      [this](const std::string& line) { log_.push_back(line); });
@@ -137,7 +137,7 @@ TEST_F(DriverParametersTest, MonitorAndPortItemsBecomeNumberedObjects)
     Add("COM3", PortFormat, "COM5", 10000);
     Add("COM4", PortWriteFile, "COM5", 20000);
     Add("COM6", PortReadFile, "COM7", 40000);
-    ASSERT_EQ(Build(), 1);
+    ASSERT_TRUE(Build());
 
     EXPECT_EQ(Subkeys("Parameters"), (std::vector<std::string>{"Obj1", "Obj2", "Obj3"}));
     EXPECT_EQ(ReadValues("Parameters\\Obj1"),
@@ -165,11 +165,11 @@ TEST_F(DriverParametersTest, MonitorAndPortItemsBecomeNumberedObjects)
 TEST_F(DriverParametersTest, OldObjectsGoAndParameterValuesStay)
 {
     for (int number = 1; number <= 6; ++number)
-        ASSERT_EQ(service_.SetString(("Parameters\\Obj" + std::to_string(number)).c_str(), "BaseName", "old"), 1);
-    ASSERT_EQ(service_.SetDword("Parameters", "Kept", 7), 1);
+        ASSERT_TRUE(service_.SetString(("Parameters\\Obj" + std::to_string(number)).c_str(), "BaseName", "old"));
+    ASSERT_TRUE(service_.SetDword("Parameters", "Kept", 7));
     Add("COM1", StandardMonitor, "", 10000);
     Add("COM3", PortSignalSelect, "COM8", 10000);
-    ASSERT_EQ(Build(), 1);
+    ASSERT_TRUE(Build());
     EXPECT_EQ(Subkeys("Parameters"), (std::vector<std::string>{"Obj1", "Obj2"}));
     EXPECT_EQ(ReadValues("Parameters"), (Values{{"Kept", "7"}}));
     EXPECT_EQ(ReadValues("Parameters\\Obj2")[0], (std::pair<std::string, std::string>{"BaseName", "COM8"}));
@@ -177,8 +177,8 @@ TEST_F(DriverParametersTest, OldObjectsGoAndParameterValuesStay)
 
 TEST_F(DriverParametersTest, AnEmptyListLeavesTheRegistryUntouched)
 {
-    ASSERT_EQ(service_.SetString("Parameters\\Obj1", "BaseName", "old"), 1);
-    EXPECT_EQ(Build(), 0);
+    ASSERT_TRUE(service_.SetString("Parameters\\Obj1", "BaseName", "old"));
+    EXPECT_FALSE(Build());
     EXPECT_EQ(ReadValues("Parameters\\Obj1"), (Values{{"BaseName", "old"}}));
 }
 
@@ -186,7 +186,7 @@ TEST_F(DriverParametersTest, NoPortFoundWritesNoObject)
 {
     Add("COM2", StandardMonitor, "", 10000);
     Add("", PortFormat, "COM5", 10000);
-    EXPECT_EQ(Build(), 0);
+    EXPECT_FALSE(Build());
     EXPECT_TRUE(Subkeys("Parameters").empty());
     EXPECT_EQ(log_.size(), 2u);
 }
@@ -197,7 +197,7 @@ TEST_F(DriverParametersTest, OddFormsAndLongNamesPassUnchanged)
     std::string longOutput(259, 'Q');
     Add(longPort, 9, longOutput, 0);
     Add("COM1", -3, longOutput, 77);
-    ASSERT_EQ(Build(), 1);
+    ASSERT_TRUE(Build());
     EXPECT_EQ(Subkeys("Parameters"), (std::vector<std::string>{"Obj1"})) << "the same output port, one object";
     EXPECT_EQ(ReadValues("Parameters\\Obj1"), Comparable({{"BaseName", longOutput},
                                                           {"CapType", "9"},
@@ -208,17 +208,17 @@ TEST_F(DriverParametersTest, OddFormsAndLongNamesPassUnchanged)
 
 TEST_F(DriverParametersTest, GetStringTerminatesWithinTheBuffer)
 {
-    ASSERT_EQ(service_.SetString("Parameters", "Text", "COM12345"), 1);
+    ASSERT_TRUE(service_.SetString("Parameters", "Text", "COM12345"));
     char buffer[5];
     memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(service_.GetString("Parameters", "Text", buffer, sizeof buffer), 0) << "too long for the buffer";
+    EXPECT_FALSE(service_.GetString("Parameters", "Text", buffer, sizeof buffer)) << "too long for the buffer";
     EXPECT_STREQ(buffer, "");
     char whole[16];
     memset(whole, 'x', sizeof whole);
-    ASSERT_EQ(service_.GetString("Parameters", "Text", whole, sizeof whole), 1);
+    ASSERT_TRUE(service_.GetString("Parameters", "Text", whole, sizeof whole));
     EXPECT_STREQ(whole, "COM12345");
-    ASSERT_EQ(service_.SetDword("Parameters", "Number", 5), 1);
-    EXPECT_EQ(service_.GetString("Parameters", "Number", whole, sizeof whole), 0) << "a number is no text";
+    ASSERT_TRUE(service_.SetDword("Parameters", "Number", 5));
+    EXPECT_FALSE(service_.GetString("Parameters", "Number", whole, sizeof whole)) << "a number is no text";
 }
 
 }  // namespace

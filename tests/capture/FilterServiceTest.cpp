@@ -136,7 +136,7 @@ protected:
 
 TEST_F(FilterServiceTest, InstallRegistersTheKernelServiceOnDemandStart)
 {
-    ASSERT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0), 1);
+    ASSERT_TRUE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0));
     EXPECT_EQ(ServiceValue("Type"), "1");
     EXPECT_EQ(ServiceValue("Start"), "3");
     EXPECT_EQ(ServiceValue("ErrorControl"), "1");
@@ -145,7 +145,7 @@ TEST_F(FilterServiceTest, InstallRegistersTheKernelServiceOnDemandStart)
     EXPECT_EQ(ServiceValue("Group"), "<none>");
     EXPECT_FALSE(FilterLoaded()) << "start flag 0 leaves it stopped";
 
-    ASSERT_EQ(FilterService().Install(FILTER_DISPLAY_NAME, "\\SystemRoot\\other.sys", 1), 1);
+    ASSERT_TRUE(FilterService().Install(FILTER_DISPLAY_NAME, "\\SystemRoot\\other.sys", 1));
     EXPECT_EQ(ServiceValue("ImagePath"), "System32\\Drivers\\ZrVtrlFlt.sys") << "an existing entry stays";
     EXPECT_TRUE(FilterLoaded()) << "start flag 1 starts it";
 }
@@ -153,38 +153,38 @@ TEST_F(FilterServiceTest, InstallRegistersTheKernelServiceOnDemandStart)
 TEST_F(FilterServiceTest, WithoutAdministratorRightsNothingWorks)
 {
     machine_.system().services.SetAdministrator(false);
-    EXPECT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0), 0);
-    EXPECT_EQ(service_.Start(), 0);
-    EXPECT_EQ(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS), 0);
+    EXPECT_FALSE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0));
+    EXPECT_FALSE(service_.Start());
+    EXPECT_FALSE(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS));
 }
 
 TEST_F(FilterServiceTest, StopWaitsForTheUnloadOrGivesUpAfterTheTimeOut)
 {
-    ASSERT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0), 1);
+    ASSERT_TRUE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0));
     DWORD before = GetTickCount();
-    EXPECT_EQ(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS), 1);
+    EXPECT_TRUE(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS));
     EXPECT_EQ(GetTickCount(), before) << "a stopped service returns at once";
 
-    ASSERT_NE(service_.Start(), 0);
+    ASSERT_TRUE(service_.Start());
     ASSERT_TRUE(FilterLoaded());
     HANDLE device = Open("ZrVlObj1");
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     before = GetTickCount();
-    EXPECT_EQ(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS), 0) << "a program still holds the device";
+    EXPECT_FALSE(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS)) << "a program still holds the device";
     EXPECT_GE(GetTickCount() - before, FILTER_STOP_TIMEOUT_MS);
     EXPECT_TRUE(FilterLoaded());
 
     ASSERT_TRUE(CloseHandle(device));
-    EXPECT_EQ(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS), 1);
+    EXPECT_TRUE(service_.StopAndWait(FILTER_STOP_TIMEOUT_MS));
     EXPECT_FALSE(FilterLoaded());
-    EXPECT_EQ(FilterService("NoSuchService").StopAndWait(FILTER_STOP_TIMEOUT_MS), 0);
+    EXPECT_FALSE(FilterService("NoSuchService").StopAndWait(FILTER_STOP_TIMEOUT_MS));
 }
 
 TEST_F(FilterServiceTest, StartupRegistersAndStopsTheServiceAndMarksNT4)
 {
     PrepareServiceAtStartup(service_, false);
     EXPECT_EQ(ServiceValue("DeviceType"), "<none>") << "written on Windows NT 4.0 only";
-    ASSERT_NE(service_.Start(), 0);
+    ASSERT_TRUE(service_.Start());
 
     PrepareServiceAtStartup(service_, true);
     EXPECT_EQ(ServiceValue("DeviceType"), "0");
@@ -193,15 +193,15 @@ TEST_F(FilterServiceTest, StartupRegistersAndStopsTheServiceAndMarksNT4)
 
 TEST_F(FilterServiceTest, NetStopStopsTheRunningService)
 {
-    ASSERT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 1), 1);
+    ASSERT_TRUE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 1));
     ASSERT_TRUE(FilterLoaded());
-    EXPECT_EQ(RunNetStop(service_), 1);
+    RunNetStop(service_);
     EXPECT_FALSE(FilterLoaded());
 }
 
 TEST_F(FilterServiceTest, AHeldTargetPortStopsTheStartBeforeTheService)
 {
-    ASSERT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0), 1);
+    ASSERT_TRUE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0));
     AddItem("COM3", StandardMonitor, "");
     AddItem("COM12", PortFormat, "COM5");
     HANDLE held = Open("COM12");
@@ -219,7 +219,7 @@ TEST_F(FilterServiceTest, AHeldTargetPortStopsTheStartBeforeTheService)
     EXPECT_TRUE(FilterLoaded());
     ASSERT_EQ(start.monitors.size(), 1u);
     EXPECT_EQ(start.monitors[0].devicePath, "\\\\.\\ZrVlObj1");
-    EXPECT_EQ(start.monitors[0].title, "キャプチャモニタ - COM3");
+    EXPECT_EQ(start.monitors[0].port, "COM3");
 }
 
 TEST_F(FilterServiceTest, NoPortFoundReportsNoDeviceAndStartsNothing)
@@ -233,20 +233,20 @@ TEST_F(FilterServiceTest, NoPortFoundReportsNoDeviceAndStartsNothing)
 
 TEST_F(FilterServiceTest, TheStopWorkerFailsWhileAPortIsHeldAndSucceedsAfter)
 {
-    ASSERT_EQ(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 1), 1);
+    ASSERT_TRUE(service_.Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 1));
     HANDLE device = Open("ZrVlObj1");
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     CaptureStopWorker worker;
     ASSERT_TRUE(worker.Start());
     ASSERT_EQ(WaitForSingleObject(worker.Thread(), INFINITE), WAIT_OBJECT_0);
     EXPECT_TRUE(worker.HasEnded());
-    EXPECT_EQ(worker.Result(), 0);
+    EXPECT_FALSE(worker.Result());
     EXPECT_FALSE(FinishCaptureStop(worker.Result(), logLine_));
 
     ASSERT_TRUE(CloseHandle(device));
     ASSERT_TRUE(worker.Start()) << "an ended worker makes way for the next stop";
     ASSERT_EQ(WaitForSingleObject(worker.Thread(), INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(worker.Result(), 1);
+    EXPECT_TRUE(worker.Result());
     EXPECT_TRUE(FinishCaptureStop(worker.Result(), logLine_));
     EXPECT_EQ(log_, (std::vector<std::string>{STOP_FAILED_TEXT, CAPTURE_STOPPED_TEXT}));
 }

@@ -50,7 +50,7 @@ TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
 {
     StartMonitorOn11();
     RunTerminalSession();
-    HANDLE control = Open("ZrVlObj1");
+    HANDLE control = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     std::vector<Record> records;
     for (const auto& bytes : FetchAll(control))
@@ -94,7 +94,7 @@ TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
     StartMonitorOn11();
     RecordStore store(10000, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
-    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     RunTerminalSession();
     EXPECT_TRUE(stream.PollDevice(GetTickCount()));
 
@@ -113,7 +113,7 @@ TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
     StartMonitorOn11();
     RecordStore store(10000, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
-    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     HANDLE port = Open("COM11");
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
     ULONG errors = SERIAL_ERROR_FRAMING | SERIAL_ERROR_PARITY;
@@ -140,7 +140,7 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
     StartMonitorOn11(100);
     HANDLE port = Open("COM11");
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
-    HANDLE control = Open("ZrVlObj1");
+    HANDLE control = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
     DWORD done = 0;
@@ -162,7 +162,7 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
 
     RecordStore store(10000, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
-    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     stream.PollDevice(GetTickCount());
     EXPECT_EQ(1u, stream.LostCount());
     ASSERT_EQ(3, store.List().Count()) << "marker, second and third write";
@@ -171,7 +171,7 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
     const auto* second = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
     EXPECT_EQ('2', CaptureRecordData(second)[0]);
     stream.Close();
-    HANDLE again = Open("ZrVlObj1");
+    HANDLE again = Open(MonitorObjectName(1));
     EXPECT_EQ(0u, Query(again).statusFlags) << "the fetch cleared the loss";
     CloseHandle(again);
     CloseHandle(port);

@@ -52,20 +52,20 @@ class DriverLoadTest : public FilterFixture {};
 TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntry)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
-    SetString(ObjectKey(2), "BaseName", "COM5");
-    SetDword(ObjectKey(2), "CapType", 3);
+    SetString(ObjectKey(2), CAPTURE_VALUE_BASE_NAME_A, "COM5");
+    SetDword(ObjectKey(2), CAPTURE_VALUE_FORM_A, CAPTURE_FORM_READ_DATA);
     SetString(ObjectKey(2), "COM13", kPort2Path);
-    SetDword(ObjectKey(2), "MaxByte", 20000);
+    SetDword(ObjectKey(2), CAPTURE_VALUE_MAX_BYTES_A, 20000);
     StartFilter();
 
-    EXPECT_EQ("\\Device\\ZrVlObj10", DosTarget("ZrVlObj1"));
+    EXPECT_EQ("\\Device\\" + MonitorObjectName(1) + "0", DosTarget(MonitorObjectName(1)));
     EXPECT_EQ("\\Device\\FLTCOM11A0", DosTarget("FLTCOM11A"));
     EXPECT_EQ("\\Device\\COM50", DosTarget("COM5"));
     EXPECT_EQ("\\Device\\FLTCOM13B0", DosTarget("FLTCOM13B"));
     EXPECT_EQ("COM5", DeviceMapValue("VCOM5"));
-    EXPECT_EQ("", DeviceMapValue("VZrVlObj1")) << "a monitor object is no serial port";
+    EXPECT_EQ("", DeviceMapValue("V" + MonitorObjectName(1))) << "a monitor object is no serial port";
 
-    HANDLE control = Open("ZrVlObj1");
+    HANDLE control = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     char names[16];
     DWORD returned = 0;
@@ -80,7 +80,7 @@ TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntr
     EXPECT_TRUE(CloseHandle(control));
 
     ASSERT_TRUE(machine.UnloadDriver(kFilterService));
-    EXPECT_EQ("", DosTarget("ZrVlObj1"));
+    EXPECT_EQ("", DosTarget(MonitorObjectName(1)));
     EXPECT_EQ("", DosTarget("FLTCOM11A"));
     EXPECT_EQ("", DeviceMapValue("VCOM5"));
     WriteOnPort("COM11", "free again");
@@ -90,12 +90,12 @@ TEST_F(DriverLoadTest, AControlDeviceTakesOneHandleAtATime)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
     StartFilter();
-    HANDLE first = Open("ZrVlObj1");
+    HANDLE first = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, first);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("ZrVlObj1"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open(MonitorObjectName(1)));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
     EXPECT_TRUE(CloseHandle(first));
-    HANDLE again = Open("ZrVlObj1");
+    HANDLE again = Open(MonitorObjectName(1));
     EXPECT_NE(INVALID_HANDLE_VALUE, again) << "close frees the device for the next reader";
     CloseHandle(again);
 }
@@ -103,16 +103,16 @@ TEST_F(DriverLoadTest, AControlDeviceTakesOneHandleAtATime)
 TEST_F(DriverLoadTest, APortInTwoObjectsReachesBothWithTheirOwnPortIndex)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
-    SetString(ObjectKey(2), "BaseName", "ZrVlObj2");
+    SetString(ObjectKey(2), CAPTURE_VALUE_BASE_NAME_A, MonitorObjectName(2));
     SetString(ObjectKey(2), "COM13", kPort2Path);
     SetString(ObjectKey(2), "COM11", kPort0Path);
-    SetDword(ObjectKey(2), "MaxByte", 10000);
+    SetDword(ObjectKey(2), CAPTURE_VALUE_MAX_BYTES_A, 10000);
     StartFilter();
     EXPECT_EQ("\\Device\\FLTCOM11B0", DosTarget("FLTCOM11B"));
 
     WriteOnPort("COM11", "shared");
-    HANDLE first = Open("ZrVlObj1");
-    HANDLE second = Open("ZrVlObj2");
+    HANDLE first = Open(MonitorObjectName(1));
+    HANDLE second = Open(MonitorObjectName(2));
     ASSERT_NE(INVALID_HANDLE_VALUE, first);
     ASSERT_NE(INVALID_HANDLE_VALUE, second);
     std::vector<Record> firstWrites = WriteRecords(first);
@@ -135,12 +135,12 @@ TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
 {
     std::string key = ObjectKey(1);
     SetString(key, "COM12", "\\Device\\VtrlTestPort1");  // before any base name: nothing to feed
-    SetString(key, "BaseName", "ZrVlObj1");
+    SetString(key, CAPTURE_VALUE_BASE_NAME_A, MonitorObjectName(1));
     SetString(key, "COM13", std::string(200, 'x'));  // more data than the driver reads
     SetString(key, "COM14", "\\Device\\" + std::string(40, 'P'));  // longer than the name buffers
     SetString(key, "COM" + std::string(40, '9'), kPort2Path);      // name too long for a filter name
     SetString(key, "COM11", kPort0Path);
-    SetString(ObjectKey(2), "BaseName", std::string(40, 'Z'));     // base name too long: subkey skipped
+    SetString(ObjectKey(2), CAPTURE_VALUE_BASE_NAME_A, std::string(40, 'Z'));  // base name too long: subkey skipped
     SetString(ObjectKey(2), "COM13", kPort2Path);
     WriteMonitorObject(3, "COM13", kPort2Path, 10000);
     StartFilter();
@@ -150,7 +150,7 @@ TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
     EXPECT_EQ("", DosTarget("FLTCOM13B"));
     EXPECT_EQ("\\Device\\FLTCOM11A0", DosTarget("FLTCOM11A"));
     EXPECT_EQ("\\Device\\FLTCOM13C0", DosTarget("FLTCOM13C"));
-    HANDLE control = Open("ZrVlObj1");
+    HANDLE control = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     char names[24];
     DWORD returned = 0;
@@ -174,8 +174,8 @@ TEST_F(DriverLoadTest, PortsWhoseNamesShareAPrefixAreNotTheSamePort)
     WriteMonitorObject(2, "COM1", "\\Device\\VtrlTestPort4", 10000);
     StartFilter();
     WriteOnPort("COM1", "one");
-    HANDLE first = Open("ZrVlObj1");
-    HANDLE second = Open("ZrVlObj2");
+    HANDLE first = Open(MonitorObjectName(1));
+    HANDLE second = Open(MonitorObjectName(2));
     EXPECT_EQ(0u, WriteRecords(first).size());
     EXPECT_EQ(1u, WriteRecords(second).size());
     CloseHandle(first);

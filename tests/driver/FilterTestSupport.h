@@ -7,6 +7,7 @@
 #include <winioctl.h>
 
 #include "CaptureIoctl.h"
+#include "CaptureParameters.h"
 #include "CaptureRecord.h"
 #include "FilterDriver.h"
 #include "Machine.h"
@@ -54,15 +55,27 @@ inline void SetDword(const std::string& key, const std::string& name, DWORD valu
 
 inline std::string ObjectKey(int number)
 {
-    return kParametersKey + "\\Obj" + std::to_string(number);
+    return kParametersKey + "\\" CAPTURE_OBJECT_KEY_PREFIX_A + std::to_string(number);
+}
+
+// The base name the application gives its monitor object `number`, and the
+// path a monitor opens it by.
+inline std::string MonitorObjectName(int number)
+{
+    return CAPTURE_MONITOR_OBJECT_PREFIX_A + std::to_string(number);
+}
+
+inline std::string MonitorObjectPath(int number)
+{
+    return "\\\\.\\" + MonitorObjectName(number);
 }
 
 inline void WriteMonitorObject(int number, const std::string& port, const std::string& devicePath, DWORD maxBytes)
 {
     std::string key = ObjectKey(number);
-    SetString(key, "BaseName", "ZrVlObj" + std::to_string(number));
+    SetString(key, CAPTURE_VALUE_BASE_NAME_A, MonitorObjectName(number));
     SetString(key, port, devicePath);
-    SetDword(key, "MaxByte", maxBytes);
+    SetDword(key, CAPTURE_VALUE_MAX_BYTES_A, maxBytes);
 }
 
 struct Record {

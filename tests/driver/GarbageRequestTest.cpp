@@ -38,7 +38,7 @@ protected:
         FilterFixture::SetUp();
         WriteMonitorObject(1, "COM11", kPort0Path, 50000000);
         StartFilter();
-        control = Open("ZrVlObj1");
+        control = Open(MonitorObjectName(1));
         ASSERT_NE(INVALID_HANDLE_VALUE, control);
         for (const char* text : {"first", "second", "third"}) {
             buffered.push_back(MakeRecord(RecordKind_Write, text));
@@ -136,7 +136,7 @@ TEST_F(GarbageRequestTest, AddTakesOnlyCompleteConsistentRecords)
 TEST_F(GarbageRequestTest, GarbageToTheControlDeviceLeavesTheRecordsAlone)
 {
     ASSERT_TRUE(CloseHandle(control));
-    control = Open("ZrVlObj1", FILE_FLAG_OVERLAPPED);
+    control = Open(MonitorObjectName(1), FILE_FLAG_OVERLAPPED);
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     overlapped_ = true;
     for (int i = 0; i < 3000; ++i)
@@ -150,7 +150,7 @@ TEST_F(GarbageRequestTest, GarbageToTheControlDeviceLeavesTheRecordsAlone)
         EXPECT_EQ(0u, done);
     }
     ASSERT_TRUE(CloseHandle(control));
-    control = Open("ZrVlObj1");
+    control = Open(MonitorObjectName(1));
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     std::vector<std::vector<uint8_t>> fetched = FetchAll(control);
     ASSERT_EQ(buffered.size(), fetched.size());

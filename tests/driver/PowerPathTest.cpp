@@ -123,7 +123,7 @@ protected:
     // routine saw it.
     bool Recorded()
     {
-        HANDLE control = Open("ZrVlObj1");
+        HANDLE control = Open(MonitorObjectName(1));
         EXPECT_NE(INVALID_HANDLE_VALUE, control);
         bool recorded = false;
         for (const auto& bytes : FetchAll(control)) {

@@ -161,11 +161,11 @@ TEST(TextOutputTest, StatisticsStartAtColumnSixteen)
 TEST(TextOutputTest, HexAndDecimalHaveNoLeadingZeros)
 {
     char out[12];
-    EXPECT_EQ("0H", std::string(out, ComFuncSub_HexToChar(out, 0)));
-    EXPECT_EQ("ABCH", std::string(out, ComFuncSub_HexToChar(out, 0xABC)));
-    EXPECT_EQ("FFFFFFFFH", std::string(out, ComFuncSub_HexToChar(out, 0xFFFFFFFF)));
-    EXPECT_EQ("0", std::string(out, ComFuncSub_DegToChar(out, 0)));
-    EXPECT_EQ("4294967295", std::string(out, ComFuncSub_DegToChar(out, 0xFFFFFFFF)));
+    EXPECT_EQ("0H", std::string(out, ComFuncSub_HexToText(out, 0)));
+    EXPECT_EQ("ABCH", std::string(out, ComFuncSub_HexToText(out, 0xABC)));
+    EXPECT_EQ("FFFFFFFFH", std::string(out, ComFuncSub_HexToText(out, 0xFFFFFFFF)));
+    EXPECT_EQ("0", std::string(out, ComFuncSub_DecimalToText(out, 0)));
+    EXPECT_EQ("4294967295", std::string(out, ComFuncSub_DecimalToText(out, 0xFFFFFFFF)));
 }
 
 TEST(TextOutputTest, ShortParametersAndLyingLengthsNeverReadPastTheRecord)

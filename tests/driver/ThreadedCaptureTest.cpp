@@ -122,14 +122,14 @@ std::vector<uint8_t> DataOfKind(RecordStore& store, uint8_t kind, uint32_t portI
 TEST_F(ThreadedCaptureTest, EveryByteArrivesOnceAndInOrderPerWriter)
 {
     std::string key = ObjectKey(1);
-    SetString(key, "BaseName", "ZrVlObj1");
+    SetString(key, CAPTURE_VALUE_BASE_NAME_A, MonitorObjectName(1));
     SetString(key, "COM11", kPort0Path);
     SetString(key, "COM12", "\\Device\\VtrlTestPort1");
     StartFilter();
 
     RecordStore store(10 * kTotalBytes, 1000000);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
-    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1"));
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     HANDLE sender = Open("COM11", FILE_FLAG_OVERLAPPED);
     ASSERT_NE(INVALID_HANDLE_VALUE, sender);
     HANDLE receiver = Open("COM12");

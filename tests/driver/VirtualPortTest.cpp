@@ -15,12 +15,12 @@ constexpr ULONG kMaxDword = 0xFFFFFFFF;
 
 class VirtualPortTest : public FilterFixture {
 protected:
-    void StartOutput(DWORD form)
+    void StartOutput(CaptureOutputForm form)
     {
         std::string key = ObjectKey(1);
-        SetString(key, "BaseName", "COM21");
+        SetString(key, CAPTURE_VALUE_BASE_NAME_A, "COM21");
         SetString(key, "COM11", kPort0Path);
-        SetDword(key, "CapType", form);
+        SetDword(key, CAPTURE_VALUE_FORM_A, form);
         StartFilter();
     }
     void TearDown() override
@@ -112,7 +112,7 @@ protected:
 
 TEST_F(VirtualPortTest, AReadWithOnlyATotalTimeoutEndsOnTheHundredAndSecondTick)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader(FILE_FLAG_OVERLAPPED);
     SetTimeouts(0, 0, 1000);
     char buffer[16];
@@ -130,7 +130,7 @@ TEST_F(VirtualPortTest, AReadWithOnlyATotalTimeoutEndsOnTheHundredAndSecondTick)
 
 TEST_F(VirtualPortTest, DefaultTimeoutsReturnAtOnceWithWhatIsBuffered)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader();
     OpenWriter();
     EXPECT_EQ("", ReadNow(100));
@@ -144,7 +144,7 @@ TEST_F(VirtualPortTest, DefaultTimeoutsReturnAtOnceWithWhatIsBuffered)
 
 TEST_F(VirtualPortTest, IntervalTimeoutEndsAReadBetweenBursts)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader(FILE_FLAG_OVERLAPPED);
     OpenWriter();
     SetTimeouts(50, 0, 0);
@@ -167,7 +167,7 @@ TEST_F(VirtualPortTest, IntervalTimeoutEndsAReadBetweenBursts)
 
 TEST_F(VirtualPortTest, AWaitOnReceivedCharacterEndsWithTheNextRecord)
 {
-    StartOutput(1);
+    StartOutput(CAPTURE_FORM_TEXT);
     OpenReader(FILE_FLAG_OVERLAPPED);
     OpenWriter();
     ULONG mask = SERIAL_EV_RXCHAR;
@@ -189,7 +189,7 @@ TEST_F(VirtualPortTest, AWaitOnReceivedCharacterEndsWithTheNextRecord)
 
 TEST_F(VirtualPortTest, EveryOpenStartsFromTheDefaultsButModemStatusStays)
 {
-    StartOutput(4);
+    StartOutput(CAPTURE_FORM_SIGNAL_SELECTED);
     OpenReader();
     OpenWriter();
     EXPECT_EQ(INVALID_HANDLE_VALUE, Open("COM21")) << "one handle at a time";
@@ -223,7 +223,7 @@ TEST_F(VirtualPortTest, EveryOpenStartsFromTheDefaultsButModemStatusStays)
 
 TEST_F(VirtualPortTest, PurgeAndCloseEndQueuedReadsAndWaits)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader(FILE_FLAG_OVERLAPPED);
     SERIAL_TIMEOUTS t = {0, 0, 0, 0, 0};
     DWORD returned = 0;
@@ -260,7 +260,7 @@ TEST_F(VirtualPortTest, PurgeAndCloseEndQueuedReadsAndWaits)
 
 TEST_F(VirtualPortTest, CancelIoEndsAQueuedReadAndTheNextOneStillReads)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader(FILE_FLAG_OVERLAPPED);
     OpenWriter();
     SetTimeouts(0, 0, 0);
@@ -283,7 +283,7 @@ TEST_F(VirtualPortTest, CancelIoEndsAQueuedReadAndTheNextOneStillReads)
 
 TEST_F(VirtualPortTest, FormOneDeliversTheTextLinesByteForByte)
 {
-    StartOutput(1);
+    StartOutput(CAPTURE_FORM_TEXT);
     OpenReader();
     OpenWriter();
     SERIAL_LINE_CONTROL line = {STOP_BIT_1, NO_PARITY, 8};
@@ -308,7 +308,7 @@ TEST_F(VirtualPortTest, FormOneDeliversTheTextLinesByteForByte)
 
 TEST_F(VirtualPortTest, FormsTwoAndThreeDeliverTheRawWrittenOrReadBytes)
 {
-    StartOutput(2);
+    StartOutput(CAPTURE_FORM_WRITTEN_DATA);
     OpenReader();
     OpenWriter();
     Write("sent1");
@@ -319,7 +319,7 @@ TEST_F(VirtualPortTest, FormsTwoAndThreeDeliverTheRawWrittenOrReadBytes)
     CloseHandle(reader);
     writer = reader = INVALID_HANDLE_VALUE;
     ASSERT_TRUE(machine.UnloadDriver(kFilterService));
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader();
     OpenWriter();
     Write("sent");
@@ -330,7 +330,7 @@ TEST_F(VirtualPortTest, FormsTwoAndThreeDeliverTheRawWrittenOrReadBytes)
 
 TEST_F(VirtualPortTest, FormFourFollowsTheHandflowAndShowsTheDirection)
 {
-    StartOutput(4);
+    StartOutput(CAPTURE_FORM_SIGNAL_SELECTED);
     OpenReader();
     OpenWriter();
     SetHandShake(0x08 | 0x10);
@@ -360,7 +360,7 @@ struct LengthRule {
 
 TEST_F(VirtualPortTest, EveryLengthRuleAnswersItsStatus)
 {
-    StartOutput(1);
+    StartOutput(CAPTURE_FORM_TEXT);
     OpenReader();
     const LengthRule rules[] = {
         {IOCTL_SERIAL_SET_BAUD_RATE, 4, true, ERROR_INSUFFICIENT_BUFFER},
@@ -406,7 +406,7 @@ TEST_F(VirtualPortTest, EveryLengthRuleAnswersItsStatus)
 
 TEST_F(VirtualPortTest, RangeChecksRefuseBadSettings)
 {
-    StartOutput(1);
+    StartOutput(CAPTURE_FORM_TEXT);
     OpenReader();
     DWORD returned = 0;
     for (ULONG baud : {0u, 921601u, 0xFFFFFFFFu}) {
@@ -431,7 +431,7 @@ TEST_F(VirtualPortTest, RangeChecksRefuseBadSettings)
 
 TEST_F(VirtualPortTest, ReadsOfNoBytesAndOfVeryManyBytes)
 {
-    StartOutput(2);
+    StartOutput(CAPTURE_FORM_WRITTEN_DATA);
     OpenReader();
     OpenWriter();
     Write("abc");
@@ -442,7 +442,7 @@ TEST_F(VirtualPortTest, ReadsOfNoBytesAndOfVeryManyBytes)
 
 TEST_F(VirtualPortTest, ErrorAbortRefusesReadsWhileAnErrorIsUnreported)
 {
-    StartOutput(3);
+    StartOutput(CAPTURE_FORM_READ_DATA);
     OpenReader();
     OpenWriter();
     SetHandShake(SERIAL_ERROR_ABORT);

@@ -22,9 +22,9 @@ protected:
         ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
         machine.RegisterDriverImage("ZrVtrlFlt.sys", ZrVtrlFltDriverEntry);
         std::string key = ObjectKey(1);
-        SetString(key, "BaseName", "COM21");
+        SetString(key, CAPTURE_VALUE_BASE_NAME_A, "COM21");
         SetString(key, "COM11", kPort0Path);
-        SetDword(key, "CapType", 2);
+        SetDword(key, CAPTURE_VALUE_FORM_A, CAPTURE_FORM_WRITTEN_DATA);
         ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(kFilterService, "ZrVtrlFlt.sys"));
     }
     void TearDown() override

@@ -29,7 +29,7 @@ std::vector<int32_t> ValuesBackward(const LockedList& list)
 void AppendValues(LockedList& list, std::initializer_list<int32_t> values)
 {
     for (int32_t value : values)
-        ASSERT_EQ(list.AppendCopy(value, 4, &value), -1);
+        ASSERT_TRUE(list.AppendCopy(value, 4, &value));
 }
 
 }  // namespace
@@ -39,10 +39,10 @@ TEST(LockedList, AppendOwnedTakesTheBlockAndAppendCopyCopies)
     LockedList list;
     void* owned = std::malloc(8);
     std::memset(owned, 0xAB, 8);
-    EXPECT_EQ(list.AppendOwned(1, 8, owned), -1);
+    EXPECT_TRUE(list.AppendOwned(1, 8, owned));
 
     char source[3] = {'a', 'b', 'c'};
-    EXPECT_EQ(list.AppendCopy(2, 3, source), -1);
+    EXPECT_TRUE(list.AppendCopy(2, 3, source));
     source[0] = 'z';
 
     ListNode* first = list.Head();
@@ -58,7 +58,7 @@ TEST(LockedList, AppendOwnedTakesTheBlockAndAppendCopyCopies)
 TEST(LockedList, ZeroLengthCopyHasNoBlockAndRemovesCleanly)
 {
     LockedList list;
-    EXPECT_EQ(list.AppendCopy(7, 0, "ignored"), -1);
+    EXPECT_TRUE(list.AppendCopy(7, 0, "ignored"));
     ListNode* node = list.Head();
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->data, nullptr);

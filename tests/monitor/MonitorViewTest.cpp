@@ -744,7 +744,7 @@ TEST_F(MonitorViewTest, IdleCounterIsNotDrawnWhileTheLastLineIsOffScreen)
     EXPECT_EQ(TextAt(70 + 23 * 6, 20 + 40 * 3 + 13).text, "500");
 }
 
-// --- the print thread -------------------------------------------------------------------
+// --- passes on another thread ----------------------------------------------------------
 
 TEST_F(MonitorViewTest, PrintPassesRunBesideScreenPassesAndSelection)
 {

@@ -6,6 +6,7 @@
 #include <winioctl.h>
 
 #include "KernelService.h"
+#include "SerialIoctl.h"
 #include "TestPortIoctl.h"
 
 #include <gtest/gtest.h>
@@ -144,7 +145,7 @@ TEST_F(TestPortServiceTest, LineSettingsAreSetAndReadBack)
 
 TEST_F(TestPortServiceTest, InjectedLineErrorsArriveThroughClearCommError)
 {
-    ULONG flags = 0x02 | 0x10;  // SERIAL_ERROR_FRAMING | SERIAL_ERROR_PARITY
+    ULONG flags = SERIAL_ERROR_FRAMING | SERIAL_ERROR_PARITY;
     DWORD returned = 0;
     ASSERT_TRUE(DeviceIoControl(a, IOCTL_TESTPORT_REPORT_ERRORS, &flags, sizeof flags, nullptr, 0, &returned, nullptr))
         << GetLastError();

@@ -1,8 +1,10 @@
 // The window layer: messages reach the owning object, commands are routed by
 // id and obey their enable rules, menus show the rules when they open, timers
-// tick, and the object and its window may go away in either order.
+// tick, and the object and its window may go away in either order. Texts
+// cross the UTF-16 boundary unchanged both ways.
 #include "FrameWindow.h"
 #include "MessagePump.h"
+#include "WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -193,4 +195,14 @@ TEST(WindowLayer, DestroyedWindowLeavesTheObjectWithoutHandle)
 
     EXPECT_EQ(1, frame.destroyed);
     EXPECT_EQ(nullptr, frame.Handle());
+}
+
+TEST(WideText, JapaneseTextsCrossBothWaysUnchanged)
+{
+    const std::wstring wide = L"\u30AD\u30E3\u30D7\u30C1\u30E3 COM1 \uFF8A\uFF9E";
+    const std::string utf8 = "\xE3\x82\xAD\xE3\x83\xA3\xE3\x83\x97\xE3\x83\x81\xE3\x83\xA3"
+                             " COM1 \xEF\xBE\x8A\xEF\xBE\x9E";
+    EXPECT_EQ(utf8, Utf8FromWide(wide));
+    EXPECT_EQ(wide, WideFromUtf8(utf8));
+    EXPECT_EQ("", Utf8FromWide(L""));
 }

@@ -144,7 +144,7 @@ TEST_F(ItemEdit, CancelledAddChangesNothing)
     int lines = LogCount();
     DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT),
                     [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
-    EXPECT_EQ(0, frame_->ItemsView()->EditItem(-1));
+    EXPECT_FALSE(frame_->ItemsView()->EditItem(-1));
     user.Join();
     ASSERT_TRUE(user.Found());
     EXPECT_EQ(0, RowCount(List()));

@@ -62,7 +62,7 @@ TEST(ServiceEntryTest, TheLauncherRegisteredTheFilterInTheFormWineLoads)
 
 TEST(ServiceEntryTest, TheApplicationsInstallKeepsTheLauncherEntry)
 {
-    ASSERT_EQ(FilterService().Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0), 1);
+    ASSERT_TRUE(FilterService().Install(FILTER_DISPLAY_NAME, FILTER_IMAGE_PATH, 0));
     ServiceEntry entry;
     ASSERT_TRUE(ReadServiceEntry(&entry));
     SCOPED_TRACE("after the application's install step");

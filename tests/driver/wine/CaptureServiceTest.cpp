@@ -7,9 +7,11 @@
 #include <winioctl.h>
 
 #include "CaptureIoctl.h"
+#include "CaptureParameters.h"
 #include "FilterService.h"
 #include "RecordStore.h"
 #include "RecordStream.h"
+#include "SerialIoctl.h"
 #include "TestPortIoctl.h"
 
 #include <cstring>
@@ -18,7 +20,9 @@
 
 namespace {
 
-constexpr DWORD kSetBaudRate = 0x001B0004;  // IOCTL_SERIAL_SET_BAUD_RATE
+// The application's first two monitor objects.
+constexpr const char* kFirstMonitorPath = "\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1";
+constexpr const char* kSecondMonitorPath = "\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "2";
 
 struct Record {
     CaptureRecord header;
@@ -54,11 +58,12 @@ protected:
         items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
         items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
         StartFilter();
-        ASSERT_STREQ("ZrVlObj1", items.Item(0)->deviceObject);
-        ASSERT_STREQ("ZrVlObj2", items.Item(1)->deviceObject);
+        ASSERT_STREQ(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", items.Item(0)->deviceObject);
+        ASSERT_STREQ(CAPTURE_MONITOR_OBJECT_PREFIX_A "2", items.Item(1)->deviceObject);
         FilterService service;
         char devicePath[64] = {};
-        ASSERT_TRUE(service.GetString("Parameters\\Obj1", "COM11", devicePath, sizeof devicePath));
+        ASSERT_TRUE(
+            service.GetString("Parameters\\" CAPTURE_OBJECT_KEY_PREFIX_A "1", "COM11", devicePath, sizeof devicePath));
         EXPECT_STREQ(TESTPORT_DEVICE_PREFIX "0", devicePath) << "the port value names the test port's device";
     }
 };
@@ -73,7 +78,8 @@ void RunTerminalSession()
     ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
     ULONG baud = 9600;
     DWORD count = 0;
-    EXPECT_TRUE(DeviceIoControl(port, kSetBaudRate, &baud, sizeof baud, nullptr, 0, &count, nullptr)) << GetLastError();
+    EXPECT_TRUE(DeviceIoControl(port, IOCTL_SERIAL_SET_BAUD_RATE, &baud, sizeof baud, nullptr, 0, &count, nullptr))
+        << GetLastError();
     EXPECT_TRUE(WriteFile(port, "abc", 3, &count, nullptr)) << GetLastError();
     EXPECT_TRUE(WriteFile(peer, "xy", 2, &count, nullptr)) << GetLastError();
     char received[2] = {};
@@ -96,13 +102,13 @@ TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
     StartTwoMonitors();
     RecordStore store(10000, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
-    ASSERT_TRUE(stream.Open("\\\\.\\ZrVlObj1")) << GetLastError();
-    HANDLE listener = OpenPort("\\\\.\\ZrVlObj2");
+    ASSERT_TRUE(stream.Open(kFirstMonitorPath)) << GetLastError();
+    HANDLE listener = OpenPort(kSecondMonitorPath);
     ASSERT_NE(INVALID_HANDLE_VALUE, listener) << GetLastError();
     // Wine 8 does not wait for the driver's answer to an open: there the
     // refused second open still gives a handle.
     if (!RunningUnderWine()) {
-        EXPECT_EQ(INVALID_HANDLE_VALUE, OpenPort("\\\\.\\ZrVlObj2")) << "one handle at a time";
+        EXPECT_EQ(INVALID_HANDLE_VALUE, OpenPort(kSecondMonitorPath)) << "one handle at a time";
     }
 
     RunTerminalSession();
@@ -123,7 +129,7 @@ TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
     expected.push_back(RecordKind_Close);
     ASSERT_EQ(expected, KindsOf(records));
     EXPECT_TRUE(records[0].data.empty());
-    EXPECT_EQ(kSetBaudRate, records[1].header.ioControlCode);
+    EXPECT_EQ(static_cast<uint32_t>(IOCTL_SERIAL_SET_BAUD_RATE), records[1].header.ioControlCode);
     EXPECT_EQ(4u, records[1].header.inputLength);
     EXPECT_EQ(0u, records[1].header.dataLength);
     ASSERT_EQ(4u, records[1].data.size());

@@ -5,12 +5,12 @@
 
 #include <winioctl.h>
 
+#include "SerialIoctl.h"
+
 #include <string>
 
 namespace {
 
-constexpr DWORD kSetHandflow = 0x001B0064;     // IOCTL_SERIAL_SET_HANDFLOW
-constexpr DWORD kGetModemStatus = 0x001B0068;  // IOCTL_SERIAL_GET_MODEMSTATUS
 constexpr DWORD kMaxDword = 0xFFFFFFFF;
 
 // A text line of form 1: 78 characters and CR LF.
@@ -127,7 +127,8 @@ protected:
     {
         ULONG status = 0xFFFF;
         DWORD returned = 0;
-        EXPECT_TRUE(DeviceIoControl(reader, kGetModemStatus, nullptr, 0, &status, sizeof status, &returned, nullptr));
+        EXPECT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_GET_MODEMSTATUS, nullptr, 0, &status, sizeof status, &returned,
+                                    nullptr));
         EXPECT_EQ(sizeof status, returned);
         return status;
     }
@@ -204,7 +205,8 @@ TEST_F(VirtualPortServiceTest, FormFourFollowsTheHandflowAndShowsTheDirection)
         LONG xonLimit, xoffLimit;
     } handflow = {0x08 | 0x10, 0, 2000, 1000};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(reader, kSetHandflow, &handflow, sizeof handflow, nullptr, 0, &returned, nullptr));
+    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_HANDFLOW, &handflow, sizeof handflow, nullptr, 0, &returned,
+                                nullptr));
     OpenWriter();
     Receive("in1");
     Write("out");
