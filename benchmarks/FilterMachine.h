@@ -15,8 +15,7 @@
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);  // the test port
 
-inline void SetRegistryValue(const std::string& key, const std::string& name, DWORD type, const void* data,
-                             DWORD size)
+inline void SetRegistryValue(const std::string& key, const std::string& name, DWORD type, const void* data, DWORD size)
 {
     HKEY handle;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &handle,

@@ -18,7 +18,10 @@ constexpr int ScreenHeight = 20 + 40 * static_cast<int>(ScreenLines);
 class NullSurface : public Surface {
 public:
     void FillRect(const Rect&, Color) override {}
-    void DrawText(int, int, Font, Color, Color, std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
+    void DrawText(int, int, Font, Color, Color, std::string_view text) override
+    {
+        benchmark::DoNotOptimize(text.data());
+    }
     void DrawLine(int, int, int, int, int, Color) override {}
     int TextWidth(Font, std::string_view text) override { return 8 * static_cast<int>(text.size()); }
     void FillGlyphBox(Color) override {}

@@ -78,14 +78,26 @@ void LocateLastCell(benchmark::State& state, const RecordStore& store)
         benchmark::DoNotOptimize(store.Locate(last));
 }
 
-void BM_ScreenAtEnd_OneLineStore(benchmark::State& state) { LocateAndIterateLastScreen(state, OneLineStore()); }
-void BM_ScreenAtEnd_OneScreenStore(benchmark::State& state) { LocateAndIterateLastScreen(state, OneScreenStore()); }
+void BM_ScreenAtEnd_OneLineStore(benchmark::State& state)
+{
+    LocateAndIterateLastScreen(state, OneLineStore());
+}
+void BM_ScreenAtEnd_OneScreenStore(benchmark::State& state)
+{
+    LocateAndIterateLastScreen(state, OneScreenStore());
+}
 void BM_ScreenAtEnd_TenMillionCellStore(benchmark::State& state)
 {
     LocateAndIterateLastScreen(state, TenMillionCellStore());
 }
-void BM_LocateLastCell_OneLineStore(benchmark::State& state) { LocateLastCell(state, OneLineStore()); }
-void BM_LocateLastCell_TenMillionCellStore(benchmark::State& state) { LocateLastCell(state, TenMillionCellStore()); }
+void BM_LocateLastCell_OneLineStore(benchmark::State& state)
+{
+    LocateLastCell(state, OneLineStore());
+}
+void BM_LocateLastCell_TenMillionCellStore(benchmark::State& state)
+{
+    LocateLastCell(state, TenMillionCellStore());
+}
 
 // Records arriving into a full store: every Add evicts.
 void BM_AddWithEviction(benchmark::State& state)

@@ -14,8 +14,9 @@ NTSTATUS CompleteAtOnce(PDEVICE_OBJECT, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     irp->IoStatus.Status = STATUS_SUCCESS;
-    irp->IoStatus.Information = stack->MajorFunction == IRP_MJ_WRITE ? stack->Parameters.Write.Length
-                                                                      : stack->Parameters.DeviceIoControl.OutputBufferLength;
+    irp->IoStatus.Information = stack->MajorFunction == IRP_MJ_WRITE
+                                    ? stack->Parameters.Write.Length
+                                    : stack->Parameters.DeviceIoControl.OutputBufferLength;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return STATUS_SUCCESS;
 }

@@ -15,8 +15,8 @@ std::string DevicePath(const char* name)
 // program holds it. The "\\.\" form also reaches COM10 and above.
 bool NobodyHolds(const char* name)
 {
-    HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                0, nullptr);
+    HANDLE handle =
+        CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(handle);
@@ -64,18 +64,14 @@ void RunNetStop(const FilterService& service)
 const char* CaptureStartMessage(CaptureStartResult result)
 {
     switch (result) {
-    case CaptureStartResult::NoDevice:
-        return NO_DEVICE_TEXT;
-    case CaptureStartResult::PortBusy:
-        return PORT_ALREADY_OPEN_TEXT;
-    case CaptureStartResult::Started:
-        break;
+    case CaptureStartResult::NoDevice: return NO_DEVICE_TEXT;
+    case CaptureStartResult::PortBusy: return PORT_ALREADY_OPEN_TEXT;
+    case CaptureStartResult::Started: break;
     }
     return CAPTURE_STARTED_TEXT;
 }
 
-CaptureStart StartCapture(CaptureItemRows& items, FilterService& service, DosDeviceTable& devices,
-                          const LogLine& log)
+CaptureStart StartCapture(CaptureItemRows& items, FilterService& service, DosDeviceTable& devices, const LogLine& log)
 {
     CaptureStart start{CaptureStartResult::Started, {}};
     if (!BuildDriverParameters(items, FILTER_PARAMETERS_KEY, service, devices, log))

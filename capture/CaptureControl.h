@@ -43,7 +43,7 @@ struct MonitorToOpen {
     std::string devicePath;  // "\\.\ZrVlObj<n>"
     std::string port;
     uint32_t bufferSize;
-    int left;                // 20 x item index, port and inactive items counted
+    int left;  // 20 x item index, port and inactive items counted
     int top;
 };
 
@@ -58,8 +58,7 @@ struct CaptureStart {
 // parameters, checks the target ports and starts the service. A failure is
 // logged with its message text (CaptureStartMessage) and leaves capture off.
 // The caller opens the monitors, sets `capturing` and logs CAPTURE_STARTED_TEXT.
-CaptureStart StartCapture(CaptureItemRows& items, FilterService& service, DosDeviceTable& devices,
-                          const LogLine& log);
+CaptureStart StartCapture(CaptureItemRows& items, FilterService& service, DosDeviceTable& devices, const LogLine& log);
 // The message box text of a failed start (caption START_CHECK_CAPTION).
 const char* CaptureStartMessage(CaptureStartResult result);
 std::vector<MonitorToOpen> MonitorsToOpen(const CaptureItemRows& items);

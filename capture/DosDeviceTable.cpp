@@ -70,13 +70,10 @@ bool StartsWith(const char* text, const char* prefix)
 
 DosDeviceTable::DosDeviceTable(DWORD bufferSize)
     : library_(LoadKernelLibrary()), query_(ResolveQuery(library_)), bufferSize_(bufferSize)
-{
-}
+{}
 
-DosDeviceTable::DosDeviceTable(DWORD bufferSize, QueryDosDeviceFunction query)
-    : query_(query), bufferSize_(bufferSize)
-{
-}
+DosDeviceTable::DosDeviceTable(DWORD bufferSize, QueryDosDeviceFunction query) : query_(query), bufferSize_(bufferSize)
+{}
 
 DosDeviceTable::~DosDeviceTable()
 {

@@ -75,10 +75,7 @@ public:
         return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                nullptr, &key_, nullptr) == ERROR_SUCCESS;
     }
-    bool Open(const std::string& path)
-    {
-        return RegOpenKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key_) == ERROR_SUCCESS;
-    }
+    bool Open(const std::string& path) { return RegOpenKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key_) == ERROR_SUCCESS; }
     bool OpenForDeletion(const std::string& path)
     {
         return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key_) == ERROR_SUCCESS;
@@ -167,8 +164,8 @@ bool FilterService::SetDword(const char* subkey, const char* valueName, DWORD va
     RegistryKey key;
     if (!key.Create(KeyPath(subkey)))
         return false;
-    return RegSetValueExA(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value) == ERROR_SUCCESS;
+    return RegSetValueExA(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+           ERROR_SUCCESS;
 }
 
 bool FilterService::GetString(const char* subkey, const char* valueName, char* buffer, DWORD bufferSize)

@@ -45,16 +45,14 @@ SizeCheck CheckBufferSizeText(const char* text, uint32_t* size)
 std::string SizeCheckMessage(SizeCheck check)
 {
     switch (check) {
-    case SizeCheck::NotPositiveInteger:
-        return "正の整数を入力してください。";
+    case SizeCheck::NotPositiveInteger: return "正の整数を入力してください。";
     case SizeCheck::OutOfRange: {
         char message[128];
         snprintf(message, sizeof message, "%u から %u までの整数を入力してください。", BUFFER_SIZE_MIN,
                  BUFFER_SIZE_MAX);
         return message;
     }
-    case SizeCheck::Accepted:
-        break;
+    case SizeCheck::Accepted: break;
     }
     return std::string();
 }

@@ -32,8 +32,8 @@ NTSTATUS AddRecord(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack
     KeQuerySystemTime(&now);
     static_cast<CaptureRecord*>(input)->timestamp = static_cast<uint64_t>(now.QuadPart);
     bool dropped;
-    if (NT_SUCCESS(ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes,
-                                    &control->statusFlags, &dropped)))
+    if (NT_SUCCESS(ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes, &control->statusFlags,
+                                    &dropped)))
         VirtualPortRecordAdded(control, static_cast<const CaptureRecord*>(input), inputLength, dropped);
     return CompleteRequest(irp, STATUS_SUCCESS, 0);
 }
@@ -77,14 +77,10 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
 {
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     switch (code) {
-    case IOCTL_CAPTURE_ADD:
-        return AddRecord(control, irp, stack);
-    case IOCTL_CAPTURE_QUERY:
-        return QueryRecords(control, irp, stack);
-    case IOCTL_CAPTURE_FETCH:
-        return FetchRecord(control, irp, stack);
-    case IOCTL_CAPTURE_PORT_NAMES:
-        return ReturnPortNames(control, irp, stack);
+    case IOCTL_CAPTURE_ADD: return AddRecord(control, irp, stack);
+    case IOCTL_CAPTURE_QUERY: return QueryRecords(control, irp, stack);
+    case IOCTL_CAPTURE_FETCH: return FetchRecord(control, irp, stack);
+    case IOCTL_CAPTURE_PORT_NAMES: return ReturnPortNames(control, irp, stack);
     default:
         if (IsSerialCode(code))
             return ComFunc_SerialControl(control, irp, stack);
@@ -99,17 +95,11 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp)
     ControlExtension* control = ControlOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->MajorFunction) {
-    case IRP_MJ_CREATE:
-        return ComFunc_CreateFile(control, irp);
-    case IRP_MJ_CLOSE:
-        return ComFunc_CloseHandle(control, irp);
-    case IRP_MJ_CLEANUP:
-        return ComFunc_DeviceCleanup(control, irp);
-    case IRP_MJ_READ:
-        return ComFunc_ReadFile(control, irp);
-    case IRP_MJ_DEVICE_CONTROL:
-        return DeviceControl(control, irp, stack);
-    default:
-        return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    case IRP_MJ_CREATE: return ComFunc_CreateFile(control, irp);
+    case IRP_MJ_CLOSE: return ComFunc_CloseHandle(control, irp);
+    case IRP_MJ_CLEANUP: return ComFunc_DeviceCleanup(control, irp);
+    case IRP_MJ_READ: return ComFunc_ReadFile(control, irp);
+    case IRP_MJ_DEVICE_CONTROL: return DeviceControl(control, irp, stack);
+    default: return CompleteRequest(irp, STATUS_SUCCESS, 0);
     }
 }

@@ -369,8 +369,8 @@ struct WalkBuffers {
 };
 
 // One port value of a subkey. Skipped (success) when it cannot be used.
-NTSTATUS AddPortValue(PDRIVER_OBJECT driver, HANDLE key, const KEY_VALUE_BASIC_INFORMATION* value,
-                      ULONG subkeyIndex, PDEVICE_OBJECT control)
+NTSTATUS AddPortValue(PDRIVER_OBJECT driver, HANDLE key, const KEY_VALUE_BASIC_INFORMATION* value, ULONG subkeyIndex,
+                      PDEVICE_OBJECT control)
 {
     NameText valueName;
     NameText devicePath;

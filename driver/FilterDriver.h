@@ -48,7 +48,7 @@ struct ControlExtension {
     ULONG portCount;
     ULONG maxBytes;
     ULONG statusFlags;  // guarded by the record list's lock
-    ULONG outputForm;  // CaptureOutputForm
+    ULONG outputForm;   // CaptureOutputForm
     VirtualPortState port;
     FormattedText formatted;
     RecordList records;

@@ -77,8 +77,7 @@ PDEVICE_OBJECT FindInLoadedServices(PUNICODE_STRING devicePath, PVOID enumeratio
     UNICODE_STRING servicesPath;
     RtlInitUnicodeString(&servicesPath, KTEXT("\\Registry\\Machine\\System\\CurrentControlSet\\Services"));
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &servicesPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
-                               nullptr);
+    InitializeObjectAttributes(&attributes, &servicesPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
     HANDLE services;
     if (!NT_SUCCESS(ZwOpenKey(&services, KEY_READ, &attributes)))
         return nullptr;
@@ -86,7 +85,8 @@ PDEVICE_OBJECT FindInLoadedServices(PUNICODE_STRING devicePath, PVOID enumeratio
     auto* service = static_cast<KEY_BASIC_INFORMATION*>(enumeration);
     for (ULONG index = 0; found == nullptr; ++index) {
         ULONG resultLength = 0;
-        NTSTATUS status = ZwEnumerateKey(services, index, KeyBasicInformation, service, kNameBufferBytes, &resultLength);
+        NTSTATUS status =
+            ZwEnumerateKey(services, index, KeyBasicInformation, service, kNameBufferBytes, &resultLength);
         if (status == STATUS_NO_MORE_ENTRIES)
             break;
         if (status == STATUS_SUCCESS)

@@ -15,10 +15,8 @@ namespace {
 ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
 {
     switch (stack->MajorFunction) {
-    case IRP_MJ_READ:
-        return stack->Parameters.Read.Length;
-    case IRP_MJ_WRITE:
-        return stack->Parameters.Write.Length;
+    case IRP_MJ_READ: return stack->Parameters.Read.Length;
+    case IRP_MJ_WRITE: return stack->Parameters.Write.Length;
     case IRP_MJ_DEVICE_CONTROL:
     case IRP_MJ_INTERNAL_DEVICE_CONTROL: {
         ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -27,10 +25,8 @@ ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
         return buffered && out > in ? out : in;
     }
     case IRP_MJ_QUERY_INFORMATION:
-    case IRP_MJ_SET_INFORMATION:
-        return stack->Parameters.Read.Length;
-    default:
-        return 0;
+    case IRP_MJ_SET_INFORMATION: return stack->Parameters.Read.Length;
+    default: return 0;
     }
 }
 

@@ -104,24 +104,15 @@ const ControlRequestName* FindControlRequest(ULONG code)
 const char* KindName(UCHAR kind)
 {
     switch (kind) {
-    case RecordKind_Create:
-        return "CreateFile";
-    case RecordKind_Close:
-        return "CloseHandle";
-    case RecordKind_Read:
-        return "ReadFile";
-    case RecordKind_Write:
-        return "WriteFile";
-    case 5:
-        return "QueryInfo";
-    case 6:
-        return "SetInfo";
-    case 9:
-        return "Flush";
-    case RecordKind_Cleanup:
-        return "CleanUp";
-    default:
-        return kUnknownName;
+    case RecordKind_Create: return "CreateFile";
+    case RecordKind_Close: return "CloseHandle";
+    case RecordKind_Read: return "ReadFile";
+    case RecordKind_Write: return "WriteFile";
+    case 5: return "QueryInfo";
+    case 6: return "SetInfo";
+    case 9: return "Flush";
+    case RecordKind_Cleanup: return "CleanUp";
+    default: return kUnknownName;
     }
 }
 
@@ -274,8 +265,7 @@ void AppendPrefixedHex(TextBuilder* text, const char* prefix, ULONG value)
 void AppendParameters(TextBuilder* text, ParameterText kind, const UCHAR* data)
 {
     switch (kind) {
-    case Text_None:
-        break;
+    case Text_None: break;
     case Text_BaudRate:
         AppendDecimal(text, DwordAt(data, 0));
         AppendText(text, "bps");
@@ -284,12 +274,8 @@ void AppendParameters(TextBuilder* text, ParameterText kind, const UCHAR* data)
         AppendPrefixedHex(text, "In", DwordAt(data, 0));
         AppendPrefixedHex(text, " Out", DwordAt(data, 4));
         break;
-    case Text_LineControl:
-        AppendLineControl(text, data);
-        break;
-    case Text_Character:
-        AppendHex(text, data[0]);
-        break;
+    case Text_LineControl: AppendLineControl(text, data); break;
+    case Text_Character: AppendHex(text, data[0]); break;
     case Text_Timeouts:
         for (ULONG i = 0; i < 5; ++i) {
             if (i != 0)
@@ -297,40 +283,20 @@ void AppendParameters(TextBuilder* text, ParameterText kind, const UCHAR* data)
             AppendTimeout(text, DwordAt(data, 4 * i));
         }
         break;
-    case Text_MaskBits:
-        AppendPrefixedHex(text, "MaskBits", DwordAt(data, 0));
-        break;
-    case Text_Mask:
-        AppendPrefixedHex(text, "Mask", DwordAt(data, 0));
-        break;
-    case Text_Chars:
-        AppendChars(text, data);
-        break;
-    case Text_HandFlow:
-        AppendHandFlow(text, data);
-        break;
-    case Text_ModemStatus:
-        AppendPrefixedHex(text, "ModemStatus", DwordAt(data, 0));
-        break;
-    case Text_CommStatus:
-        AppendCommStatus(text, data);
-        break;
-    case Text_DtrRts:
-        AppendPrefixedHex(text, "DTR/RTSstatus", DwordAt(data, 0));
-        break;
+    case Text_MaskBits: AppendPrefixedHex(text, "MaskBits", DwordAt(data, 0)); break;
+    case Text_Mask: AppendPrefixedHex(text, "Mask", DwordAt(data, 0)); break;
+    case Text_Chars: AppendChars(text, data); break;
+    case Text_HandFlow: AppendHandFlow(text, data); break;
+    case Text_ModemStatus: AppendPrefixedHex(text, "ModemStatus", DwordAt(data, 0)); break;
+    case Text_CommStatus: AppendCommStatus(text, data); break;
+    case Text_DtrRts: AppendPrefixedHex(text, "DTR/RTSstatus", DwordAt(data, 0)); break;
     case Text_ConfigSize:
         AppendText(text, "Size");
         AppendDecimal(text, DwordAt(data, 0));
         break;
-    case Text_CommConfig:
-        AppendCommConfig(text, data);
-        break;
-    case Text_Statistics:
-        AppendDwordList(text, data, 6);
-        break;
-    case Text_Value:
-        AppendHex(text, DwordAt(data, 0));
-        break;
+    case Text_CommConfig: AppendCommConfig(text, data); break;
+    case Text_Statistics: AppendDwordList(text, data, 6); break;
+    case Text_Value: AppendHex(text, DwordAt(data, 0)); break;
     }
 }
 

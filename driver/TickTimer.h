@@ -13,7 +13,7 @@ typedef VOID (*TickWorker)(PVOID context);
 struct TickSlot {
     TickWorker worker;  // none: the slot never fires
     PVOID context;
-    ULONG interval;     // ticks; 0 = disarmed
+    ULONG interval;  // ticks; 0 = disarmed
     ULONG startTick;
 };
 

@@ -89,7 +89,7 @@ struct SettingRequest {
     ULONG setCode;
     ULONG getCode;
     ULONG size;
-    size_t offset;                    // in VirtualPortState
+    size_t offset;                       // in VirtualPortState
     bool (*isValid)(const void* value);  // none: any value
 };
 
@@ -258,21 +258,13 @@ NTSTATUS ComFunc_SerialControl(ControlExtension* control, PIRP irp, PIO_STACK_LO
     if (AnswerSetting(control, irp, stack, &status))
         return status;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_SERIAL_SET_QUEUE_SIZE:
-        return SetQueueSize(control, irp, stack);
-    case IOCTL_SERIAL_GET_COMMSTATUS:
-        return GetCommStatus(control, irp, stack);
-    case IOCTL_SERIAL_GET_MODEMSTATUS:
-        return GetModemStatus(control, irp, stack);
-    case IOCTL_SERIAL_GET_WAIT_MASK:
-        return ComFunc_DIOCGetWaitMask(control, irp, stack);
-    case IOCTL_SERIAL_SET_WAIT_MASK:
-        return ComFunc_DIOCSetWaitMask(control, irp, stack);
-    case IOCTL_SERIAL_WAIT_ON_MASK:
-        return ComFunc_DIOCWaitOnMask(control, irp, stack);
-    case IOCTL_SERIAL_PURGE:
-        return ComFunc_DIOCPurge(control, irp, stack);
-    default:
-        return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    case IOCTL_SERIAL_SET_QUEUE_SIZE: return SetQueueSize(control, irp, stack);
+    case IOCTL_SERIAL_GET_COMMSTATUS: return GetCommStatus(control, irp, stack);
+    case IOCTL_SERIAL_GET_MODEMSTATUS: return GetModemStatus(control, irp, stack);
+    case IOCTL_SERIAL_GET_WAIT_MASK: return ComFunc_DIOCGetWaitMask(control, irp, stack);
+    case IOCTL_SERIAL_SET_WAIT_MASK: return ComFunc_DIOCSetWaitMask(control, irp, stack);
+    case IOCTL_SERIAL_WAIT_ON_MASK: return ComFunc_DIOCWaitOnMask(control, irp, stack);
+    case IOCTL_SERIAL_PURGE: return ComFunc_DIOCPurge(control, irp, stack);
+    default: return CompleteRequest(irp, STATUS_SUCCESS, 0);
     }
 }

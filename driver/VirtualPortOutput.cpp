@@ -94,7 +94,7 @@ struct RawStep {
     bool wantWrites;
     UCHAR direction;  // kind of the data delivered by this call; 0 = none yet
     bool finished;
-    ULONG lineErrors; // error word of a status record that ends the call
+    ULONG lineErrors;  // error word of a status record that ends the call
 };
 
 bool IsWanted(const RawStep* step, UCHAR kind)
@@ -178,10 +178,8 @@ void DiscardFormattedText(FormattedText* text)
 ULONG ComFunc_ReadDataGet(ControlExtension* control, UCHAR* output, ULONG room)
 {
     switch (control->outputForm) {
-    case CAPTURE_FORM_TEXT:
-        return RenderText(control, output, room);
-    case CAPTURE_FORM_WRITTEN_DATA:
-        return RenderRaw(control, output, room, false, true);
+    case CAPTURE_FORM_TEXT: return RenderText(control, output, room);
+    case CAPTURE_FORM_WRITTEN_DATA: return RenderRaw(control, output, room, false, true);
     case CAPTURE_FORM_SIGNAL_SELECTED: {
         ULONG handShake = control->port.handFlow.ControlHandShake;
         return RenderRaw(control, output, room, (handShake & kHandFlowWantsReads) != 0,

@@ -219,12 +219,8 @@ void ComFunc_ServiceReadQueue(ControlExtension* control, ReadWork work, PIRP irp
     KIRQL irql;
     KeAcquireSpinLock(&control->port.readLock, &irql);
     switch (work) {
-    case Read_New:
-        AcceptRead(&pass, irp);
-        break;
-    case Read_Cancelled:
-        DropCancelledRead(&pass, irp);
-        break;
+    case Read_New: AcceptRead(&pass, irp); break;
+    case Read_Cancelled: DropCancelledRead(&pass, irp); break;
     case Read_Poll:
         if (control->port.readQueue == nullptr)
             ArmReadSlot(control, 0);

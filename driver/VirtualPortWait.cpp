@@ -8,8 +8,8 @@ using namespace vport;
 namespace {
 
 // Counter order; a wait result is built from the first nine in this order.
-constexpr ULONG kEventBits[kEventCounters] = {SERIAL_EV_RXCHAR, SERIAL_EV_RXFLAG, SERIAL_EV_TXEMPTY, SERIAL_EV_BREAK,
-                                              SERIAL_EV_CTS,    SERIAL_EV_DSR,    SERIAL_EV_ERR,     SERIAL_EV_RING,
+constexpr ULONG kEventBits[kEventCounters] = {SERIAL_EV_RXCHAR, SERIAL_EV_RXFLAG,  SERIAL_EV_TXEMPTY, SERIAL_EV_BREAK,
+                                              SERIAL_EV_CTS,    SERIAL_EV_DSR,     SERIAL_EV_ERR,     SERIAL_EV_RING,
                                               SERIAL_EV_RLSD,   SERIAL_EV_RX80FULL};
 constexpr ULONG kResultCounters = 9;
 constexpr ULONG kReceivedCounter = 0;
@@ -97,16 +97,12 @@ void ComFunc_ServiceWaitQueue(ControlExtension* control, WaitWork work, PIRP irp
         WaitLock lock(control);
         VirtualPortState* port = &control->port;
         switch (work) {
-        case Wait_New:
-            AcceptWait(&pass, irp);
-            break;
+        case Wait_New: AcceptWait(&pass, irp); break;
         case Wait_Cancelled:
             RemoveRequest(&port->waitQueue, irp);
             CompleteWait(&pass, irp, 0);
             break;
-        case Wait_Poll:
-            ComFunc_WaitCheck(&pass);
-            break;
+        case Wait_Poll: ComFunc_WaitCheck(&pass); break;
         }
         if ((pass.errorAbort && port->counters[kErrorCounter] != 0) || port->waitMask == 0)
             EndAllWaits(&pass);

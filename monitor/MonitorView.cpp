@@ -110,13 +110,9 @@ std::optional<HighlightCondition> ConditionOf(const ListNode* node)
 class MonitorView::Pass {
 public:
     Pass(const MonitorView& view, Surface& surface, const PaintRequest& request)
-        : view_(view),
-          surface_(surface),
-          request_(request),
-          colors_(view.colors_),
+        : view_(view), surface_(surface), request_(request), colors_(view.colors_),
           pageBackground_(request.printColours ? COLOR_WHITE : view.colors_.Color7)
-    {
-    }
+    {}
 
     PaintResult Run()
     {
@@ -246,10 +242,7 @@ private:
         }
     }
 
-    int LineTop(uint32_t line) const
-    {
-        return request_.y0 + HEADER_HEIGHT + LINE_HEIGHT * static_cast<int>(line);
-    }
+    int LineTop(uint32_t line) const { return request_.y0 + HEADER_HEIGHT + LINE_HEIGHT * static_cast<int>(line); }
 
     uint32_t Draw(uint32_t lines, const CellPosition& start)
     {

@@ -24,18 +24,18 @@ constexpr uint32_t MAX_LINES_PER_PASS = (ENTRY_TABLE_SIZE - 1) / CellsPerLine;
 
 // One cell of a layout pass.
 struct CellEntry {
-    uint8_t kind;    // CellKind_Time or the record kind
+    uint8_t kind;  // CellKind_Time or the record kind
     Color color;
     uint32_t value;  // time counter in ms, or the byte / error code
 };
 
 struct PaintRequest {
-    int y0 = 0;                            // origin: 0 on screen, below the page header when printing
+    int y0 = 0;  // origin: 0 on screen, below the page header when printing
     int height = 0;
     uint32_t firstLine = 0;
-    std::optional<uint32_t> lineLimit;     // most lines to draw
+    std::optional<uint32_t> lineLimit;  // most lines to draw
     bool showSelection = false;
-    bool printColours = false;             // white page background
+    bool printColours = false;  // white page background
 };
 
 struct PaintResult {

@@ -17,7 +17,7 @@ struct ErrorFlagCode {
 
 // Codes are written in this order.
 constexpr ErrorFlagCode ErrorFlagCodes[] = {
-    {SERIAL_ERROR_BREAK, 1}, {SERIAL_ERROR_FRAMING, 3}, {SERIAL_ERROR_OVERRUN, 7},
+    {SERIAL_ERROR_BREAK, 1},        {SERIAL_ERROR_FRAMING, 3}, {SERIAL_ERROR_OVERRUN, 7},
     {SERIAL_ERROR_QUEUEOVERRUN, 9}, {SERIAL_ERROR_PARITY, 10},
 };
 
@@ -108,16 +108,10 @@ void RecordDecoder::AddLostDataMarker(uint32_t now)
 bool RecordDecoder::Decode(CaptureRecord& record)
 {
     switch (record.kind) {
-    case RecordKind_Read:
-        receivedTotal_ += record.dataLength;
-        return record.dataLength > 0;
-    case RecordKind_Write:
-        sentTotal_ += record.dataLength;
-        return record.dataLength > 0;
-    case RecordKind_DeviceControl:
-        return DecodeDeviceControl(record);
-    default:
-        return false;
+    case RecordKind_Read: receivedTotal_ += record.dataLength; return record.dataLength > 0;
+    case RecordKind_Write: sentTotal_ += record.dataLength; return record.dataLength > 0;
+    case RecordKind_DeviceControl: return DecodeDeviceControl(record);
+    default: return false;
     }
 }
 
@@ -141,8 +135,7 @@ bool RecordDecoder::DecodeDeviceControl(CaptureRecord& record)
             return false;
         record.dataLength = WriteLineErrorCodes(record);
         return record.dataLength > 0;
-    default:
-        return false;
+    default: return false;
     }
 }
 

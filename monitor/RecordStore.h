@@ -12,7 +12,8 @@
 #include <deque>
 #include <functional>
 
-constexpr uint8_t CellKind_Time = 0xFF;  // other cells carry RecordKind_Read / RecordKind_Write / RecordKind_DeviceControl (line error)
+constexpr uint8_t CellKind_Time =
+    0xFF;  // other cells carry RecordKind_Read / RecordKind_Write / RecordKind_DeviceControl (line error)
 constexpr uint32_t CellsPerLine = 16;
 
 struct Cell {

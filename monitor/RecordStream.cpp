@@ -7,8 +7,7 @@
 
 RecordStream::RecordStream(RecordStore& store, uint32_t createdTick, IdleReport idleReport)
     : decoder_(store, createdTick), idleReport_(std::move(idleReport))
-{
-}
+{}
 
 RecordStream::~RecordStream()
 {

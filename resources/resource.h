@@ -5,17 +5,17 @@
 #define IDR_MAINFRAME 128
 
 // Main frame commands.
-#define ID_CAPTURE_START 26000
-#define ID_CAPTURE_STOP 26001
-#define ID_ITEM_ADD 26002
+#define ID_CAPTURE_START   26000
+#define ID_CAPTURE_STOP    26001
+#define ID_ITEM_ADD        26002
 #define ID_SETTINGS_SYSTEM 26003
-#define ID_ITEM_DELETE 26005
-#define ID_ITEM_CHANGE 26006
-#define ID_SETTINGS_COLOR 26007
-#define ID_APP_ABOUT 57664
-#define ID_APP_EXIT 57665
-#define ID_HELP_FINDER 57670
-#define ID_VIEW_TOOLBAR 59392
+#define ID_ITEM_DELETE     26005
+#define ID_ITEM_CHANGE     26006
+#define ID_SETTINGS_COLOR  26007
+#define ID_APP_ABOUT       57664
+#define ID_APP_EXIT        57665
+#define ID_HELP_FINDER     57670
+#define ID_VIEW_TOOLBAR    59392
 #define ID_VIEW_STATUS_BAR 59393
 
 // Status bar clock pane.
@@ -25,69 +25,69 @@
 #define IDC_ACTIVITY_LOG 291
 
 // Capture monitor window: menu, icon, commands and child windows.
-#define IDR_MONITOR 133
-#define IDI_MONITOR 141
-#define ID_MONITOR_CLEAR 25000
-#define ID_MONITOR_PRINT 25002
-#define ID_MONITOR_HIGHLIGHT 25004
-#define ID_MONITOR_PAUSE 25007
+#define IDR_MONITOR            133
+#define IDI_MONITOR            141
+#define ID_MONITOR_CLEAR       25000
+#define ID_MONITOR_PRINT       25002
+#define ID_MONITOR_HIGHLIGHT   25004
+#define ID_MONITOR_PAUSE       25007
 #define ID_MONITOR_DOUBLE_BYTE 25008
 #define IDC_MONITOR_SCROLL_BAR 257
 #define IDC_MONITOR_STATUS_BAR 501
 
 // About box.
-#define IDD_ABOUTBOX 100
+#define IDD_ABOUTBOX      100
 #define IDC_ABOUT_HISTORY 1000
-#define IDC_ABOUT_TITLE 1001
-#define IDC_ABOUT_ICON 1002
+#define IDC_ABOUT_TITLE   1001
+#define IDC_ABOUT_ICON    1002
 
 // Capture stop progress dialog.
 #define IDD_STOP_PROGRESS 142
 #define IDC_STOP_PROGRESS 1018
-#define IDC_STOP_TEXT 1019
+#define IDC_STOP_TEXT     1019
 
 // Capture settings dialog and the items pane's context menu.
 #define IDD_CAPTURE_SETTINGS 135
-#define IDC_CAPTURE_PORT 1005
-#define IDC_OUTPUT_FORM 1006
-#define IDC_BUFFER_SIZE 1007
+#define IDC_CAPTURE_PORT     1005
+#define IDC_OUTPUT_FORM      1006
+#define IDC_BUFFER_SIZE      1007
 #define IDC_BUFFER_SIZE_SPIN 1008
-#define IDC_OUTPUT_PORT 1009
-#define IDR_ITEMS_MENU 137
+#define IDC_OUTPUT_PORT      1009
+#define IDR_ITEMS_MENU       137
 
 // Output form texts, in OutputForm order.
-#define IDS_FORM_STANDARD_MONITOR 30000
-#define IDS_FORM_PORT_FORMAT 30001
-#define IDS_FORM_PORT_WRITE_FILE 30002
-#define IDS_FORM_PORT_READ_FILE 30003
+#define IDS_FORM_STANDARD_MONITOR   30000
+#define IDS_FORM_PORT_FORMAT        30001
+#define IDS_FORM_PORT_WRITE_FILE    30002
+#define IDS_FORM_PORT_READ_FILE     30003
 #define IDS_FORM_PORT_SIGNAL_SELECT 30004
 
 // Capture items list column headers.
-#define IDS_COLUMN_PORT 30100
-#define IDS_COLUMN_FORM 30101
+#define IDS_COLUMN_PORT        30100
+#define IDS_COLUMN_FORM        30101
 #define IDS_COLUMN_BUFFER_SIZE 30104
 
 // Highlight condition targets.
-#define IDS_TARGET_BOTH 30300
-#define IDS_TARGET_SENT 30301
+#define IDS_TARGET_BOTH     30300
+#define IDS_TARGET_SENT     30301
 #define IDS_TARGET_RECEIVED 30302
 
 // Capture monitor window.
-#define IDS_MONITOR_TITLE 39000
+#define IDS_MONITOR_TITLE   39000
 #define IDS_MONITOR_STOPPED 39001
-#define IDS_STATUS_FONT 39002
-#define IDS_SENT_LABEL 39003
-#define IDS_RECEIVED_LABEL 39004
-#define IDS_ERROR_LABEL 39005
+#define IDS_STATUS_FONT     39002
+#define IDS_SENT_LABEL      39003
+#define IDS_RECEIVED_LABEL  39004
+#define IDS_ERROR_LABEL     39005
 
 // Message box captions and texts.
-#define IDS_EXIT_CAPTION 40008
+#define IDS_EXIT_CAPTION         40008
 #define IDS_EXIT_WHILE_CAPTURING 40009
-#define IDS_CONFIRM_CAPTION 40010
-#define IDS_NO_ITEM_SELECTED 40011
-#define IDS_DELETE_ITEM 40021
-#define IDS_DELETE_CAPTION 40022
-#define IDS_DELETE_CONDITION 40023
+#define IDS_CONFIRM_CAPTION      40010
+#define IDS_NO_ITEM_SELECTED     40011
+#define IDS_DELETE_ITEM          40021
+#define IDS_DELETE_CAPTION       40022
+#define IDS_DELETE_CONDITION     40023
 
 // Application title.
 #define IDS_APP_TITLE 57344

@@ -25,7 +25,7 @@ static_assert(IOCTL_CAPTURE_PORT_NAMES == 0x0022000C, "port names");
 
 // Reply of IOCTL_CAPTURE_QUERY.
 struct CaptureQueryReply {
-    uint32_t statusFlags;   // CAPTURE_FLAG_DATA_LOST
+    uint32_t statusFlags;  // CAPTURE_FLAG_DATA_LOST
     uint32_t nextRecordSize;
     uint32_t pendingRecords;
     uint32_t pendingBytes;

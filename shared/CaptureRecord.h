@@ -21,17 +21,17 @@ constexpr uint32_t CAPTURE_FLAG_DATA_LOST = 0x00000001;
 
 #pragma pack(push, 1)
 struct CaptureRecord {
-    uint8_t kind;            // RecordKind
+    uint8_t kind;  // RecordKind
     uint8_t minorFunction;
     uint8_t reserved1[2];
     uint32_t ioControlCode;  // meaningful for RecordKind_DeviceControl
     uint32_t sourceDevice;
     uint32_t portIndex;
     uint32_t inputLength;
-    uint32_t dataLength;     // bytes transferred or returned
+    uint32_t dataLength;  // bytes transferred or returned
     uint32_t flags;
     uint32_t reserved2;
-    uint64_t timestamp;      // system time, 100-ns units; the monitor stores ms here
+    uint64_t timestamp;  // system time, 100-ns units; the monitor stores ms here
     // data follows: dataLength bytes, or inputLength bytes when dataLength is 0
 };
 #pragma pack(pop)

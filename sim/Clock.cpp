@@ -18,11 +18,9 @@ uint64_t HostSystemTime()
 }  // namespace
 
 Clock::Clock(ClockMode mode)
-    : mode_(mode),
-      startTime_(mode == ClockMode::Manual ? ManualStartTime : HostSystemTime()),
+    : mode_(mode), startTime_(mode == ClockMode::Manual ? ManualStartTime : HostSystemTime()),
       hostStart_(std::chrono::steady_clock::now())
-{
-}
+{}
 
 uint64_t Clock::Elapsed() const
 {

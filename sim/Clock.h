@@ -15,7 +15,7 @@ enum class ClockMode {
 
 class Clock {
 public:
-    static constexpr uint64_t TickLength = 100000;  // 10 ms in 100-ns units
+    static constexpr uint64_t TickLength = 100000;                      // 10 ms in 100-ns units
     static constexpr uint64_t ManualStartTime = 133485408000000000ull;  // 2024-01-01 00:00 UTC
 
     explicit Clock(ClockMode mode);
@@ -31,7 +31,6 @@ public:
     uint64_t Elapsed() const;  // 100-ns units since the machine started
 
 private:
-
     ClockMode mode_;
     uint64_t startTime_;
     std::chrono::steady_clock::time_point hostStart_;

@@ -67,12 +67,9 @@ void RunOnLoaderThread(PDRIVER_OBJECT driver, Work work)
 }  // namespace
 
 Machine::Machine(ClockMode mode)
-    : clock_(std::make_unique<Clock>(mode)),
-      dispatcher_(std::make_unique<Dispatcher>(*clock_)),
-      pool_(std::make_unique<Pool>()),
-      names_(std::make_unique<ObjectNamespace>()),
-      timers_(std::make_unique<TimerEngine>(*clock_, *dispatcher_)),
-      io_(std::make_unique<IoManager>(*this)),
+    : clock_(std::make_unique<Clock>(mode)), dispatcher_(std::make_unique<Dispatcher>(*clock_)),
+      pool_(std::make_unique<Pool>()), names_(std::make_unique<ObjectNamespace>()),
+      timers_(std::make_unique<TimerEngine>(*clock_, *dispatcher_)), io_(std::make_unique<IoManager>(*this)),
       handles_(std::make_unique<HandleTable>())
 {
     Machine* expected = nullptr;

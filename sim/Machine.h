@@ -48,8 +48,7 @@ public:
     // Creates the DRIVER_OBJECT and runs DriverEntry on a loader thread with the
     // registry path \Registry\Machine\System\CurrentControlSet\Services\<serviceName>.
     // STATUS_OBJECT_NAME_NOT_FOUND when no image of that name is registered.
-    NTSTATUS LoadDriver(const std::string& serviceName, const std::string& imagePath,
-                        PDRIVER_OBJECT* driver = nullptr);
+    NTSTATUS LoadDriver(const std::string& serviceName, const std::string& imagePath, PDRIVER_OBJECT* driver = nullptr);
     // Registers "<serviceName>.sys" and loads it: the short form for in-test drivers.
     NTSTATUS StartDriver(const std::string& serviceName, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
     // Runs DriverUnload on a loader thread, then checks that the driver left no

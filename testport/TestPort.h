@@ -53,7 +53,10 @@ struct TestPortEnd {
     KDPC tickDpc;
 };
 
-inline TestPortEnd* EndOf(PDEVICE_OBJECT device) { return static_cast<TestPortEnd*>(device->DeviceExtension); }
+inline TestPortEnd* EndOf(PDEVICE_OBJECT device)
+{
+    return static_cast<TestPortEnd*>(device->DeviceExtension);
+}
 
 // Requests that are finished under the pair lock and completed after it is
 // released.

@@ -7,9 +7,15 @@ namespace testportdriver {
 
 namespace {
 
-PLIST_ENTRY LinkOf(PIRP irp) { return &irp->Tail.Overlay.ListEntry; }
+PLIST_ENTRY LinkOf(PIRP irp)
+{
+    return &irp->Tail.Overlay.ListEntry;
+}
 
-PIRP IrpOf(PLIST_ENTRY link) { return CONTAINING_RECORD(link, IRP, Tail.Overlay.ListEntry); }
+PIRP IrpOf(PLIST_ENTRY link)
+{
+    return CONTAINING_RECORD(link, IRP, Tail.Overlay.ListEntry);
+}
 
 // Whoever takes the cancel routine away owns the request: the cancel routine
 // below when the I/O manager took it, the driver in ClaimQueued otherwise.
@@ -40,7 +46,10 @@ VOID NTAPI CancelQueued(PDEVICE_OBJECT device, PIRP irp)
 
 }  // namespace
 
-void InitCompletions(Completions* done) { InitializeListHead(&done->irps); }
+void InitCompletions(Completions* done)
+{
+    InitializeListHead(&done->irps);
+}
 
 void AddCompletion(Completions* done, PIRP irp, NTSTATUS status, ULONG_PTR information)
 {

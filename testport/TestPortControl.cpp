@@ -47,8 +47,7 @@ NTSTATUS Store(const Request* request, T* target)
 
 bool ValidLineControl(const SERIAL_LINE_CONTROL& line)
 {
-    return line.WordLength >= 5 && line.WordLength <= 8 && line.Parity <= SPACE_PARITY &&
-           line.StopBits <= STOP_BITS_2;
+    return line.WordLength >= 5 && line.WordLength <= 8 && line.Parity <= SPACE_PARITY && line.StopBits <= STOP_BITS_2;
 }
 
 bool ValidHandflow(const SERIAL_HANDFLOW& handflow)
@@ -132,8 +131,8 @@ NTSTATUS SetQueueSize(TestPortEnd* end, const Request* request)
 NTSTATUS ChangeLine(TestPortEnd* end, ULONG line, BOOLEAN on, Completions* done)
 {
     bool handshake = line == SERIAL_DTR_STATE
-                            ? (end->handflow.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE
-                            : (end->handflow.FlowReplace & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE;
+                         ? (end->handflow.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE
+                         : (end->handflow.FlowReplace & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE;
     if (handshake)
         return STATUS_INVALID_PARAMETER;
     SetLines(end, on ? (end->lines | line) : (end->lines & ~line), done);
@@ -202,9 +201,8 @@ NTSTATUS ReportProperties(const TestPortEnd* end, Request* request)
                                 SERIAL_SP_HANDSHAKING | SERIAL_SP_PARITY_CHECK | SERIAL_SP_CARRIER_DETECT;
     properties.SettableBaud = SERIAL_BAUD_USER;
     properties.SettableData = SERIAL_DATABITS_5 | SERIAL_DATABITS_6 | SERIAL_DATABITS_7 | SERIAL_DATABITS_8;
-    properties.SettableStopParity = SERIAL_STOPBITS_10 | SERIAL_STOPBITS_15 | SERIAL_STOPBITS_20 |
-                                    SERIAL_PARITY_NONE | SERIAL_PARITY_ODD | SERIAL_PARITY_EVEN |
-                                    SERIAL_PARITY_MARK | SERIAL_PARITY_SPACE;
+    properties.SettableStopParity = SERIAL_STOPBITS_10 | SERIAL_STOPBITS_15 | SERIAL_STOPBITS_20 | SERIAL_PARITY_NONE |
+                                    SERIAL_PARITY_ODD | SERIAL_PARITY_EVEN | SERIAL_PARITY_MARK | SERIAL_PARITY_SPACE;
     properties.CurrentRxQueue = end->queueSize.InSize;
     return Reply(request, properties);
 }

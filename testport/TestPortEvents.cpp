@@ -8,8 +8,7 @@ namespace testportdriver {
 namespace {
 
 const ULONG kKnownEvents = 0x1FFF;
-const ULONG kPurgeFlags =
-    SERIAL_PURGE_TXABORT | SERIAL_PURGE_RXABORT | SERIAL_PURGE_TXCLEAR | SERIAL_PURGE_RXCLEAR;
+const ULONG kPurgeFlags = SERIAL_PURGE_TXABORT | SERIAL_PURGE_RXABORT | SERIAL_PURGE_TXCLEAR | SERIAL_PURGE_RXCLEAR;
 
 PIRP PendingWait(TestPortEnd* end)
 {
@@ -129,7 +128,7 @@ NTSTATUS WaitOnMask(TestPortEnd* end, PIRP irp)
     KeReleaseSpinLock(end->lock, irql);
     if (!queued)
         return CompleteNow(irp, STATUS_CANCELLED, 0);  // completed: cancelled before it was queued
-    return STATUS_PENDING;                           // pended
+    return STATUS_PENDING;                             // pended
 }
 
 NTSTATUS Purge(TestPortEnd* end, ULONG mask, Completions* done)

@@ -4,7 +4,7 @@
 #pragma once
 
 #define TESTPORT_SERVICE_NAME "VtrlTestPort"
-#define TESTPORT_IMAGE_NAME "VtrlTestPort.sys"
+#define TESTPORT_IMAGE_NAME   "VtrlTestPort.sys"
 // The load-order group that the test port and the filter share, so that Wine
 // runs both in one winedevice.exe and the filter can attach to the ports.
 #define TESTPORT_LOAD_ORDER_GROUP "Vantrel"
@@ -14,8 +14,8 @@
 // by a comma, e.g. "COM11,COM12". A name is 1 to TESTPORT_MAX_NAME letters
 // and digits; malformed values are skipped.
 #define TESTPORT_PARAMETERS_KEY "Parameters"
-#define TESTPORT_MAX_PAIRS 8
-#define TESTPORT_MAX_NAME 15
+#define TESTPORT_MAX_PAIRS      8
+#define TESTPORT_MAX_NAME       15
 
 // The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
 #define TESTPORT_DEVICE_PREFIX "\\Device\\VtrlTestPort"
@@ -28,4 +28,4 @@
 // _QUEUEOVERRUN and _PARITY. The next get-communication-status request on the
 // same end reports them once (as if the line had shown them).
 #define IOCTL_TESTPORT_REPORT_ERRORS CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define TESTPORT_ERROR_FLAGS 0x1Fu
+#define TESTPORT_ERROR_FLAGS         0x1Fu

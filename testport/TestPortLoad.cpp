@@ -111,8 +111,8 @@ NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, T
     ULONG nameBytes = 0;
     while (end->portName[nameBytes / sizeof(WCHAR)] != 0)
         nameBytes += sizeof(WCHAR);
-    end->mapped = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName,
-                                                    REG_SZ, end->portName, nameBytes + sizeof(WCHAR)));
+    end->mapped = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName, REG_SZ,
+                                                   end->portName, nameBytes + sizeof(WCHAR)));
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     *created = end;
     return STATUS_SUCCESS;

@@ -18,11 +18,20 @@ struct ReadClock {
 };
 static_assert(sizeof(ReadClock) <= sizeof(((IRP*)0)->Tail.Overlay.DriverContext), "read clock fits");
 
-ReadClock* ClockOf(PIRP irp) { return reinterpret_cast<ReadClock*>(irp->Tail.Overlay.DriverContext); }
+ReadClock* ClockOf(PIRP irp)
+{
+    return reinterpret_cast<ReadClock*>(irp->Tail.Overlay.DriverContext);
+}
 
-PIRP HeadRead(TestPortEnd* end) { return CONTAINING_RECORD(end->reads.Flink, IRP, Tail.Overlay.ListEntry); }
+PIRP HeadRead(TestPortEnd* end)
+{
+    return CONTAINING_RECORD(end->reads.Flink, IRP, Tail.Overlay.ListEntry);
+}
 
-ULONG ReadLength(PIRP irp) { return IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length; }
+ULONG ReadLength(PIRP irp)
+{
+    return IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
+}
 
 ULONG TicksOf(ULONGLONG milliseconds)
 {
@@ -32,9 +41,9 @@ ULONG TicksOf(ULONGLONG milliseconds)
 
 // How long a read may wait, from the port's timeouts.
 struct ReadLimits {
-    BOOLEAN immediate;  // return at once with what is there
-    BOOLEAN anyByte;    // return as soon as one byte is there
-    ULONG totalTicks;   // 0: no total timeout
+    BOOLEAN immediate;    // return at once with what is there
+    BOOLEAN anyByte;      // return as soon as one byte is there
+    ULONG totalTicks;     // 0: no total timeout
     ULONG intervalTicks;  // 0: no interval timeout
 };
 
@@ -180,7 +189,10 @@ void StartReadTiming(TestPortEnd* end)
     KeSetTimerEx(&end->tickTimer, due, kTickPeriod, &end->tickDpc);
 }
 
-void StopReadTiming(TestPortEnd* end) { KeCancelTimer(&end->tickTimer); }
+void StopReadTiming(TestPortEnd* end)
+{
+    KeCancelTimer(&end->tickTimer);
+}
 
 void GiveBackRead(TestPortEnd* end, PIRP irp)
 {
@@ -273,7 +285,7 @@ NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp)
     ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
     if (length == 0)
         return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
-    return WriteNow(EndOf(device), irp, length);      // completed
+    return WriteNow(EndOf(device), irp, length);     // completed
 }
 
 }  // namespace testportdriver

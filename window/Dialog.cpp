@@ -40,15 +40,9 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM)
             End(-1);
         }
         return TRUE;
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam));
-        return TRUE;
-    case WM_CLOSE:
-        OnClose();
-        return TRUE;
-    case WM_TIMER:
-        return OnTimer(wParam) ? TRUE : FALSE;
-    default:
-        return FALSE;
+    case WM_COMMAND: OnCommand(LOWORD(wParam)); return TRUE;
+    case WM_CLOSE: OnClose(); return TRUE;
+    case WM_TIMER: return OnTimer(wParam) ? TRUE : FALSE;
+    default: return FALSE;
     }
 }

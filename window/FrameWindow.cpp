@@ -48,8 +48,7 @@ LRESULT FrameWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return Window::HandleMessage(message, wParam, lParam);
 }

@@ -88,9 +88,7 @@ void Splitter::Drag(int y)
 LRESULT Splitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SIZE:
-        Layout();
-        return 0;
+    case WM_SIZE: Layout(); return 0;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT) {
             SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32645)));  // IDC_SIZENS
@@ -112,11 +110,8 @@ LRESULT Splitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             ReleaseCapture();
         }
         return 0;
-    case WM_CAPTURECHANGED:
-        dragging_ = false;
-        return 0;
-    default:
-        break;
+    case WM_CAPTURECHANGED: dragging_ = false; return 0;
+    default: break;
     }
     return Window::HandleMessage(message, wParam, lParam);
 }

@@ -25,8 +25,8 @@ ToolBar::~ToolBar()
 bool ToolBar::Create(HWND parent, UINT bitmapId, const UINT* commands, size_t count)
 {
     hwnd_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
-        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, parent,
-        nullptr, GetModuleHandleW(nullptr), nullptr);
+                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0,
+                            0, 0, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (hwnd_ == nullptr) {
         return false;
     }

@@ -35,8 +35,9 @@ bool Window::RegisterWindowClass(const wchar_t* className, HBRUSH background)
 
 bool Window::CreateFromParams(const WindowParams& params)
 {
-    HWND hwnd = CreateWindowExW(params.exStyle, params.className, params.title, params.style, params.x, params.y, params.width,
-        params.height, params.parent, params.menu, GetModuleHandleW(nullptr), this);
+    HWND hwnd =
+        CreateWindowExW(params.exStyle, params.className, params.title, params.style, params.x, params.y, params.width,
+                        params.height, params.parent, params.menu, GetModuleHandleW(nullptr), this);
     return hwnd != nullptr;
 }
 
@@ -57,18 +58,14 @@ bool Window::CreateChildWindow(const wchar_t* className, HBRUSH background, HWND
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CREATE:
-        return OnCreate() ? 0 : -1;
-    case WM_DESTROY:
-        OnDestroy();
-        return 0;
+    case WM_CREATE: return OnCreate() ? 0 : -1;
+    case WM_DESTROY: OnDestroy(); return 0;
     case WM_TIMER:
         if (OnTimer(wParam)) {
             return 0;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return DefaultHandling(message, wParam, lParam);
 }

@@ -38,9 +38,9 @@ bool ActivityLogView::Create(HWND parent)
 
 bool ActivityLogView::OnCreate()
 {
-    listBox_ = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 0, 0,
-        0, 0, Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ACTIVITY_LOG)), GetModuleHandleW(nullptr),
-        nullptr);
+    listBox_ = CreateWindowExW(
+        0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0, Handle(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ACTIVITY_LOG)), GetModuleHandleW(nullptr), nullptr);
     if (listBox_ == nullptr) {
         return false;
     }
@@ -69,7 +69,7 @@ void ActivityLogView::FitListBox()
     GetClientRect(Handle(), &client);
     InflateRect(&client, -kListBoxInset, -kListBoxInset);
     MoveWindow(listBox_, client.left, client.top, client.right > client.left ? client.right - client.left : 0,
-        client.bottom > client.top ? client.bottom - client.top : 0, TRUE);
+               client.bottom > client.top ? client.bottom - client.top : 0, TRUE);
 }
 
 LRESULT ActivityLogView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -18,8 +18,8 @@
 namespace {
 
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
-const UINT kToolBarCommands[] = {ID_CAPTURE_START, ID_CAPTURE_STOP, TOOLBAR_SEPARATOR, ID_ITEM_ADD, ID_ITEM_CHANGE,
-    ID_ITEM_DELETE, TOOLBAR_SEPARATOR, ID_APP_ABOUT};
+const UINT kToolBarCommands[] = {ID_CAPTURE_START, ID_CAPTURE_STOP, TOOLBAR_SEPARATOR, ID_ITEM_ADD,
+                                 ID_ITEM_CHANGE,   ID_ITEM_DELETE,  TOOLBAR_SEPARATOR, ID_APP_ABOUT};
 constexpr int kStatusFontPoints = 12;
 // A stretching message pane and a clock pane of fixed width.
 constexpr int kMessagePane = 0;
@@ -47,10 +47,8 @@ bool ChangesConfiguration(UINT id)
     case ID_ITEM_CHANGE:
     case ID_ITEM_DELETE:
     case ID_SETTINGS_COLOR:
-    case ID_SETTINGS_SYSTEM:
-        return true;
-    default:
-        return false;
+    case ID_SETTINGS_SYSTEM: return true;
+    default: return false;
     }
 }
 
@@ -114,7 +112,8 @@ bool CMainFrame::OnCreate()
     HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    if (!toolBar_.Create(Handle(), IDR_MAINFRAME, kToolBarCommands, sizeof kToolBarCommands / sizeof kToolBarCommands[0])) {
+    if (!toolBar_.Create(Handle(), IDR_MAINFRAME, kToolBarCommands,
+                         sizeof kToolBarCommands / sizeof kToolBarCommands[0])) {
         return false;
     }
     if (!statusBar_.Create(Handle(), ID_VIEW_STATUS_BAR, MainFramePanes) ||
@@ -197,18 +196,10 @@ void CMainFrame::AddLogLine(const char* format, ...)
 bool CMainFrame::OnCommand(UINT id)
 {
     switch (id) {
-    case ID_APP_EXIT:
-        PostMessageW(Handle(), WM_CLOSE, 0, 0);
-        return true;
-    case ID_HELP_FINDER:
-        WinHelpA(Handle(), "Vantrel.hlp", HELP_FINDER, 0);
-        return true;
-    case ID_VIEW_TOOLBAR:
-        ToggleBar(toolBar_.Handle());
-        return true;
-    case ID_VIEW_STATUS_BAR:
-        ToggleBar(statusBar_.Handle());
-        return true;
+    case ID_APP_EXIT: PostMessageW(Handle(), WM_CLOSE, 0, 0); return true;
+    case ID_HELP_FINDER: WinHelpA(Handle(), "Vantrel.hlp", HELP_FINDER, 0); return true;
+    case ID_VIEW_TOOLBAR: ToggleBar(toolBar_.Handle()); return true;
+    case ID_VIEW_STATUS_BAR: ToggleBar(statusBar_.Handle()); return true;
     case ID_APP_ABOUT: {
         AboutDialog about;
         about.RunModal(Handle());
@@ -224,17 +215,10 @@ bool CMainFrame::OnCommand(UINT id)
             SetCapturing(false);
         }
         return true;
-    case ID_ITEM_ADD:
-        itemsView_->EditItem(-1);
-        return true;
-    case ID_ITEM_CHANGE:
-        itemsView_->ChangeSelectedItem();
-        return true;
-    case ID_ITEM_DELETE:
-        itemsView_->DeleteSelectedItem();
-        return true;
-    default:
-        return false;
+    case ID_ITEM_ADD: itemsView_->EditItem(-1); return true;
+    case ID_ITEM_CHANGE: itemsView_->ChangeSelectedItem(); return true;
+    case ID_ITEM_DELETE: itemsView_->DeleteSelectedItem(); return true;
+    default: return false;
     }
 }
 
@@ -368,8 +352,7 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         limits->ptMaxTrackSize = kMaxTrackSize;
         return 0;
     }
-    case WM_NOTIFY:
-        return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_NOTIFY: return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_MENUSELECT:
         // Closing the menu, or a pop-up or separator under the mouse, clears the prompt.
         ShowPrompt((HIWORD(wParam) & (MF_POPUP | MF_SEPARATOR)) != 0 || HIWORD(wParam) == 0xFFFF ? 0 : LOWORD(wParam));
@@ -379,11 +362,8 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         break;
-    case WM_QUERYENDSESSION:
-        RunNetStop(service_);
-        break;
-    default:
-        break;
+    case WM_QUERYENDSESSION: RunNetStop(service_); break;
+    default: break;
     }
     return FrameWindow::HandleMessage(message, wParam, lParam);
 }

@@ -16,8 +16,7 @@ void ShowMessage(HWND owner, const char* text, const char* caption, UINT type)
 
 CaptureCommands::CaptureCommands(CaptureItemRows& items, LogLine log, MonitorWindowSet& monitors)
     : items_(items), log_(std::move(log)), monitors_(monitors)
-{
-}
+{}
 
 bool CaptureCommands::OnStartCapture(HWND mainFrame)
 {

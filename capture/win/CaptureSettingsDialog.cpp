@@ -67,7 +67,8 @@ void CaptureSettingsDialog::FillOutputForms()
 {
     HWND combo = GetDlgItem(Handle(), IDC_OUTPUT_FORM);
     for (int form = 0; form < kFormCount; ++form) {
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(LoadResourceText(OutputFormTextId(form)).c_str()));
+        SendMessageW(combo, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(LoadResourceText(OutputFormTextId(form)).c_str()));
     }
     // A stored form beyond the list shows as the last one, as the items list
     // shows it; left unselected, OK would store -1, the "inactive" mark.
@@ -116,9 +117,7 @@ void CaptureSettingsDialog::OnCommand(UINT id)
             End(IDOK);
         }
         break;
-    default:
-        Dialog::OnCommand(id);
-        break;
+    default: Dialog::OnCommand(id); break;
     }
 }
 
@@ -143,5 +142,5 @@ std::string CaptureSettingsDialog::SelectedEntry(int control, const std::vector<
 {
     LRESULT selected = SendDlgItemMessageW(Handle(), control, CB_GETCURSEL, 0, 0);
     return selected >= 0 && static_cast<size_t>(selected) < entries.size() ? entries[static_cast<size_t>(selected)]
-                                                                            : std::string();
+                                                                           : std::string();
 }

@@ -31,8 +31,8 @@ bool CComListView::Create(HWND parent, LogLine log)
 
 bool CComListView::OnCreate()
 {
-    list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL,
-        0, 0, 0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL, 0,
+                            0, 0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
     if (list_ == nullptr) {
         return false;
     }
@@ -57,7 +57,8 @@ bool CComListView::InsertColumns()
         info.cx = ReadColumnWidth(column);
         info.pszText = &title[0];
         info.iSubItem = column;
-        if (SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)) != column) {
+        if (SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)) !=
+            column) {
             return false;
         }
     }

@@ -24,7 +24,8 @@ std::wstring Cp932ToWide(std::string_view text)
 {
     if (text.empty())
         return std::wstring();
-    const int length = MultiByteToWideChar(JAPANESE_CODE_PAGE, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(JAPANESE_CODE_PAGE, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
         MultiByteToWideChar(JAPANESE_CODE_PAGE, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);

@@ -64,8 +64,7 @@ bool ShiftHeld()
 MonitorFrame::MonitorFrame() : MonitorFrame(nullptr, "", MONITOR_DEFAULT_CAPACITY, nullptr) {}
 
 MonitorFrame::MonitorFrame(const char* devicePath, const char* portName, uint32_t capacity, HWND owner)
-    : owner_(owner),
-      store_(capacity, LimitOfSettings()),
+    : owner_(owner), store_(capacity, LimitOfSettings()),
       stream_(store_, GetTickCount(), [this](uint32_t ms) { OnIdle(ms); })
 {
     if (devicePath != nullptr && stream_.Open(devicePath))
@@ -328,15 +327,9 @@ void MonitorFrame::OnStopNotification()
 bool MonitorFrame::OnCommand(UINT id)
 {
     switch (id) {
-    case ID_MONITOR_CLEAR:
-        clearRequested_ = true;
-        return true;
-    case ID_MONITOR_PAUSE:
-        TogglePause();
-        return true;
-    case ID_MONITOR_DOUBLE_BYTE:
-        ToggleDoubleByte();
-        return true;
+    case ID_MONITOR_CLEAR: clearRequested_ = true; return true;
+    case ID_MONITOR_PAUSE: TogglePause(); return true;
+    case ID_MONITOR_DOUBLE_BYTE: ToggleDoubleByte(); return true;
     default:  // print and highlight settings: their dialogs do not exist yet
         return false;
     }
@@ -346,18 +339,11 @@ CommandState MonitorFrame::OnUpdateCommand(UINT id)
 {
     CommandState state;
     switch (id) {
-    case ID_MONITOR_PAUSE:
-        state.checked = !stream_.Running();
-        break;
+    case ID_MONITOR_PAUSE: state.checked = !stream_.Running(); break;
     case ID_MONITOR_PRINT:
-    case ID_MONITOR_HIGHLIGHT:
-        state.enabled = !stream_.Running();
-        break;
-    case ID_MONITOR_DOUBLE_BYTE:
-        state.checked = view_ != nullptr && view_->DoubleByteDisplay();
-        break;
-    default:
-        break;
+    case ID_MONITOR_HIGHLIGHT: state.enabled = !stream_.Running(); break;
+    case ID_MONITOR_DOUBLE_BYTE: state.checked = view_ != nullptr && view_->DoubleByteDisplay(); break;
+    default: break;
     }
     return state;
 }
@@ -389,12 +375,8 @@ void MonitorFrame::OnDestroy()
 LRESULT MonitorFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SIZE:
-        Layout(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_GETMINMAXINFO:
-        LimitTracking(*reinterpret_cast<MINMAXINFO*>(lParam));
-        return 0;
+    case WM_SIZE: Layout(LOWORD(lParam), HIWORD(lParam)); return 0;
+    case WM_GETMINMAXINFO: LimitTracking(*reinterpret_cast<MINMAXINFO*>(lParam)); return 0;
     case WM_VSCROLL:
         if (scrollBar_ != nullptr && reinterpret_cast<HWND>(lParam) == scrollBar_) {
             Scroll(LOWORD(wParam));
@@ -415,8 +397,7 @@ LRESULT MonitorFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (lParam != 0 && reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData == MONITOR_STOP_NOTIFICATION)
             OnStopNotification();
         return TRUE;
-    default:
-        break;
+    default: break;
     }
     return FrameWindow::HandleMessage(message, wParam, lParam);
 }

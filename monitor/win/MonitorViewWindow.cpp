@@ -25,9 +25,7 @@ int MonitorViewWindow::ClientHeight() const
 LRESULT MonitorViewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_PAINT:
-        Paint();
-        return 0;
+    case WM_PAINT: Paint(); return 0;
     case WM_ERASEBKGND:  // the copy covers everything
         return 1;
     case WM_LBUTTONDOWN:
@@ -39,8 +37,7 @@ LRESULT MonitorViewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
         if (input_.key && input_.key(wParam))
             return 0;
         break;
-    default:
-        break;
+    default: break;
     }
     return Window::HandleMessage(message, wParam, lParam);
 }

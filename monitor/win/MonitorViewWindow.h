@@ -11,7 +11,7 @@
 class MonitorViewWindow : public Window {
 public:
     struct Input {
-        std::function<void(int y)> click;   // left button down, client y
+        std::function<void(int y)> click;     // left button down, client y
         std::function<bool(WPARAM key)> key;  // true when the key was used
     };
 

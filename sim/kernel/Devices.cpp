@@ -377,8 +377,8 @@ LONG_PTR ObfDereferenceObject(PVOID Object)
     return 0;
 }
 
-NTSTATUS ObReferenceObjectByName(PUNICODE_STRING ObjectName, ULONG, PACCESS_STATE, ACCESS_MASK,
-                                 POBJECT_TYPE ObjectType, KPROCESSOR_MODE, PVOID, PVOID* Object)
+NTSTATUS ObReferenceObjectByName(PUNICODE_STRING ObjectName, ULONG, PACCESS_STATE, ACCESS_MASK, POBJECT_TYPE ObjectType,
+                                 KPROCESSOR_MODE, PVOID, PVOID* Object)
 {
     Machine& machine = Machine::Current();
     std::string name = sim::ToUtf8(ObjectName);

@@ -38,8 +38,8 @@ void TimerEngine::Stop()
 BOOLEAN TimerEngine::SetTimer(PKTIMER timer, LARGE_INTEGER dueTime, LONG period, PKDPC dpc)
 {
     uint64_t now = clock_.Now();
-    uint64_t due = dueTime.QuadPart < 0 ? now + static_cast<uint64_t>(-dueTime.QuadPart)
-                                        : static_cast<uint64_t>(dueTime.QuadPart);
+    uint64_t due =
+        dueTime.QuadPart < 0 ? now + static_cast<uint64_t>(-dueTime.QuadPart) : static_cast<uint64_t>(dueTime.QuadPart);
     dispatcher_.SetSignal(&timer->Header, 0);
     std::lock_guard<std::mutex> guard(lock_);
     bool wasSet = timers_.erase(timer) != 0;

@@ -119,8 +119,7 @@ bool ShouldInvoke(PIRP irp, UCHAR control)
 {
     NTSTATUS status = irp->IoStatus.Status;
     return (NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) ||
-           (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) ||
-           (irp->Cancel && (control & SL_INVOKE_ON_CANCEL));
+           (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) || (irp->Cancel && (control & SL_INVOKE_ON_CANCEL));
 }
 
 void CheckWithDriver(PIRP irp, const char* call)
@@ -306,9 +305,7 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     return IoCallDriver(DeviceObject, Irp);
 }
 
-void PoStartNextPowerIrp(PIRP)
-{
-}
+void PoStartNextPowerIrp(PIRP) {}
 
 void IoCompleteRequest(PIRP Irp, CCHAR)
 {
@@ -430,8 +427,8 @@ void IoMarkIrpPending(PIRP Irp)
     sim::MarkPending(Irp, PrivateOf(Irp));
 }
 
-void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
-                            BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel)
+void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context, BOOLEAN InvokeOnSuccess,
+                            BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel)
 {
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(Irp);
     next->CompletionRoutine = CompletionRoutine;

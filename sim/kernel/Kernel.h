@@ -87,8 +87,7 @@ public:
     void ForgetMutant(Mutant* mutant);
 
 private:
-    bool Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, uint32_t thread,
-                   size_t* index) const;
+    bool Satisfied(DISPATCHER_HEADER* const* objects, size_t count, bool waitAll, uint32_t thread, size_t* index) const;
     // True when the object was an abandoned mutex.
     bool Consume(DISPATCHER_HEADER* object, uint32_t thread);
 
@@ -246,8 +245,8 @@ public:
     std::vector<std::function<void()>> fileCloseListeners;
     KSPIN_LOCK cancelLock = 0;
 
-    DeviceRecord* FindDevice(PDEVICE_OBJECT device);  // lock held
-    PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);  // lock held
+    DeviceRecord* FindDevice(PDEVICE_OBJECT device);    // lock held
+    PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);   // lock held
     void ReleaseDeviceIfUnused(PDEVICE_OBJECT device);  // lock held
 
     // Opens `device` as a file: the exclusive check and IRP_MJ_CREATE to the top of its stack.
@@ -289,10 +288,10 @@ struct UserRequest {
     ULONG outputLength = 0;
     NTSTATUS status = STATUS_PENDING;
     ULONG_PTR information = 0;
-    void* overlapped = nullptr;           // LPOVERLAPPED of the caller
+    void* overlapped = nullptr;  // LPOVERLAPPED of the caller
     DISPATCHER_HEADER* callerEvent = nullptr;
     std::shared_ptr<void> callerEventOwner;  // keeps the caller's event alive
-    PKEVENT kernelEvent = nullptr;        // IoBuildDeviceIoControlRequest
+    PKEVENT kernelEvent = nullptr;           // IoBuildDeviceIoControlRequest
     PIO_STATUS_BLOCK kernelStatus = nullptr;
 };
 

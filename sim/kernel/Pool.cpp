@@ -30,8 +30,7 @@ Pool::Block Pool::Free(void* memory, std::optional<ULONG> tag)
             Fail("ExFreePool of %p, which is not an allocated pool block (freed twice?)", memory);
         block = found->second;
         if (tag && *tag != block.tag)
-            Fail("ExFreePoolWithTag of %p with tag 0x%08X; it was allocated with tag 0x%08X", memory, *tag,
-                 block.tag);
+            Fail("ExFreePoolWithTag of %p with tag 0x%08X; it was allocated with tag 0x%08X", memory, *tag, block.tag);
         blocks_.erase(found);
     }
     Machine::Current().timers().CheckNothingArmedWithin(memory, block.size, "a freed pool block");

@@ -11,10 +11,12 @@ namespace {
 // Unconvertible input becomes '?' (one code unit per bad byte), as the
 // Windows best-fit conversion does for bytes it cannot map.
 template <typename Out>
-Out Convert(const char* to, const char* from, const char* input, size_t inputBytes, size_t inputUnit) {
+Out Convert(const char* to, const char* from, const char* input, size_t inputBytes, size_t inputUnit)
+{
     Out result;
     iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) return result;
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return result;
     std::vector<char> buffer(inputBytes * 4 + 16);
     char* in = const_cast<char*>(input);
     size_t inLeft = inputBytes;
@@ -38,16 +40,24 @@ Out Convert(const char* to, const char* from, const char* input, size_t inputByt
 
 }  // namespace
 
-std::u16string AnsiToWide(const char* text, size_t length) {
+std::u16string AnsiToWide(const char* text, size_t length)
+{
     return Convert<std::u16string>("UTF-16LE", "CP932", text, length, 1);
 }
 
-std::u16string AnsiToWide(const std::string& text) { return AnsiToWide(text.data(), text.size()); }
+std::u16string AnsiToWide(const std::string& text)
+{
+    return AnsiToWide(text.data(), text.size());
+}
 
-std::string WideToAnsi(const char16_t* text, size_t length) {
+std::string WideToAnsi(const char16_t* text, size_t length)
+{
     return Convert<std::string>("CP932", "UTF-16LE", reinterpret_cast<const char*>(text), length * 2, 2);
 }
 
-std::string WideToAnsi(const std::u16string& text) { return WideToAnsi(text.data(), text.size()); }
+std::string WideToAnsi(const std::u16string& text)
+{
+    return WideToAnsi(text.data(), text.size());
+}
 
 }  // namespace sim

@@ -18,7 +18,8 @@ namespace {
 
 class SimulatedProcess : public HandleObject {
 public:
-    explicit SimulatedProcess(DWORD exitCode) : exitCode_(exitCode) {
+    explicit SimulatedProcess(DWORD exitCode) : exitCode_(exitCode)
+    {
         header_.Type = ProcessObject;
         header_.SignalState = 1;
     }
@@ -30,26 +31,31 @@ private:
     DWORD exitCode_;
 };
 
-std::vector<std::string> Words(const std::string& commandLine) {
+std::vector<std::string> Words(const std::string& commandLine)
+{
     std::istringstream in(commandLine);
     std::vector<std::string> words;
-    for (std::string word; in >> word;) words.push_back(word);
+    for (std::string word; in >> word;)
+        words.push_back(word);
     return words;
 }
 
-bool IsNetStop(const std::vector<std::string>& words) {
-    return words.size() == 3 &&
-           (EqualsIgnoreCaseAnsi(words[0], "net") || EqualsIgnoreCaseAnsi(words[0], "net.exe")) &&
+bool IsNetStop(const std::vector<std::string>& words)
+{
+    return words.size() == 3 && (EqualsIgnoreCaseAnsi(words[0], "net") || EqualsIgnoreCaseAnsi(words[0], "net.exe")) &&
            EqualsIgnoreCaseAnsi(words[1], "stop");
 }
 
-DWORD RunNetStop(const std::string& serviceName) {
+DWORD RunNetStop(const std::string& serviceName)
+{
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceA(manager, serviceName.c_str(), SERVICE_STOP) : nullptr;
     SERVICE_STATUS status;
     BOOL stopped = service && ControlService(service, SERVICE_CONTROL_STOP, &status);
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
     return stopped ? 0 : 2;
 }
 
@@ -58,10 +64,11 @@ DWORD RunNetStop(const std::string& serviceName) {
 
 using namespace sim;
 
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA,
-                           LPPROCESS_INFORMATION lpProcessInformation) {
-    std::vector<std::string> words = Words(lpCommandLine ? lpCommandLine : (lpApplicationName ? lpApplicationName : ""));
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation)
+{
+    std::vector<std::string> words =
+        Words(lpCommandLine ? lpCommandLine : (lpApplicationName ? lpApplicationName : ""));
     if (!lpProcessInformation || !IsNetStop(words)) {
         SetLastError(lpProcessInformation ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -75,7 +82,8 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     return TRUE;
 }
 
-BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
+{
     std::shared_ptr<SimulatedProcess> process = Machine::Current().handles().FindAs<SimulatedProcess>(hProcess);
     if (!process || !lpExitCode) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -36,7 +36,7 @@ struct RegistryKeyInfo {
     uint32_t maxSubkeyNameLength = 0;  // characters, without terminator
     uint32_t values = 0;
     uint32_t maxValueNameLength = 0;
-    uint32_t maxValueDataLength = 0;   // bytes, as stored
+    uint32_t maxValueDataLength = 0;  // bytes, as stored
 };
 
 int CompareRegistryNames(const std::u16string& left, const std::u16string& right);
@@ -65,8 +65,8 @@ public:
     // The key with everything below it.
     RegistryResult DeleteTree(const RegistryKeyPtr& key);
 
-    RegistryResult SetValue(const RegistryKeyPtr& key, const std::u16string& name, uint32_t type,
-                            const uint8_t* data, size_t length);
+    RegistryResult SetValue(const RegistryKeyPtr& key, const std::u16string& name, uint32_t type, const uint8_t* data,
+                            size_t length);
     RegistryResult QueryValue(const RegistryKeyPtr& key, const std::u16string& name, RegistryValue& value);
     RegistryResult DeleteValue(const RegistryKeyPtr& key, const std::u16string& name);
     // NotFound past the last entry.

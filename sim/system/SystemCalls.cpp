@@ -13,9 +13,11 @@ namespace {
 
 // Copies a folder or file name: the length without terminator when it fits,
 // else the buffer size it needs (with terminator) and nothing copied.
-UINT CopyPath(const std::string& path, LPSTR buffer, UINT size) {
+UINT CopyPath(const std::string& path, LPSTR buffer, UINT size)
+{
     UINT needed = static_cast<UINT>(path.size() + 1);
-    if (!buffer || size < needed) return needed;
+    if (!buffer || size < needed)
+        return needed;
     std::memcpy(buffer, path.c_str(), needed);
     return needed - 1;
 }
@@ -23,7 +25,8 @@ UINT CopyPath(const std::string& path, LPSTR buffer, UINT size) {
 constexpr uint64_t kUnitsPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 
-void ToSystemTime(uint64_t time, LPSYSTEMTIME result) {
+void ToSystemTime(uint64_t time, LPSYSTEMTIME result)
+{
     time_t seconds = static_cast<time_t>(static_cast<int64_t>(time / kUnitsPerSecond) - kSecondsFrom1601To1970);
     std::tm parts{};
     gmtime_r(&seconds, &parts);
@@ -42,7 +45,8 @@ void ToSystemTime(uint64_t time, LPSYSTEMTIME result) {
 
 using namespace sim;
 
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation)
+{
     DWORD size = lpVersionInformation ? lpVersionInformation->dwOSVersionInfoSize : 0;
     if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -67,18 +71,21 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     return TRUE;
 }
 
-UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
     return CopyPath(CurrentSystem().info.SystemDirectory(), lpBuffer, uSize);
 }
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
     return CopyPath(CurrentSystem().info.WindowsDirectory(), lpBuffer, uSize);
 }
 
 // The program is the only module: every module handle names its file.
 // Too small a buffer gets the name cut, with terminator, the size as result
 // and ERROR_INSUFFICIENT_BUFFER (Vista and later; XP left it unterminated).
-DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize)
+{
     if (!lpFilename || nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -95,6 +102,12 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {
 }
 
 // The simulated machine's time zone is UTC: local time equals system time.
-void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) { ToSystemTime(Machine::Current().clock().Now(), lpSystemTime); }
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime)
+{
+    ToSystemTime(Machine::Current().clock().Now(), lpSystemTime);
+}
 
-void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) { ToSystemTime(Machine::Current().clock().Now(), lpSystemTime); }
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime)
+{
+    ToSystemTime(Machine::Current().clock().Now(), lpSystemTime);
+}

@@ -9,7 +9,8 @@
 namespace sim {
 namespace {
 
-std::string MakeRootFolder() {
+std::string MakeRootFolder()
+{
     const char* temp = std::getenv("TMPDIR");
     std::string pattern = std::string(temp && *temp ? temp : "/tmp") + "/vantrel-sim-XXXXXX";
     if (!mkdtemp(pattern.data())) {
@@ -21,7 +22,8 @@ std::string MakeRootFolder() {
 
 }  // namespace
 
-int32_t MachineDriverLoader::LoadDriver(const std::string& serviceName, const std::string& imageName) {
+int32_t MachineDriverLoader::LoadDriver(const std::string& serviceName, const std::string& imageName)
+{
     PDRIVER_OBJECT driver = nullptr;
     NTSTATUS status = machine_.LoadDriver(serviceName, imageName, &driver);
     if (NT_SUCCESS(status)) {
@@ -31,43 +33,56 @@ int32_t MachineDriverLoader::LoadDriver(const std::string& serviceName, const st
     return status;
 }
 
-bool MachineDriverLoader::DriverHasUnloadRoutine(const std::string& serviceName) {
+bool MachineDriverLoader::DriverHasUnloadRoutine(const std::string& serviceName)
+{
     std::lock_guard<std::mutex> guard(lock_);
     auto it = drivers_.find(serviceName);
     return it != drivers_.end() && static_cast<PDRIVER_OBJECT>(it->second)->DriverUnload != nullptr;
 }
 
-bool MachineDriverLoader::DriverHasOpenHandles(const std::string& serviceName) {
+bool MachineDriverLoader::DriverHasOpenHandles(const std::string& serviceName)
+{
     return machine_.DriverHasOpenHandles(serviceName);
 }
 
-void MachineDriverLoader::UnloadDriver(const std::string& serviceName) {
+void MachineDriverLoader::UnloadDriver(const std::string& serviceName)
+{
     machine_.UnloadDriver(serviceName);
     std::lock_guard<std::mutex> guard(lock_);
     drivers_.erase(serviceName);
 }
 
 SystemState::SystemState(Machine& machine)
-    : rootFolder(MakeRootFolder()), loader(machine), info(rootFolder), services(registry, loader) {}
+    : rootFolder(MakeRootFolder()), loader(machine), info(rootFolder), services(registry, loader)
+{}
 
-SystemState::~SystemState() {
+SystemState::~SystemState()
+{
     std::error_code ignored;
     std::filesystem::remove_all(rootFolder, ignored);
 }
 
-void SystemStateDeleter::operator()(SystemState* state) const { delete state; }
+void SystemStateDeleter::operator()(SystemState* state) const
+{
+    delete state;
+}
 
-SystemState& Machine::system() {
+SystemState& Machine::system()
+{
     std::call_once(systemOnce_, [this] {
         system_.reset(new SystemState(*this));
         // The listener outlives the state: it asks the machine each time.
         AddFileCloseListener([this] {
-            if (system_) system_->services.CompletePendingStops();
+            if (system_)
+                system_->services.CompletePendingStops();
         });
     });
     return *system_;
 }
 
-SystemState& CurrentSystem() { return Machine::Current().system(); }
+SystemState& CurrentSystem()
+{
+    return Machine::Current().system();
+}
 
 }  // namespace sim

@@ -50,6 +50,9 @@ struct SystemState {
 
 // Aborts with a message when no machine lives.
 SystemState& CurrentSystem();
-inline Registry& CurrentRegistry() { return CurrentSystem().registry; }
+inline Registry& CurrentRegistry()
+{
+    return CurrentSystem().registry;
+}
 
 }  // namespace sim

@@ -49,29 +49,15 @@ void ApplyHandflow(const SERIAL_HANDFLOW& handflow, DCB* dcb)
     dcb->fOutxCtsFlow = (handflow.ControlHandShake & SERIAL_CTS_HANDSHAKE) != 0;
     dcb->fOutxDsrFlow = (handflow.ControlHandShake & SERIAL_DSR_HANDSHAKE) != 0;
     switch (handflow.ControlHandShake & SERIAL_DTR_MASK) {
-    case SERIAL_DTR_CONTROL:
-        dcb->fDtrControl = DTR_CONTROL_ENABLE;
-        break;
-    case SERIAL_DTR_HANDSHAKE:
-        dcb->fDtrControl = DTR_CONTROL_HANDSHAKE;
-        break;
-    default:
-        dcb->fDtrControl = DTR_CONTROL_DISABLE;
-        break;
+    case SERIAL_DTR_CONTROL: dcb->fDtrControl = DTR_CONTROL_ENABLE; break;
+    case SERIAL_DTR_HANDSHAKE: dcb->fDtrControl = DTR_CONTROL_HANDSHAKE; break;
+    default: dcb->fDtrControl = DTR_CONTROL_DISABLE; break;
     }
     switch (handflow.FlowReplace & SERIAL_RTS_MASK) {
-    case SERIAL_RTS_CONTROL:
-        dcb->fRtsControl = RTS_CONTROL_ENABLE;
-        break;
-    case SERIAL_RTS_HANDSHAKE:
-        dcb->fRtsControl = RTS_CONTROL_HANDSHAKE;
-        break;
-    case SERIAL_TRANSMIT_TOGGLE:
-        dcb->fRtsControl = RTS_CONTROL_TOGGLE;
-        break;
-    default:
-        dcb->fRtsControl = RTS_CONTROL_DISABLE;
-        break;
+    case SERIAL_RTS_CONTROL: dcb->fRtsControl = RTS_CONTROL_ENABLE; break;
+    case SERIAL_RTS_HANDSHAKE: dcb->fRtsControl = RTS_CONTROL_HANDSHAKE; break;
+    case SERIAL_TRANSMIT_TOGGLE: dcb->fRtsControl = RTS_CONTROL_TOGGLE; break;
+    default: dcb->fRtsControl = RTS_CONTROL_DISABLE; break;
     }
     dcb->fDsrSensitivity = (handflow.ControlHandShake & SERIAL_DSR_SENSITIVITY) != 0;
     dcb->fAbortOnError = (handflow.ControlHandShake & SERIAL_ERROR_ABORT) != 0;
@@ -119,9 +105,9 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB)
     SERIAL_BAUD_RATE baud{lpDCB->BaudRate};
     SERIAL_LINE_CONTROL line{lpDCB->StopBits, lpDCB->Parity, lpDCB->ByteSize};
     SERIAL_HANDFLOW handflow = HandflowOf(*lpDCB);
-    SERIAL_CHARS chars{static_cast<UCHAR>(lpDCB->EofChar), static_cast<UCHAR>(lpDCB->ErrorChar), 0,
-                       static_cast<UCHAR>(lpDCB->EvtChar),  static_cast<UCHAR>(lpDCB->XonChar),
-                       static_cast<UCHAR>(lpDCB->XoffChar)};
+    SERIAL_CHARS chars{
+        static_cast<UCHAR>(lpDCB->EofChar), static_cast<UCHAR>(lpDCB->ErrorChar), 0,
+        static_cast<UCHAR>(lpDCB->EvtChar), static_cast<UCHAR>(lpDCB->XonChar),   static_cast<UCHAR>(lpDCB->XoffChar)};
     return SendSet(hFile, IOCTL_SERIAL_SET_BAUD_RATE, &baud, sizeof(baud)) &&
            SendSet(hFile, IOCTL_SERIAL_SET_LINE_CONTROL, &line, sizeof(line)) &&
            SendSet(hFile, IOCTL_SERIAL_SET_HANDFLOW, &handflow, sizeof(handflow)) &&

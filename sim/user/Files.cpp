@@ -43,12 +43,8 @@ void SetUpParameters(PIRP irp, UserRequest& request, const RequestParams& params
     stack->MajorFunction = params.major;
     bool buffered = (deviceFlags & (DO_BUFFERED_IO | DO_DIRECT_IO)) != 0;
     switch (params.major) {
-    case IRP_MJ_READ:
-        stack->Parameters.Read.Length = params.outputLength;
-        break;
-    case IRP_MJ_WRITE:
-        stack->Parameters.Write.Length = params.inputLength;
-        break;
+    case IRP_MJ_READ: stack->Parameters.Read.Length = params.outputLength; break;
+    case IRP_MJ_WRITE: stack->Parameters.Write.Length = params.inputLength; break;
     default:
         stack->Parameters.DeviceIoControl.IoControlCode = params.code;
         stack->Parameters.DeviceIoControl.InputBufferLength = params.inputLength;
@@ -157,8 +153,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES
         return INVALID_HANDLE_VALUE;
     }
     std::shared_ptr<sim::FileRecord> file;
-    NTSTATUS status =
-        machine.io().OpenFile(device, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, false, &file);
+    NTSTATUS status = machine.io().OpenFile(device, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, false, &file);
     if (!NT_SUCCESS(status)) {
         sim::FailWith(status);
         return INVALID_HANDLE_VALUE;
@@ -190,8 +185,8 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 {
     if (lpBytesReturned != nullptr)
         *lpBytesReturned = 0;
-    sim::RequestParams params{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                          nOutBufferSize};
+    sim::RequestParams params{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer,
+                              nInBufferSize,         lpOutBuffer,     nOutBufferSize};
     return sim::Issue(hDevice, params, lpBytesReturned, lpOverlapped, false);
 }
 
@@ -205,8 +200,7 @@ BOOL WINAPI CancelIo(HANDLE hFile)
     return TRUE;
 }
 
-BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
-                                BOOL bWait)
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
 {
     Machine& machine = Machine::Current();
     auto fileHandle = machine.handles().FindAs<sim::FileHandle>(hFile);

@@ -132,8 +132,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
         headers.push_back(object->WaitHeader());
         objects.push_back(std::move(object));
     }
-    NTSTATUS status = machine.dispatcher().Wait(headers.data(), headers.size(), bWaitAll != 0,
-                                                sim::DeadlineAfter(dwMilliseconds));
+    NTSTATUS status =
+        machine.dispatcher().Wait(headers.data(), headers.size(), bWaitAll != 0, sim::DeadlineAfter(dwMilliseconds));
     return sim::WaitResult(status);
 }
 

@@ -218,10 +218,11 @@ TEST_F(DosDeviceTableSystem, SystemListingIsConsistent)
         char path[DOS_DEVICE_LOOKUP_SIZE];
         EXPECT_NE(table.Lookup(port.c_str(), path, sizeof path), 0u) << port;
     }
-    EXPECT_EQ(offer.size() + static_cast<size_t>(std::count_if(ports.begin(), ports.end(), [](const std::string& p) {
-                  int n = atoi(p.c_str() + 3);
-                  return n >= 1 && n <= 255;
-              })),
+    EXPECT_EQ(offer.size() + static_cast<size_t>(std::count_if(ports.begin(), ports.end(),
+                                                               [](const std::string& p) {
+                                                                   int n = atoi(p.c_str() + 3);
+                                                                   return n >= 1 && n <= 255;
+                                                               })),
               255u);
 }
 

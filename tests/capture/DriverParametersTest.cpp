@@ -21,9 +21,11 @@ const std::string kServiceKey = std::string("SYSTEM\\CurrentControlSet\\Services
 // COM2 is not among them: its port has vanished from the system.
 DWORD WINAPI FakeQuery(LPCSTR name, LPSTR out, DWORD size)
 {
-    static const std::map<std::string, std::string> kPorts = {
-        {"COM1", "\\Device\\Serial0"}, {"COM3", "\\Device\\Serial2"}, {"COM4", "\\Device\\Serial3"},
-        {"COM6", "\\Device\\Serial5"}, {std::string(259, 'P'), "\\Device\\LongName"}};
+    static const std::map<std::string, std::string> kPorts = {{"COM1", "\\Device\\Serial0"},
+                                                              {"COM3", "\\Device\\Serial2"},
+                                                              {"COM4", "\\Device\\Serial3"},
+                                                              {"COM6", "\\Device\\Serial5"},
+                                                              {std::string(259, 'P'), "\\Device\\LongName"}};
     auto port = name ? kPorts.find(name) : kPorts.end();
     if (port == kPorts.end() || size < port->second.size() + 2)
         return 0;
@@ -66,8 +68,8 @@ Values ReadValues(const std::string& subkey)
             break;
         DWORD number = 0;
         memcpy(&number, data, sizeof number);
-        values.emplace_back(name, type == REG_DWORD ? std::to_string(number)
-                                                     : std::string(reinterpret_cast<char*>(data)));
+        values.emplace_back(name,
+                            type == REG_DWORD ? std::to_string(number) : std::string(reinterpret_cast<char*>(data)));
     }
     RegCloseKey(key);
     return values;
@@ -81,8 +83,7 @@ std::vector<std::string> Subkeys(const std::string& subkey)
         return names;
     char name[512];
     DWORD length = sizeof name;
-    for (DWORD index = 0; RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                          ERROR_SUCCESS;
+    for (DWORD index = 0; RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, length = sizeof name)
         names.push_back(name);
     RegCloseKey(key);
@@ -148,8 +149,9 @@ TEST_F(DriverParametersTest, MonitorAndPortItemsBecomeNumberedObjects)
                                                           {"MaxByte", "20000"},
                                                           {"COM4", "\\Device\\Serial3"}}))
         << "one object per output port; MaxByte of the last item";
-    EXPECT_EQ(ReadValues("Parameters\\Obj3"),
-              Comparable({{"BaseName", "COM7"}, {"CapType", "3"}, {"COM6", "\\Device\\Serial5"}, {"MaxByte", "40000"}}));
+    EXPECT_EQ(
+        ReadValues("Parameters\\Obj3"),
+        Comparable({{"BaseName", "COM7"}, {"CapType", "3"}, {"COM6", "\\Device\\Serial5"}, {"MaxByte", "40000"}}));
 
     EXPECT_EQ(log_, (std::vector<std::string>{"設定されたCOMポートが見つかりませんでした(COM2)"}));
     EXPECT_STREQ(rows_.Item(0)->deviceObject, "ZrVlObj1");

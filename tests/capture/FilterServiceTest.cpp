@@ -76,15 +76,14 @@ NTSTATUS PortsEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
         function = CompleteAtOnce;
     driver->DriverUnload = PortsUnload;
     NTSTATUS status = CreateLinkedDevice(driver, u"\\Device\\TestSerial3", u"\\DosDevices\\COM3", TRUE);
-    return NT_SUCCESS(status)
-               ? CreateLinkedDevice(driver, u"\\Device\\TestSerial12", u"\\DosDevices\\COM12", TRUE)
-               : status;
+    return NT_SUCCESS(status) ? CreateLinkedDevice(driver, u"\\Device\\TestSerial12", u"\\DosDevices\\COM12", TRUE)
+                              : status;
 }
 
 HANDLE Open(const char* name)
 {
-    return CreateFileA((std::string("\\\\.\\") + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+    return CreateFileA((std::string("\\\\.\\") + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       0, nullptr);
 }
 
 std::string ServiceValue(const char* name)

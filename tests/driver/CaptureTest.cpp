@@ -32,7 +32,8 @@ protected:
         ASSERT_NE(INVALID_HANDLE_VALUE, port);
         DWORD returned = 0;
         ULONG baud = 9600;
-        ASSERT_TRUE(DeviceIoControl(port, IOCTL_SERIAL_SET_BAUD_RATE, &baud, sizeof baud, nullptr, 0, &returned, nullptr));
+        ASSERT_TRUE(
+            DeviceIoControl(port, IOCTL_SERIAL_SET_BAUD_RATE, &baud, sizeof baud, nullptr, 0, &returned, nullptr));
         DWORD done = 0;
         ASSERT_TRUE(WriteFile(port, "abc", 3, &done, nullptr));
         HANDLE peer = Open("COM12");
@@ -118,8 +119,8 @@ TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
     ULONG errors = SERIAL_ERROR_FRAMING | SERIAL_ERROR_PARITY;
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(port, IOCTL_TESTPORT_REPORT_ERRORS, &errors, sizeof errors, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(port, IOCTL_TESTPORT_REPORT_ERRORS, &errors, sizeof errors, nullptr, 0, &returned, nullptr));
     DWORD commErrors = 0;
     COMSTAT status;
     ASSERT_TRUE(ClearCommError(port, &commErrors, &status));

@@ -69,7 +69,8 @@ TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntr
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     char names[16];
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
     ASSERT_EQ(8u, returned);
     EXPECT_EQ(std::string("COM11\0\0\0", 8), std::string(names, 8));
 
@@ -136,7 +137,7 @@ TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
     std::string key = ObjectKey(1);
     SetString(key, "COM12", "\\Device\\VtrlTestPort1");  // before any base name: nothing to feed
     SetString(key, CAPTURE_VALUE_BASE_NAME_A, MonitorObjectName(1));
-    SetString(key, "COM13", std::string(200, 'x'));  // more data than the driver reads
+    SetString(key, "COM13", std::string(200, 'x'));                // more data than the driver reads
     SetString(key, "COM14", "\\Device\\" + std::string(40, 'P'));  // longer than the name buffers
     SetString(key, "COM" + std::string(40, '9'), kPort2Path);      // name too long for a filter name
     SetString(key, "COM11", kPort0Path);
@@ -154,7 +155,8 @@ TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
     ASSERT_NE(INVALID_HANDLE_VALUE, control);
     char names[24];
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, sizeof names, &returned, nullptr));
     EXPECT_EQ(8u, returned) << "only COM11 became a port of the object";
     CloseHandle(control);
 }

@@ -37,8 +37,7 @@ inline void SetString(const std::string& key, const std::string& name, const std
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                              KEY_WRITE, nullptr, &handle, nullptr));
     // As the application writes them: no terminating zero.
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(handle, name.c_str(), 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(text.data()),
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
                                             static_cast<DWORD>(text.size())));
     RegCloseKey(handle);
 }

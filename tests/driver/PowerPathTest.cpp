@@ -185,15 +185,13 @@ TEST_P(PowerPathTest, ASetPowerRequestReachesThePortAndCompletesOnce)
     EXPECT_EQ(!PassThroughInstalled(), Recorded());
 }
 
-INSTANTIATE_TEST_SUITE_P(DeviceTypeAndPort, PowerPathTest,
-                         ::testing::Values(PowerCase{DeviceTypeValue::Absent, false},
-                                           PowerCase{DeviceTypeValue::Absent, true},
-                                           PowerCase{DeviceTypeValue::Zero, false},
-                                           PowerCase{DeviceTypeValue::Zero, true}),
-                         [](const ::testing::TestParamInfo<PowerCase>& info) {
-                             std::string name = info.param.deviceType == DeviceTypeValue::Zero ? "DeviceType0"
-                                                                                                : "DeviceTypeAbsent";
-                             return name + (info.param.portPends ? "PortPends" : "PortCompletes");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    DeviceTypeAndPort, PowerPathTest,
+    ::testing::Values(PowerCase{DeviceTypeValue::Absent, false}, PowerCase{DeviceTypeValue::Absent, true},
+                      PowerCase{DeviceTypeValue::Zero, false}, PowerCase{DeviceTypeValue::Zero, true}),
+    [](const ::testing::TestParamInfo<PowerCase>& info) {
+        std::string name = info.param.deviceType == DeviceTypeValue::Zero ? "DeviceType0" : "DeviceTypeAbsent";
+        return name + (info.param.portPends ? "PortPends" : "PortCompletes");
+    });
 
 }  // namespace

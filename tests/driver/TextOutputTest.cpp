@@ -75,15 +75,19 @@ TEST(TextOutputTest, ATwentyByteWriteIsThreeLinesOfEightyBytes)
     EXPECT_EQ("00000000 30 31 32 33 34 35 36 37-38 39 41 42 43 44 45 46 0123456789ABCDEF" + std::string(5, ' ') +
                   "\r\n",
               Line(text, 1));
-    EXPECT_EQ("00000010 47 48 49 4A" + std::string(36, ' ') + " GHIJ" + std::string(17, ' ') + "\r\n",
-              Line(text, 2));
+    EXPECT_EQ("00000010 47 48 49 4A" + std::string(36, ' ') + " GHIJ" + std::string(17, ' ') + "\r\n", Line(text, 2));
 }
 
 TEST(TextOutputTest, DisplayCharactersAndOffsetsOfLongData)
 {
     std::vector<uint8_t> data(40);
     for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i == 0 ? 0x1F : i == 1 ? 0x7F : i == 2 ? 0xA1 : i == 3 ? 0xDF : i == 4 ? 0xE0 : 'a');
+        data[i] = static_cast<uint8_t>(i == 0   ? 0x1F
+                                       : i == 1 ? 0x7F
+                                       : i == 2 ? 0xA1
+                                       : i == 3 ? 0xDF
+                                       : i == 4 ? 0xE0
+                                                : 'a');
     std::string text = Render(MakeRecord(RecordKind_Read, 0, 0, 40, data));
     ASSERT_EQ(4u * 80, text.size());
     EXPECT_EQ("ReadFile", Line(text, 0).substr(7, 8));

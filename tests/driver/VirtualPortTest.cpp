@@ -176,8 +176,8 @@ TEST_F(VirtualPortTest, AWaitOnReceivedCharacterEndsWithTheNextRecord)
     ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_WAIT_MASK, &mask, sizeof mask, nullptr, 0, &returned, &set));
     ULONG events = 0xFFFF;
     OVERLAPPED wait{};
-    ASSERT_FALSE(DeviceIoControl(reader, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, &events, sizeof events, &returned,
-                                 &wait));
+    ASSERT_FALSE(
+        DeviceIoControl(reader, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, &events, sizeof events, &returned, &wait));
     machine.AdvanceTicks(50);
     EXPECT_FALSE(Done(&wait));
     Write("x");
@@ -248,8 +248,8 @@ TEST_F(VirtualPortTest, PurgeAndCloseEndQueuedReadsAndWaits)
     ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_WAIT_MASK, &mask, sizeof mask, nullptr, 0, &returned, &set));
     ULONG events = 0xFF;
     OVERLAPPED wait{}, read{};
-    ASSERT_FALSE(DeviceIoControl(reader, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, &events, sizeof events, &returned,
-                                 &wait));
+    ASSERT_FALSE(
+        DeviceIoControl(reader, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, &events, sizeof events, &returned, &wait));
     ASSERT_FALSE(ReadFile(reader, buffer, sizeof buffer, &done, &read));
     ASSERT_TRUE(CloseHandle(reader));
     reader = INVALID_HANDLE_VALUE;
@@ -288,8 +288,8 @@ TEST_F(VirtualPortTest, FormOneDeliversTheTextLinesByteForByte)
     OpenWriter();
     SERIAL_LINE_CONTROL line = {STOP_BIT_1, NO_PARITY, 8};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(writer, IOCTL_SERIAL_SET_LINE_CONTROL, &line, sizeof line, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(writer, IOCTL_SERIAL_SET_LINE_CONTROL, &line, sizeof line, nullptr, 0, &returned, nullptr));
     Write("0123456789ABCDEFGHIJ");
     std::string text;
     // Odd-sized reads: the text continues where the last read stopped.
@@ -448,11 +448,11 @@ TEST_F(VirtualPortTest, ErrorAbortRefusesReadsWhileAnErrorIsUnreported)
     SetHandShake(SERIAL_ERROR_ABORT);
     ULONG errors = SERIAL_ERROR_FRAMING;
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(writer, IOCTL_TESTPORT_REPORT_ERRORS, &errors, sizeof errors, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(writer, IOCTL_TESTPORT_REPORT_ERRORS, &errors, sizeof errors, nullptr, 0, &returned, nullptr));
     SERIAL_STATUS status{};
-    ASSERT_TRUE(DeviceIoControl(writer, IOCTL_SERIAL_GET_COMMSTATUS, nullptr, 0, &status, sizeof status, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(writer, IOCTL_SERIAL_GET_COMMSTATUS, nullptr, 0, &status, sizeof status, &returned, nullptr));
     Receive("late");
     EXPECT_EQ("", ReadNow(10)) << "the status record ends the read";
     char buffer[4];

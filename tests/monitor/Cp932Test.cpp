@@ -126,7 +126,7 @@ TEST(Cp932Classify, InvalidLeadOrTrailBytesDoNotPass)
 
 TEST(Cp932Classify, DisplayablePairsAreTheClassifiedOnes)
 {
-    EXPECT_TRUE(Cp932IsDisplayablePair(0x82, 0xA0));   // あ
+    EXPECT_TRUE(Cp932IsDisplayablePair(0x82, 0xA0));  // あ
     EXPECT_TRUE(Cp932IsDisplayablePair(0x81, 0x40 + 1));
     EXPECT_FALSE(Cp932IsDisplayablePair(0x41, 0x42));  // one-byte letters
     EXPECT_FALSE(Cp932IsDisplayablePair(0xB1, 0xB2));  // one-byte katakana

@@ -372,9 +372,9 @@ TEST_F(MonitorViewTest, TrailOfAPairDoesNotLeadTheNextByte)
 TEST_F(MonitorViewTest, PairsAreFormedPerDirectionAcrossInterleavedBytesAndLines)
 {
     AddReceived(std::vector<uint8_t>(14, 0x30));
-    AddReceived({0x82});   // cell 14
-    AddSent({0x83});       // cell 15: a lead of its own direction, never completed
-    AddReceived({0xA0});   // cell 0 of line 1
+    AddReceived({0x82});  // cell 14
+    AddSent({0x83});      // cell 15: a lead of its own direction, never completed
+    AddReceived({0xA0});  // cell 0 of line 1
     PaintScreen(3);
     const std::vector<SurfaceOp> copies = screen_.OfKind(SurfaceOpKind::GlyphCopy);
     ASSERT_EQ(copies.size(), 2u);

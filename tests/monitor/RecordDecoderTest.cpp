@@ -63,8 +63,8 @@ TEST_F(RecordDecoderTest, StatusFlagsBecomeLineErrorCodesInTableOrder)
 TEST_F(RecordDecoderTest, StatusRepliesWithoutKnownErrorsOrTooShortAreNotKept)
 {
     Process(Status(0));
-    Process(Status(0x00000020));     // only a bit outside the table
-    Process(Status(0x00000001, 18)); // shorter than a status block
+    Process(Status(0x00000020));      // only a bit outside the table
+    Process(Status(0x00000001, 18));  // shorter than a status block
     EXPECT_TRUE(Stored().empty());
     EXPECT_EQ(store.TotalCells(), 0u);
 }
@@ -120,7 +120,8 @@ TEST_F(RecordDecoderTest, DataRecordsCountTowardsTheirDirection)
 
 TEST_F(RecordDecoderTest, OtherKindsAndCodesAreConsumedQuietly)
 {
-    for (uint8_t kind : {uint8_t{RecordKind_Create}, uint8_t{RecordKind_Close}, uint8_t{RecordKind_Cleanup}, uint8_t{9}})
+    for (uint8_t kind :
+         {uint8_t{RecordKind_Create}, uint8_t{RecordKind_Close}, uint8_t{RecordKind_Cleanup}, uint8_t{9}})
         Process(MakeDataRecord(kind, {1, 2}, 0));
     Process(MakeControlRecord(IOCTL_SERIAL_SET_DTR, 0, 4, {1, 2, 3, 4}));
     EXPECT_TRUE(Stored().empty());

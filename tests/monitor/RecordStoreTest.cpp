@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr uint32_t Timed = 999999;   // a time counter that always earns a time cell
-constexpr uint32_t Untimed = 0;      // below the default limit of 1
+constexpr uint32_t Timed = 999999;  // a time counter that always earns a time cell
+constexpr uint32_t Untimed = 0;     // below the default limit of 1
 
 void AddData(RecordStore& store, uint8_t kind, uint32_t bytes, uint32_t timeCounter, uint8_t first = 0)
 {
@@ -24,8 +24,8 @@ void AddData(RecordStore& store, uint8_t kind, uint32_t bytes, uint32_t timeCoun
 
 void AddLineErrors(RecordStore& store, const std::vector<uint8_t>& codes, uint32_t timeCounter)
 {
-    TestRecord r = MakeControlRecord(IOCTL_SERIAL_GET_COMMSTATUS, 0, static_cast<uint32_t>(codes.size()), codes,
-                                     timeCounter);
+    TestRecord r =
+        MakeControlRecord(IOCTL_SERIAL_GET_COMMSTATUS, 0, static_cast<uint32_t>(codes.size()), codes, timeCounter);
     store.Add(r.record, r.size);
 }
 
@@ -100,7 +100,7 @@ TEST(RecordStoreCells, TimeCellComesFirstOnlyFromTheTimeLimitOn)
     EXPECT_EQ(store.TotalCells(), 1u + 3 + 1 + 3);
     const std::vector<Cell> cells = CellsFrom(store, store.Locate(0).cursor, 100);
     ASSERT_EQ(cells.size(), 7u);
-    const uint8_t kinds[] = {CellKind_Time, RecordKind_Read, RecordKind_Read, RecordKind_Write,
+    const uint8_t kinds[] = {CellKind_Time, RecordKind_Read,          RecordKind_Read,         RecordKind_Write,
                              CellKind_Time, RecordKind_DeviceControl, RecordKind_DeviceControl};
     const uint32_t values[] = {1000, 0x41, 0x42, 0x61, 1234, 3, 9};
     for (size_t i = 0; i < cells.size(); ++i) {
@@ -289,8 +289,8 @@ TEST(RecordStoreLocate, AgreesWithAWalkFromTheHead)
 TEST(RecordStoreLocate, IteratesAcrossRecordsFromAnyCell)
 {
     ViewedStore store(10000);
-    AddData(store, RecordKind_Read, 3, Timed, 0x10);    // T 10 11 12
-    AddData(store, RecordKind_Write, 2, Untimed, 0x20); // 20 21
+    AddData(store, RecordKind_Read, 3, Timed, 0x10);     // T 10 11 12
+    AddData(store, RecordKind_Write, 2, Untimed, 0x20);  // 20 21
     const std::vector<Cell> cells = CellsFrom(store, store.Locate(2).cursor, 100);
     ASSERT_EQ(cells.size(), 4u);
     EXPECT_EQ(cells[0].value, 0x11u);

@@ -87,12 +87,9 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp)
         return Complete(irp, STATUS_SUCCESS, 0);
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_CAPTURE_QUERY:
-        return Query(irp, outLength);
-    case IOCTL_CAPTURE_FETCH:
-        return Fetch(irp, outLength);
-    default:
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    case IOCTL_CAPTURE_QUERY: return Query(irp, outLength);
+    case IOCTL_CAPTURE_FETCH: return Fetch(irp, outLength);
+    default: return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
 

@@ -11,14 +11,14 @@ enum class SurfaceOpKind { Fill, Text, Line, GlyphFill, GlyphText, GlyphCopy };
 
 struct SurfaceOp {
     SurfaceOpKind kind;
-    Rect rect;           // Fill: the area; GlyphCopy: the source in the glyph box
-    int x, y;            // Text, GlyphText, GlyphCopy: the point; Line: the start
-    int x2, y2;          // Line: the end
-    int penWidth;        // Line
-    Font font;           // Text
-    Color color;         // fill, text or pen colour
-    Color background;    // Text, GlyphText
-    std::string text;    // Text, GlyphText: cp932 bytes
+    Rect rect;         // Fill: the area; GlyphCopy: the source in the glyph box
+    int x, y;          // Text, GlyphText, GlyphCopy: the point; Line: the start
+    int x2, y2;        // Line: the end
+    int penWidth;      // Line
+    Font font;         // Text
+    Color color;       // fill, text or pen colour
+    Color background;  // Text, GlyphText
+    std::string text;  // Text, GlyphText: cp932 bytes
 };
 
 class RecordingSurface : public Surface {
@@ -34,7 +34,8 @@ public:
 
     void DrawText(int x, int y, Font font, Color textColor, Color background, std::string_view text) override
     {
-        ops.push_back(SurfaceOp{SurfaceOpKind::Text, {}, x, y, 0, 0, 0, font, textColor, background, std::string(text)});
+        ops.push_back(
+            SurfaceOp{SurfaceOpKind::Text, {}, x, y, 0, 0, 0, font, textColor, background, std::string(text)});
     }
 
     void DrawLine(int x1, int y1, int x2, int y2, int penWidth, Color color) override
@@ -49,14 +50,14 @@ public:
 
     void FillGlyphBox(Color color) override
     {
-        ops.push_back(SurfaceOp{SurfaceOpKind::GlyphFill, {0, 0, GLYPH_BOX_SIZE, GLYPH_BOX_SIZE}, 0, 0, 0, 0, 0,
-                                Font::Data, color, 0, {}});
+        ops.push_back(SurfaceOp{
+            SurfaceOpKind::GlyphFill, {0, 0, GLYPH_BOX_SIZE, GLYPH_BOX_SIZE}, 0, 0, 0, 0, 0, Font::Data, color, 0, {}});
     }
 
     void DrawGlyphBoxText(int x, int y, Color textColor, Color background, std::string_view text) override
     {
-        ops.push_back(SurfaceOp{SurfaceOpKind::GlyphText, {}, x, y, 0, 0, 0, Font::Data, textColor, background,
-                                std::string(text)});
+        ops.push_back(SurfaceOp{
+            SurfaceOpKind::GlyphText, {}, x, y, 0, 0, 0, Font::Data, textColor, background, std::string(text)});
     }
 
     void CopyFromGlyphBox(const Rect& source, int x, int y) override

@@ -83,4 +83,4 @@ TEST(SettingsNames, NumberedNamesUseDecimalNumbers)
     EXPECT_EQ(NumberedName("Column", 12), "Column12");
 }
 
-} // namespace
+}  // namespace

@@ -153,8 +153,8 @@ TEST_F(CommTest, SetCommStateSendsBaudLineHandflowAndCharsInOrder)
     dcb.XoffChar = 0x13;
     dcb.EvtChar = 0x0A;
     ASSERT_TRUE(SetCommState(port, &dcb));
-    ASSERT_EQ((std::vector<ULONG>{IOCTL_SERIAL_SET_BAUD_RATE, IOCTL_SERIAL_SET_LINE_CONTROL,
-                                  IOCTL_SERIAL_SET_HANDFLOW, IOCTL_SERIAL_SET_CHARS}),
+    ASSERT_EQ((std::vector<ULONG>{IOCTL_SERIAL_SET_BAUD_RATE, IOCTL_SERIAL_SET_LINE_CONTROL, IOCTL_SERIAL_SET_HANDFLOW,
+                                  IOCTL_SERIAL_SET_CHARS}),
               Codes());
     EXPECT_EQ(9600u, InputOf<SERIAL_BAUD_RATE>(0).BaudRate);
     auto line = InputOf<SERIAL_LINE_CONTROL>(1);
@@ -174,8 +174,8 @@ TEST_F(CommTest, GetCommStateTranslatesTheFourReplies)
 {
     DCB dcb{};
     ASSERT_TRUE(GetCommState(port, &dcb));
-    EXPECT_EQ((std::vector<ULONG>{IOCTL_SERIAL_GET_BAUD_RATE, IOCTL_SERIAL_GET_LINE_CONTROL,
-                                  IOCTL_SERIAL_GET_HANDFLOW, IOCTL_SERIAL_GET_CHARS}),
+    EXPECT_EQ((std::vector<ULONG>{IOCTL_SERIAL_GET_BAUD_RATE, IOCTL_SERIAL_GET_LINE_CONTROL, IOCTL_SERIAL_GET_HANDFLOW,
+                                  IOCTL_SERIAL_GET_CHARS}),
               Codes());
     EXPECT_EQ(19200u, dcb.BaudRate);
     EXPECT_EQ(7, dcb.ByteSize);

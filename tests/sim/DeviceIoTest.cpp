@@ -120,7 +120,8 @@ TEST_F(DeviceIoTest, InputAndOutputShareOneSystemBufferAndOnlyInformationBytesCo
     ASSERT_TRUE(DeviceIoControl(device, IOCTL_ECHO_REVERSE, data, 3, reply, 8, &returned, nullptr));
     EXPECT_EQ(3u, Seen().lastInputLength);
     EXPECT_EQ(8u, Seen().lastOutputLength);
-    EXPECT_EQ((std::vector<UCHAR>{7, 8, 9}), std::vector<UCHAR>(Seen().systemBufferStart, Seen().systemBufferStart + 3));
+    EXPECT_EQ((std::vector<UCHAR>{7, 8, 9}),
+              std::vector<UCHAR>(Seen().systemBufferStart, Seen().systemBufferStart + 3));
     EXPECT_EQ(3u, returned);
     EXPECT_EQ((std::vector<UCHAR>{9, 8, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}), std::vector<UCHAR>(reply, reply + 8));
     CloseHandle(device);

@@ -69,8 +69,8 @@ TEST_F(DosDeviceTest, WholeListHoldsTheNullDeviceAndEndsWithAnEmptyName)
 
 TEST_F(DosDeviceTest, CreateFileOnDevices)
 {
-    HANDLE missing = CreateFileA("\\\\.\\VantrelNoSuchDevice", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+    HANDLE missing =
+        CreateFileA("\\\\.\\VantrelNoSuchDevice", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(INVALID_HANDLE_VALUE, missing);
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     HANDLE null = CreateFileA("\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

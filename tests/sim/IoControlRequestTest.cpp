@@ -62,8 +62,7 @@ NTSTATUS AdderDispatch(PDEVICE_OBJECT device, PIRP irp)
     bool fits = stack->Parameters.DeviceIoControl.InputBufferLength >= sizeof(ULONG) &&
                 stack->Parameters.DeviceIoControl.OutputBufferLength >= sizeof(ULONG);
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_ADD_ONE:
-        return fits ? AddOneInPlace(irp) : Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    case IOCTL_ADD_ONE: return fits ? AddOneInPlace(irp) : Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     case IOCTL_ADD_ONE_LATER: {
         IoMarkIrpPending(irp);
         adder->pending = irp;
@@ -168,7 +167,8 @@ TEST_F(IoControlRequestTest, PendingRequestSignalsTheEventWhenItCompletes)
 
 TEST_F(IoControlRequestTest, FailedRequestReportsItsStatusWithoutCopyingBack)
 {
-    EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, Send(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x8FF, METHOD_BUFFERED, FILE_ANY_ACCESS)));
+    EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST,
+              Send(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x8FF, METHOD_BUFFERED, FILE_ANY_ACCESS)));
     EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, status.Status);
     EXPECT_EQ(7u, output);
     EXPECT_TRUE(Done());

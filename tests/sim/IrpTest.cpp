@@ -74,10 +74,8 @@ NTSTATUS PortDispatch(PDEVICE_OBJECT device, PIRP irp)
     LARGE_INTEGER due;
     due.QuadPart = -100000;  // 10 ms
     switch (port->mode) {
-    case PortMode::CompleteNow:
-        return Complete(irp, STATUS_SUCCESS, TransferLength(stack));
-    case PortMode::FailNow:
-        return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+    case PortMode::CompleteNow: return Complete(irp, STATUS_SUCCESS, TransferLength(stack));
+    case PortMode::FailNow: return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     case PortMode::PendUntilTimer:
         IoMarkIrpPending(irp);
         port->pending = irp;
@@ -91,9 +89,7 @@ NTSTATUS PortDispatch(PDEVICE_OBJECT device, PIRP irp)
         IoMarkIrpPending(irp);
         Complete(irp, STATUS_SUCCESS, 0);
         return STATUS_SUCCESS;
-    case PortMode::CompleteTwice:
-        Complete(irp, STATUS_SUCCESS, 0);
-        return Complete(irp, STATUS_SUCCESS, 0);
+    case PortMode::CompleteTwice: Complete(irp, STATUS_SUCCESS, 0); return Complete(irp, STATUS_SUCCESS, 0);
     }
     return STATUS_SUCCESS;
 }
@@ -202,10 +198,7 @@ protected:
     }
 
     PortExtension& Port() { return *static_cast<PortExtension*>(portDriver->DeviceObject->DeviceExtension); }
-    FilterExtension& Filter()
-    {
-        return *static_cast<FilterExtension*>(filterDriver->DeviceObject->DeviceExtension);
-    }
+    FilterExtension& Filter() { return *static_cast<FilterExtension*>(filterDriver->DeviceObject->DeviceExtension); }
     HANDLE Open(DWORD flags = 0)
     {
         return CreateFileA("\\\\.\\PORTX", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);

@@ -34,12 +34,14 @@ struct DriverView {
 };
 DriverView g_view;
 
-std::u16string NameOf(const WCHAR* name, ULONG byteLength) {
+std::u16string NameOf(const WCHAR* name, ULONG byteLength)
+{
     return std::u16string(name, byteLength / sizeof(WCHAR));
 }
 
 // REG_SZ data ends at its first zero or at its length, whichever comes first.
-std::u16string TextOf(const KEY_VALUE_FULL_INFORMATION& info) {
+std::u16string TextOf(const KEY_VALUE_FULL_INFORMATION& info)
+{
     const WCHAR* data = reinterpret_cast<const WCHAR*>(reinterpret_cast<const UCHAR*>(&info) + info.DataOffset);
     ULONG count = info.DataLength / sizeof(WCHAR);
     ULONG length = 0;
@@ -48,13 +50,15 @@ std::u16string TextOf(const KEY_VALUE_FULL_INFORMATION& info) {
     return std::u16string(data, length);
 }
 
-NTSTATUS OpenKey(HANDLE root, PUNICODE_STRING name, HANDLE* key) {
+NTSTATUS OpenKey(HANDLE root, PUNICODE_STRING name, HANDLE* key)
+{
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, root, nullptr);
     return ZwOpenKey(key, KEY_READ, &attributes);
 }
 
-void ReadValuesOf(HANDLE parameters, const std::u16string& keyName) {
+void ReadValuesOf(HANDLE parameters, const std::u16string& keyName)
+{
     UNICODE_STRING name{static_cast<USHORT>(keyName.size() * sizeof(WCHAR)),
                         static_cast<USHORT>(keyName.size() * sizeof(WCHAR)), const_cast<PWSTR>(keyName.c_str())};
     HANDLE key;
@@ -72,7 +76,8 @@ void ReadValuesOf(HANDLE parameters, const std::u16string& keyName) {
     ZwClose(key);
 }
 
-void ReadParameters(PUNICODE_STRING registryPath) {
+void ReadParameters(PUNICODE_STRING registryPath)
+{
     std::u16string path = NameOf(registryPath->Buffer, registryPath->Length) + u"\\Parameters";
     UNICODE_STRING name{static_cast<USHORT>(path.size() * sizeof(WCHAR)),
                         static_cast<USHORT>(path.size() * sizeof(WCHAR)), const_cast<PWSTR>(path.c_str())};
@@ -94,11 +99,13 @@ void ReadParameters(PUNICODE_STRING registryPath) {
     ZwClose(parameters);
 }
 
-void ParamsUnload(PDRIVER_OBJECT) {
+void ParamsUnload(PDRIVER_OBJECT)
+{
     RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, u"SERIALCOMM", kPortDevice);
 }
 
-NTSTATUS ParamsEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+NTSTATUS ParamsEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
     ReadParameters(registryPath);
     driver->DriverUnload = ParamsUnload;
     return RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, u"SERIALCOMM", kPortDevice, REG_SZ,
@@ -109,37 +116,40 @@ class KernelRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { g_view = DriverView{}; }
 
-    void SetText(HKEY key, const char* name, const char* data, DWORD length) {
+    void SetText(HKEY key, const char* name, const char* data, DWORD length)
+    {
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), length));
     }
 
-    HKEY CreateKey(const std::string& path) {
+    HKEY CreateKey(const std::string& path)
+    {
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                  nullptr, &key, nullptr));
         return key;
     }
 
-    SC_HANDLE CreateService() {
+    SC_HANDLE CreateService()
+    {
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                           SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                           "System32\\Drivers\\SimsysParams.sys", nullptr, nullptr, nullptr,
-                                           nullptr, nullptr);
+        SC_HANDLE service = CreateServiceA(
+            manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+            SERVICE_ERROR_NORMAL, "System32\\Drivers\\SimsysParams.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
         CloseServiceHandle(manager);
         return service;
     }
 
     // The device map's entry for the port, or "(none)".
-    std::string DeviceMapEntry() {
+    std::string DeviceMapEntry()
+    {
         HKEY key;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDeviceMapKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
             return "(none)";
         char text[32] = {};
         DWORD size = sizeof text - 1;
         DWORD type = 0;
-        LONG result = RegQueryValueExA(key, "\\Device\\SimsysPort0", nullptr, &type, reinterpret_cast<BYTE*>(text),
-                                       &size);
+        LONG result =
+            RegQueryValueExA(key, "\\Device\\SimsysPort0", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
         RegCloseKey(key);
         return result == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : "(none)";
     }
@@ -147,7 +157,8 @@ protected:
     sim::Machine machine;
 };
 
-TEST_F(KernelRegistryTest, TheDriverReadsItsParametersAndKeepsTheDeviceMap) {
+TEST_F(KernelRegistryTest, TheDriverReadsItsParametersAndKeepsTheDeviceMap)
+{
     machine.RegisterDriverImage("SimsysParams.sys", ParamsEntry);
     SC_HANDLE service = CreateService();
     ASSERT_NE(nullptr, service);
@@ -185,7 +196,8 @@ TEST_F(KernelRegistryTest, TheDriverReadsItsParametersAndKeepsTheDeviceMap) {
     CloseServiceHandle(service);
 }
 
-TEST_F(KernelRegistryTest, ADriverWithoutParametersSeesNothingAndStillStarts) {
+TEST_F(KernelRegistryTest, ADriverWithoutParametersSeesNothingAndStillStarts)
+{
     machine.RegisterDriverImage("SimsysParams.sys", ParamsEntry);
     SC_HANDLE service = CreateService();
     ASSERT_NE(nullptr, service);
@@ -200,7 +212,8 @@ TEST_F(KernelRegistryTest, ADriverWithoutParametersSeesNothingAndStillStarts) {
 // The Zw* calls on the test thread (passive level), as a driver makes them.
 class ZwRegistryTest : public KernelRegistryTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         HKEY key = CreateKey("SOFTWARE\\SimsysZw");
         SetText(key, "Text", "abcdef", 7);
         RegCloseKey(key);
@@ -217,7 +230,8 @@ protected:
     ULONG length_ = 0;
 };
 
-TEST_F(ZwRegistryTest, QueryValueReportsTooSmallThenOverflowThenSuccess) {
+TEST_F(ZwRegistryTest, QueryValueReportsTooSmallThenOverflowThenSuccess)
+{
     const ULONG fixed = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
     const ULONG full = fixed + 7 * sizeof(WCHAR);
     auto* info = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(buffer_);
@@ -237,7 +251,8 @@ TEST_F(ZwRegistryTest, QueryValueReportsTooSmallThenOverflowThenSuccess) {
     EXPECT_EQ(std::u16string(u"abcdef", 7), std::u16string(reinterpret_cast<char16_t*>(info->Data), 7));
 }
 
-TEST_F(ZwRegistryTest, EnumerationEndsAndMissingNamesAreReported) {
+TEST_F(ZwRegistryTest, EnumerationEndsAndMissingNamesAreReported)
+{
     EXPECT_EQ(STATUS_BUFFER_OVERFLOW, ZwEnumerateValueKey(key_, 0, KeyValueBasicInformation, buffer_,
                                                           offsetof(KEY_VALUE_BASIC_INFORMATION, Name) + 2, &length_));
     EXPECT_EQ(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) + 4 * sizeof(WCHAR), length_);
@@ -253,7 +268,8 @@ TEST_F(ZwRegistryTest, EnumerationEndsAndMissingNamesAreReported) {
     EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, OpenKey(key_, &missing, &subkey));
 }
 
-TEST_F(ZwRegistryTest, CreateKeyTellsNewFromExistingAndTheProgramSeesIt) {
+TEST_F(ZwRegistryTest, CreateKeyTellsNewFromExistingAndTheProgramSeesIt)
+{
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, u"Child");
     OBJECT_ATTRIBUTES attributes;
@@ -272,7 +288,8 @@ TEST_F(ZwRegistryTest, CreateKeyTellsNewFromExistingAndTheProgramSeesIt) {
     RegCloseKey(key);
 }
 
-TEST_F(ZwRegistryTest, DeletingAMissingDeviceMapValueFails) {
+TEST_F(ZwRegistryTest, DeletingAMissingDeviceMapValueFails)
+{
     EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND,
               RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, u"SERIALCOMM", u"\\Device\\Nothing"));
 }

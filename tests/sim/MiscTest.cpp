@@ -17,7 +17,8 @@ protected:
     TestMachine machine;
 };
 
-TEST_F(MiscTest, ASecondCreationOfANamedMutexReportsThatItExisted) {
+TEST_F(MiscTest, ASecondCreationOfANamedMutexReportsThatItExisted)
+{
     HANDLE first = CreateMutexA(nullptr, TRUE, "ZerrowSoft_Vantrel_SimsysTest");
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
@@ -35,7 +36,8 @@ TEST_F(MiscTest, ASecondCreationOfANamedMutexReportsThatItExisted) {
     CloseHandle(third);
 }
 
-TEST_F(MiscTest, VersionNeedsAKnownStructureSize) {
+TEST_F(MiscTest, VersionNeedsAKnownStructureSize)
+{
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     ASSERT_TRUE(GetVersionExA(&version));
@@ -46,7 +48,8 @@ TEST_F(MiscTest, VersionNeedsAKnownStructureSize) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
-TEST_F(MiscTest, SystemDirectoryReportsTheSizeItNeedsWhenTheBufferIsSmall) {
+TEST_F(MiscTest, SystemDirectoryReportsTheSizeItNeedsWhenTheBufferIsSmall)
+{
     char path[276];
     UINT length = GetSystemDirectoryA(path, sizeof path);
     ASSERT_GT(length, 0u);
@@ -55,7 +58,8 @@ TEST_F(MiscTest, SystemDirectoryReportsTheSizeItNeedsWhenTheBufferIsSmall) {
     EXPECT_EQ(length + 1, GetSystemDirectoryA(small, sizeof small));
 }
 
-TEST_F(MiscTest, ModuleFileNameIsCutWithTerminatorWhenTheBufferIsSmall) {
+TEST_F(MiscTest, ModuleFileNameIsCutWithTerminatorWhenTheBufferIsSmall)
+{
     char path[300];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     ASSERT_GT(length, 5u);
@@ -71,7 +75,8 @@ TEST_F(MiscTest, ModuleFileNameIsCutWithTerminatorWhenTheBufferIsSmall) {
 #endif
 }
 
-TEST_F(MiscTest, LocalTimeIsAValidDate) {
+TEST_F(MiscTest, LocalTimeIsAValidDate)
+{
     SYSTEMTIME now{};
     GetLocalTime(&now);
     EXPECT_GE(now.wYear, 2020);
@@ -82,7 +87,8 @@ TEST_F(MiscTest, LocalTimeIsAValidDate) {
 }
 
 #ifndef _WIN32
-TEST_F(MiscTest, TheSimulatedVersionCanBeSetToWindowsNT4) {
+TEST_F(MiscTest, TheSimulatedVersionCanBeSetToWindowsNT4)
+{
     machine.system().info.SetVersion(sim::kWindowsNT4);
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;

@@ -19,7 +19,8 @@ struct OtherThread {
 
 // Waits for the mutex, then tries to release it twice (the second release
 // must fail) or once when the wait failed.
-DWORD WINAPI WaitAndRelease(LPVOID parameter) {
+DWORD WINAPI WaitAndRelease(LPVOID parameter)
+{
     auto* other = static_cast<OtherThread*>(parameter);
     other->wait = WaitForSingleObject(other->mutex, other->timeout);
     other->released = ReleaseMutex(other->mutex);
@@ -30,11 +31,13 @@ DWORD WINAPI WaitAndRelease(LPVOID parameter) {
 }
 
 // Takes the mutex and ends without releasing it.
-DWORD WINAPI TakeAndEnd(LPVOID parameter) {
+DWORD WINAPI TakeAndEnd(LPVOID parameter)
+{
     return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
 }
 
-void RunToEnd(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
+void RunToEnd(LPTHREAD_START_ROUTINE routine, LPVOID parameter)
+{
     HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
@@ -43,7 +46,8 @@ void RunToEnd(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
 
 class MutexTest : public ::testing::Test {
 protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         if (mutex)
             CloseHandle(mutex);
     }
@@ -52,7 +56,8 @@ protected:
     HANDLE mutex = nullptr;
 };
 
-TEST_F(MutexTest, TheOwnerAcquiresAgainAndReleasesAsOftenAsItAcquired) {
+TEST_F(MutexTest, TheOwnerAcquiresAgainAndReleasesAsOftenAsItAcquired)
+{
     mutex = CreateMutexA(nullptr, TRUE, nullptr);
     ASSERT_NE(nullptr, mutex);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0));
@@ -65,7 +70,8 @@ TEST_F(MutexTest, TheOwnerAcquiresAgainAndReleasesAsOftenAsItAcquired) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
 }
 
-TEST_F(MutexTest, AnotherThreadNeitherTakesNorReleasesAnOwnedMutex) {
+TEST_F(MutexTest, AnotherThreadNeitherTakesNorReleasesAnOwnedMutex)
+{
     mutex = CreateMutexA(nullptr, TRUE, nullptr);
     ASSERT_NE(nullptr, mutex);
     OtherThread other{mutex, 0, 0, TRUE, 0};
@@ -76,7 +82,8 @@ TEST_F(MutexTest, AnotherThreadNeitherTakesNorReleasesAnOwnedMutex) {
     EXPECT_TRUE(ReleaseMutex(mutex)) << "still owned by its creator";
 }
 
-TEST_F(MutexTest, AFreedMutexGoesToTheNextThreadOnce) {
+TEST_F(MutexTest, AFreedMutexGoesToTheNextThreadOnce)
+{
     mutex = CreateMutexA(nullptr, FALSE, nullptr);
     ASSERT_NE(nullptr, mutex);
     OtherThread other{mutex, 0, INFINITE, FALSE, 0};
@@ -88,7 +95,8 @@ TEST_F(MutexTest, AFreedMutexGoesToTheNextThreadOnce) {
     EXPECT_TRUE(ReleaseMutex(mutex));
 }
 
-TEST_F(MutexTest, AWaiterWakesWhenTheOwnerReleases) {
+TEST_F(MutexTest, AWaiterWakesWhenTheOwnerReleases)
+{
     mutex = CreateMutexA(nullptr, TRUE, nullptr);
     ASSERT_NE(nullptr, mutex);
     OtherThread other{mutex, 0, INFINITE, FALSE, 0};
@@ -102,7 +110,8 @@ TEST_F(MutexTest, AWaiterWakesWhenTheOwnerReleases) {
     EXPECT_TRUE(other.released);
 }
 
-TEST_F(MutexTest, AThreadThatEndsOwningTheMutexAbandonsIt) {
+TEST_F(MutexTest, AThreadThatEndsOwningTheMutexAbandonsIt)
+{
     mutex = CreateMutexA(nullptr, FALSE, nullptr);
     ASSERT_NE(nullptr, mutex);
     RunToEnd(TakeAndEnd, mutex);
@@ -112,7 +121,8 @@ TEST_F(MutexTest, AThreadThatEndsOwningTheMutexAbandonsIt) {
     EXPECT_TRUE(ReleaseMutex(mutex));
 }
 
-TEST_F(MutexTest, AllHandlesOfANamedMutexShareTheOwnership) {
+TEST_F(MutexTest, AllHandlesOfANamedMutexShareTheOwnership)
+{
     mutex = CreateMutexA(nullptr, TRUE, "ZerrowSoft_Vantrel_MutexTest");
     ASSERT_NE(nullptr, mutex);
     HANDLE second = CreateMutexA(nullptr, TRUE, "ZerrowSoft_Vantrel_MutexTest");

@@ -16,18 +16,21 @@ protected:
     void SetUp() override { std::remove(kHostName); }
     void TearDown() override { std::remove(kHostName); }
 
-    static std::string Read(const char* section, const char* key, const char* fallback = "dflt", DWORD size = 64) {
+    static std::string Read(const char* section, const char* key, const char* fallback = "dflt", DWORD size = 64)
+    {
         char buffer[64] = {};
         DWORD length = GetPrivateProfileStringA(section, key, fallback, buffer, size, kPath);
         EXPECT_EQ(std::string(buffer).size(), length);
         return buffer;
     }
     static UINT ReadInt(const char* key, INT fallback = 77) { return GetPrivateProfileIntA("S", key, fallback, kPath); }
-    static void Write(const char* section, const char* key, const char* value) {
+    static void Write(const char* section, const char* key, const char* value)
+    {
         ASSERT_TRUE(WritePrivateProfileStringA(section, key, value, kPath));
     }
     static void WriteFileText(const char* text) { std::ofstream(kHostName, std::ios::binary) << text; }
-    static std::string FileText() {
+    static std::string FileText()
+    {
         std::ifstream in(kHostName, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
@@ -39,21 +42,24 @@ protected:
     TestMachine machine;
 };
 
-TEST_F(ProfileTest, MissingFileGivesDefaultsAndIsNotCreatedByReading) {
+TEST_F(ProfileTest, MissingFileGivesDefaultsAndIsNotCreatedByReading)
+{
     EXPECT_EQ("dflt", Read("System", "Timer"));
     EXPECT_EQ("", Read("System", "Timer", nullptr));
     EXPECT_EQ(100u, GetPrivateProfileIntA("System", "Timer", 100, kPath));
     EXPECT_FALSE(std::ifstream(kHostName).good());
 }
 
-TEST_F(ProfileTest, FirstWriteCreatesFileInCurrentDirectoryAndValuesReadBack) {
+TEST_F(ProfileTest, FirstWriteCreatesFileInCurrentDirectoryAndValuesReadBack)
+{
     Write("System", "Timer", "250");
     EXPECT_TRUE(std::ifstream(kHostName).good());
     EXPECT_EQ(250u, GetPrivateProfileIntA("System", "Timer", 100, kPath));
     EXPECT_EQ("250", Read("System", "Timer"));
 }
 
-TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
+TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase)
+{
     Write("System", "WinPosX", "12");
     EXPECT_EQ("12", Read("SYSTEM", "winposx"));
     Write("system", "WINPOSX", "13");
@@ -64,7 +70,8 @@ TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
     EXPECT_EQ(8u, GetPrivateProfileStringA("System", nullptr, "", names, sizeof names, kPath));
 }
 
-TEST_F(ProfileTest, IntegersAreParsedFromTheLeadingNumber) {
+TEST_F(ProfileTest, IntegersAreParsedFromTheLeadingNumber)
+{
     Write("S", "Mixed", "12abc");
     Write("S", "Negative", "-5");
     Write("S", "Empty", "");
@@ -78,7 +85,8 @@ TEST_F(ProfileTest, IntegersAreParsedFromTheLeadingNumber) {
     EXPECT_EQ(77u, ReadInt("Missing"));
 }
 
-TEST_F(ProfileTest, LongValuesAreCutToTheBufferAndDefaultsLoseTrailingBlanks) {
+TEST_F(ProfileTest, LongValuesAreCutToTheBufferAndDefaultsLoseTrailingBlanks)
+{
     Write("S", "Text", "abcdefghij");
     char buffer[8] = {};
     EXPECT_EQ(4u, GetPrivateProfileStringA("S", "Text", "", buffer, 5, kPath));
@@ -86,14 +94,16 @@ TEST_F(ProfileTest, LongValuesAreCutToTheBufferAndDefaultsLoseTrailingBlanks) {
     EXPECT_EQ("xy", Read("S", "Missing", "xy   "));
 }
 
-TEST_F(ProfileTest, QuotedValuesAreReadWithoutTheirQuotes) {
+TEST_F(ProfileTest, QuotedValuesAreReadWithoutTheirQuotes)
+{
     WriteFileText("[S]\r\nDouble=\"a b\"\r\nSingle='c'\r\nHalf=\"d\r\n");
     EXPECT_EQ("a b", Read("S", "Double"));
     EXPECT_EQ("c", Read("S", "Single"));
     EXPECT_EQ("\"d", Read("S", "Half"));
 }
 
-TEST_F(ProfileTest, NullKeyDeletesSectionAndNullValueDeletesKey) {
+TEST_F(ProfileTest, NullKeyDeletesSectionAndNullValueDeletesKey)
+{
     Write("Data0", "COM", "COM1");
     Write("Data0", "Size", "100");
     Write("Data1", "COM", "COM2");
@@ -107,7 +117,8 @@ TEST_F(ProfileTest, NullKeyDeletesSectionAndNullValueDeletesKey) {
     EXPECT_EQ(std::string::npos, FileText().find("Data0"));
 }
 
-TEST_F(ProfileTest, ReplacingAValueKeepsOtherLinesAndAddsNewKeysToTheirSection) {
+TEST_F(ProfileTest, ReplacingAValueKeepsOtherLinesAndAddsNewKeysToTheirSection)
+{
     WriteFileText("; settings\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
     Write("A", "x", "10");
     Write("A", "z", "3");
@@ -119,7 +130,8 @@ TEST_F(ProfileTest, ReplacingAValueKeepsOtherLinesAndAddsNewKeysToTheirSection) 
     EXPECT_LT(text.find("z=3"), text.find("[B]")) << text;
 }
 
-TEST_F(ProfileTest, NameListsEndWithTwoTerminatorsEvenWhenCut) {
+TEST_F(ProfileTest, NameListsEndWithTwoTerminatorsEvenWhenCut)
+{
     Write("First", "k", "v");
     Write("Second", "k", "v");
     char buffer[32];

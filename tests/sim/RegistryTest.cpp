@@ -13,20 +13,24 @@ const char* const kTestKey = "Software\\VantrelSimsysTest";
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         DeleteTree(HKEY_CURRENT_USER, kTestKey);
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                                  KEY_ALL_ACCESS, nullptr, &root, nullptr));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         RegCloseKey(root);
         DeleteTree(HKEY_CURRENT_USER, kTestKey);
     }
 
     // Windows NT deletes only keys without subkeys.
-    static void DeleteTree(HKEY parent, const char* name) {
+    static void DeleteTree(HKEY parent, const char* name)
+    {
         HKEY key;
-        if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
         char child[256];
         DWORD length = sizeof child;
         while (RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
@@ -37,16 +41,19 @@ protected:
         RegDeleteKeyA(parent, name);
     }
 
-    HKEY Create(const char* path, DWORD* disposition = nullptr) {
+    HKEY Create(const char* path, DWORD* disposition = nullptr)
+    {
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                                  nullptr, &key, disposition));
         return key;
     }
-    static void SetString(HKEY key, const char* name, const char* text, DWORD length) {
+    static void SetString(HKEY key, const char* name, const char* text, DWORD length)
+    {
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length));
     }
-    static LONG Query(HKEY key, const char* name, void* data, DWORD* size, DWORD* type = nullptr) {
+    static LONG Query(HKEY key, const char* name, void* data, DWORD* size, DWORD* type = nullptr)
+    {
         return RegQueryValueExA(key, name, nullptr, type, static_cast<BYTE*>(data), size);
     }
 
@@ -54,7 +61,8 @@ protected:
     TestMachine machine;
 };
 
-TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsWhetherTheKeyWasNew) {
+TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsWhetherTheKeyWasNew)
+{
     DWORD disposition = 0;
     HKEY key = Create("Parameters\\Obj1", &disposition);
     EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
@@ -68,7 +76,8 @@ TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsWhetherTheKeyWasNew) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(root, "Parameters\\Obj2", 0, KEY_READ, &opened));
 }
 
-TEST_F(RegistryTest, StringsKeepTheirLengthUnlessAZeroFollowsIt) {
+TEST_F(RegistryTest, StringsKeepTheirLengthUnlessAZeroFollowsIt)
+{
     const char unterminated[] = {'Z', 'r', 'V', 'l', 'O', 'b', 'j', '1', 'x'};
     SetString(root, "Bare", unterminated, 8);
     SetString(root, "BaseName", "ZrVlObj1", 8);  // NT counts the zero that follows
@@ -88,7 +97,8 @@ TEST_F(RegistryTest, StringsKeepTheirLengthUnlessAZeroFollowsIt) {
     EXPECT_EQ(9u, size);
 }
 
-TEST_F(RegistryTest, SmallBuffersGetMoreDataAndTheNeededSize) {
+TEST_F(RegistryTest, SmallBuffersGetMoreDataAndTheNeededSize)
+{
     SetString(root, "Port", "\\Device\\Serial0", 16);
     char buffer[8];
     DWORD size = sizeof buffer;
@@ -97,7 +107,8 @@ TEST_F(RegistryTest, SmallBuffersGetMoreDataAndTheNeededSize) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Query(root, "Missing", nullptr, &size));
 }
 
-TEST_F(RegistryTest, DwordsAndMultiStringsRoundTrip) {
+TEST_F(RegistryTest, DwordsAndMultiStringsRoundTrip)
+{
     DWORD value = 20000;
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root, "MaxByte", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4));
     const char multi[] = "one\0two\0";
@@ -115,7 +126,8 @@ TEST_F(RegistryTest, DwordsAndMultiStringsRoundTrip) {
     EXPECT_EQ(std::string(multi, 9), std::string(list, size));
 }
 
-TEST_F(RegistryTest, ValuesEnumerateInCreationOrderAndEndWithNoMoreItems) {
+TEST_F(RegistryTest, ValuesEnumerateInCreationOrderAndEndWithNoMoreItems)
+{
     SetString(root, "BaseName", "COM5", 4);
     SetString(root, "COM3", "\\Device\\Serial2", 15);
     SetString(root, "COM1", "\\Device\\Serial0", 15);
@@ -142,7 +154,8 @@ TEST_F(RegistryTest, ValuesEnumerateInCreationOrderAndEndWithNoMoreItems) {
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(root, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST_F(RegistryTest, QueryInfoCountsSubkeysAndLongestNames) {
+TEST_F(RegistryTest, QueryInfoCountsSubkeysAndLongestNames)
+{
     RegCloseKey(Create("Obj2"));
     RegCloseKey(Create("Obj10"));
     RegCloseKey(Create("Obj1"));
@@ -162,7 +175,8 @@ TEST_F(RegistryTest, QueryInfoCountsSubkeysAndLongestNames) {
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(root, 3, name, &length, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST_F(RegistryTest, DeletingSubkeysAtIndexZeroLeavesTheParentsValues) {
+TEST_F(RegistryTest, DeletingSubkeysAtIndexZeroLeavesTheParentsValues)
+{
     HKEY parameters = Create("Parameters");
     SetString(parameters, "Keep", "x", 1);
     for (const char* name : {"Obj1", "Obj2", "Obj3"}) {
@@ -184,7 +198,8 @@ TEST_F(RegistryTest, DeletingSubkeysAtIndexZeroLeavesTheParentsValues) {
     RegCloseKey(parameters);
 }
 
-TEST_F(RegistryTest, KeysWithSubkeysAndMissingKeysCannotBeDeleted) {
+TEST_F(RegistryTest, KeysWithSubkeysAndMissingKeysCannotBeDeleted)
+{
     RegCloseKey(Create("Parent\\Child"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(root, "Parent"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(root, "Nothing"));
@@ -192,7 +207,8 @@ TEST_F(RegistryTest, KeysWithSubkeysAndMissingKeysCannotBeDeleted) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, "Parent"));
 }
 
-TEST_F(RegistryTest, AReadOnlyHandleCannotSetValues) {
+TEST_F(RegistryTest, AReadOnlyHandleCannotSetValues)
+{
     HKEY readOnly;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, &readOnly));
     DWORD value = 1;
@@ -200,7 +216,8 @@ TEST_F(RegistryTest, AReadOnlyHandleCannotSetValues) {
     RegCloseKey(readOnly);
 }
 
-TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue) {
+TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue)
+{
     SetString(root, "A", "1", 1);
     SetString(root, "B", "2", 1);
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(root, "a"));

@@ -3,8 +3,8 @@
 #pragma once
 
 #define SAMPLE_SERVICE_NAME "VtrlSimSample"
-#define SAMPLE_IMAGE_NAME "VtrlSimSample.sys"
-#define SAMPLE_DOS_PATH "\\\\.\\VtrlSimSample"
+#define SAMPLE_IMAGE_NAME   "VtrlSimSample.sys"
+#define SAMPLE_DOS_PATH     "\\\\.\\VtrlSimSample"
 
 // Sets the delay in ms (a ULONG) after which a pending read is completed.
 #define IOCTL_SAMPLE_SET_DELAY CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS)

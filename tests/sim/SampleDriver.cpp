@@ -101,8 +101,7 @@ NTSTATUS NTAPI SampleDispatch(PDEVICE_OBJECT device, PIRP irp)
             return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
         extension->delayMs = *static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer);
         return Complete(irp, STATUS_SUCCESS, 0);
-    default:
-        return Complete(irp, STATUS_SUCCESS, 0);
+    default: return Complete(irp, STATUS_SUCCESS, 0);
     }
 }
 

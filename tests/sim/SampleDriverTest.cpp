@@ -28,8 +28,8 @@ protected:
     {
         OVERLAPPED overlapped{};
         DWORD returned = 0;
-        ASSERT_TRUE(DeviceIoControl(device, IOCTL_SAMPLE_SET_DELAY, &ms, sizeof(ms), nullptr, 0, &returned,
-                                    &overlapped));
+        ASSERT_TRUE(
+            DeviceIoControl(device, IOCTL_SAMPLE_SET_DELAY, &ms, sizeof(ms), nullptr, 0, &returned, &overlapped));
     }
 
     // Waits for the request: the manual clock is advanced here by hand.

@@ -12,14 +12,16 @@ namespace {
 
 int g_unloads = 0;
 
-NTSTATUS CompleteAtOnce(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS CompleteAtOnce(PDEVICE_OBJECT, PIRP irp)
+{
     irp->IoStatus.Status = STATUS_SUCCESS;
     irp->IoStatus.Information = 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return STATUS_SUCCESS;
 }
 
-void HolderUnload(PDRIVER_OBJECT driver) {
+void HolderUnload(PDRIVER_OBJECT driver)
+{
     ++g_unloads;
     UNICODE_STRING link;
     RtlInitUnicodeString(&link, u"\\DosDevices\\SimsysHolder");
@@ -27,7 +29,8 @@ void HolderUnload(PDRIVER_OBJECT driver) {
     IoDeleteDevice(driver->DeviceObject);
 }
 
-NTSTATUS HolderEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+NTSTATUS HolderEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
     UNICODE_STRING name;
     UNICODE_STRING link;
     RtlInitUnicodeString(&name, u"\\Device\\SimsysHolder0");
@@ -47,7 +50,8 @@ NTSTATUS HolderEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 
 class ServiceStopTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         g_unloads = 0;
         machine.RegisterDriverImage("SimsysHolder.sys", HolderEntry);
         manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -57,24 +61,28 @@ protected:
                                  nullptr, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, service);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (service)
             CloseServiceHandle(service);
         CloseServiceHandle(manager);
     }
 
-    HANDLE OpenDevice() {
+    HANDLE OpenDevice()
+    {
         return CreateFileA("\\\\.\\SimsysHolder", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     }
 
-    DWORD State() {
+    DWORD State()
+    {
         SERVICE_STATUS status{};
         EXPECT_TRUE(QueryServiceStatus(service, &status));
         return status.dwCurrentState;
     }
 
     // The service is gone from the manager and from the registry.
-    bool ServiceIsGone() {
+    bool ServiceIsGone()
+    {
         SC_HANDLE again = OpenServiceA(manager, "SimsysHolder", SERVICE_QUERY_STATUS);
         if (again) {
             CloseServiceHandle(again);
@@ -86,7 +94,8 @@ protected:
                              &key) == ERROR_FILE_NOT_FOUND;
     }
 
-    void CloseService() {
+    void CloseService()
+    {
         EXPECT_TRUE(CloseServiceHandle(service));
         service = nullptr;
     }
@@ -96,7 +105,8 @@ protected:
     SC_HANDLE service = nullptr;
 };
 
-TEST_F(ServiceStopTest, AnOpenHandleDefersTheUnloadUntilItCloses) {
+TEST_F(ServiceStopTest, AnOpenHandleDefersTheUnloadUntilItCloses)
+{
     ASSERT_TRUE(StartServiceA(service, 0, nullptr));
     HANDLE device = OpenDevice();
     ASSERT_NE(INVALID_HANDLE_VALUE, device);
@@ -127,7 +137,8 @@ TEST_F(ServiceStopTest, AnOpenHandleDefersTheUnloadUntilItCloses) {
     EXPECT_EQ(2, g_unloads);
 }
 
-TEST_F(ServiceStopTest, AStoppedServiceGoesWhenItsLastHandleCloses) {
+TEST_F(ServiceStopTest, AStoppedServiceGoesWhenItsLastHandleCloses)
+{
     ASSERT_TRUE(DeleteService(service));
     EXPECT_FALSE(DeleteService(service));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
@@ -143,7 +154,8 @@ TEST_F(ServiceStopTest, AStoppedServiceGoesWhenItsLastHandleCloses) {
     EXPECT_TRUE(ServiceIsGone());
 }
 
-TEST_F(ServiceStopTest, ARunningDeletedServiceGoesWhenStopped) {
+TEST_F(ServiceStopTest, ARunningDeletedServiceGoesWhenStopped)
+{
     ASSERT_TRUE(StartServiceA(service, 0, nullptr));
     ASSERT_TRUE(DeleteService(service));
     CloseService();
@@ -161,7 +173,8 @@ TEST_F(ServiceStopTest, ARunningDeletedServiceGoesWhenStopped) {
     EXPECT_TRUE(ServiceIsGone());
 }
 
-TEST_F(ServiceStopTest, ADeletedServiceWithADeferredStopGoesWhenTheDeviceCloses) {
+TEST_F(ServiceStopTest, ADeletedServiceWithADeferredStopGoesWhenTheDeviceCloses)
+{
     ASSERT_TRUE(StartServiceA(service, 0, nullptr));
     HANDLE device = OpenDevice();
     ASSERT_NE(INVALID_HANDLE_VALUE, device);
@@ -178,7 +191,8 @@ TEST_F(ServiceStopTest, ADeletedServiceWithADeferredStopGoesWhenTheDeviceCloses)
 
 // Opens the holder's device and closes it again while loading, as a filter
 // does when it looks up the port it attaches to.
-NTSTATUS PeekerEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+NTSTATUS PeekerEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, u"\\Device\\SimsysHolder0");
     PFILE_OBJECT file = nullptr;
@@ -190,12 +204,13 @@ NTSTATUS PeekerEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     return status;
 }
 
-TEST_F(ServiceStopTest, ADriverThatClosesAFileWhileLoadingStartsThroughTheManager) {
+TEST_F(ServiceStopTest, ADriverThatClosesAFileWhileLoadingStartsThroughTheManager)
+{
     ASSERT_TRUE(StartServiceA(service, 0, nullptr));
     machine.RegisterDriverImage("SimsysPeeker.sys", PeekerEntry);
-    SC_HANDLE peeker = CreateServiceA(manager, "SimsysPeeker", "SimsysPeeker", SERVICE_ALL_ACCESS,
-                                      SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                      "System32\\Drivers\\SimsysPeeker.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE peeker = CreateServiceA(
+        manager, "SimsysPeeker", "SimsysPeeker", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, "System32\\Drivers\\SimsysPeeker.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, peeker);
     ASSERT_TRUE(StartServiceA(peeker, 0, nullptr)) << GetLastError();
     SERVICE_STATUS status{};

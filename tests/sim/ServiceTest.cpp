@@ -8,7 +8,8 @@ namespace {
 
 class ServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         manager = OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, manager) << GetLastError();
     }
@@ -18,7 +19,8 @@ protected:
     SC_HANDLE manager = nullptr;
 };
 
-TEST_F(ServiceTest, AMissingServiceDoesNotExist) {
+TEST_F(ServiceTest, AMissingServiceDoesNotExist)
+{
     EXPECT_EQ(nullptr, OpenServiceA(manager, "VantrelSimsysMissing", SERVICE_ALL_ACCESS));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
 }
@@ -27,28 +29,38 @@ TEST_F(ServiceTest, AMissingServiceDoesNotExist) {
 int g_loads = 0;
 int g_unloads = 0;
 
-void ProbeUnload(PDRIVER_OBJECT) { ++g_unloads; }
+void ProbeUnload(PDRIVER_OBJECT)
+{
+    ++g_unloads;
+}
 
-NTSTATUS ProbeEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+NTSTATUS ProbeEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
     ++g_loads;
     driver->DriverUnload = ProbeUnload;
     return STATUS_SUCCESS;
 }
 
-NTSTATUS FailingEntry(PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_UNSUCCESSFUL; }
+NTSTATUS FailingEntry(PDRIVER_OBJECT, PUNICODE_STRING)
+{
+    return STATUS_UNSUCCESSFUL;
+}
 
-DWORD State(SC_HANDLE service) {
+DWORD State(SC_HANDLE service)
+{
     SERVICE_STATUS status{};
     EXPECT_TRUE(QueryServiceStatus(service, &status));
     return status.dwCurrentState;
 }
 
-SC_HANDLE CreateKernelService(SC_HANDLE manager, const char* name, const char* image) {
+SC_HANDLE CreateKernelService(SC_HANDLE manager, const char* name, const char* image)
+{
     return CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                           SERVICE_ERROR_NORMAL, image, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST_F(ServiceTest, AKernelServiceStartsStopsAndWritesItsKey) {
+TEST_F(ServiceTest, AKernelServiceStartsStopsAndWritesItsKey)
+{
     machine.RegisterDriverImage("SimsysProbe.sys", ProbeEntry);
     SC_HANDLE service = CreateKernelService(manager, "SimsysProbe", "System32\\Drivers\\SimsysProbe.sys");
     ASSERT_NE(nullptr, service);
@@ -78,7 +90,8 @@ TEST_F(ServiceTest, AKernelServiceStartsStopsAndWritesItsKey) {
     CloseServiceHandle(service);
 }
 
-TEST_F(ServiceTest, AFailingDriverEntryFailsTheStart) {
+TEST_F(ServiceTest, AFailingDriverEntryFailsTheStart)
+{
     machine.RegisterDriverImage("SimsysFail.sys", FailingEntry);
     SC_HANDLE service = CreateKernelService(manager, "SimsysFail", "\\SystemRoot\\System32\\Drivers\\SimsysFail.sys");
     ASSERT_NE(nullptr, service);
@@ -88,7 +101,8 @@ TEST_F(ServiceTest, AFailingDriverEntryFailsTheStart) {
     CloseServiceHandle(service);
 }
 
-TEST_F(ServiceTest, NetStopStopsTheNamedService) {
+TEST_F(ServiceTest, NetStopStopsTheNamedService)
+{
     machine.RegisterDriverImage("SimsysNet.sys", ProbeEntry);
     SC_HANDLE service = CreateKernelService(manager, "SimsysNet", "System32\\Drivers\\SimsysNet.sys");
     ASSERT_NE(nullptr, service);

@@ -93,8 +93,7 @@ public:
                   act(window);
               }
           })
-    {
-    }
+    {}
     ~DialogUser() { Join(); }
     // Gives up waiting: for a window that must not show.
     void Stop() { stop_ = true; }

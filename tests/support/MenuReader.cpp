@@ -61,18 +61,20 @@ const std::vector<ExpectedPopup>& MainMenuLayout()
 {
     static const std::vector<ExpectedPopup> layout = {
         {L"キャプチャ (&C)",
-            {
-                {L"キャプチャ開始 (&S)", 26000},
-                {L"キャプチャ停止 (&E)", 26001},
-                {nullptr, 0},
-                {L"設定追加 (&A)", 26002},
-                {L"設定変更 (&M)", 26006},
-                {L"設定削除 (&D)", 26005},
-                {nullptr, 0},
-                {L"アプリケーション終了 (&X)", 57665},
-            }},
+         {
+             {L"キャプチャ開始 (&S)", 26000},
+             {L"キャプチャ停止 (&E)", 26001},
+             {nullptr, 0},
+             {L"設定追加 (&A)", 26002},
+             {L"設定変更 (&M)", 26006},
+             {L"設定削除 (&D)", 26005},
+             {nullptr, 0},
+             {L"アプリケーション終了 (&X)", 57665},
+         }},
         // Half-width katakana: U+FF82 U+FF70 U+FF99 ... must survive the resource compile.
-        {L"表示(&V)", {{L"\uFF82\uFF70\uFF99 \uFF8A\uFF9E\uFF70(&T)", 59392}, {L"\uFF7D\uFF83\uFF70\uFF80\uFF7D \uFF8A\uFF9E\uFF70(&S)", 59393}}},
+        {L"表示(&V)",
+         {{L"\uFF82\uFF70\uFF99 \uFF8A\uFF9E\uFF70(&T)", 59392},
+          {L"\uFF7D\uFF83\uFF70\uFF80\uFF7D \uFF8A\uFF9E\uFF70(&S)", 59393}}},
         {L"システム (&S)", {{L"色設定 (&C)", 26007}, {L"システム設定 (&S)", 26003}}},
         {L"ヘルプ(&H)", {{L"\uFF8A\uFF9E\uFF70\uFF7C\uFF9E\uFF6E\uFF9D情報 (&A)", 57664}, {L"ヘルプ (&H)", 57670}}},
     };

@@ -12,8 +12,8 @@
 
 #ifdef _WIN32
 #include <direct.h>
-#define chdir _chdir
-#define getcwd _getcwd
+#define chdir       _chdir
+#define getcwd      _getcwd
 #define mkdir(path) _mkdir(path)
 #else
 #include <sys/stat.h>
@@ -56,7 +56,10 @@ protected:
         return text;
     }
 
-    static bool FileHasSection(const std::string& name) { return FileText().find("[" + name + "]") != std::string::npos; }
+    static bool FileHasSection(const std::string& name)
+    {
+        return FileText().find("[" + name + "]") != std::string::npos;
+    }
 
     // A directory beside the test's start directory, without a settings file.
     std::string MakeFreshDir(const std::string& name) const

@@ -115,7 +115,7 @@ bool VantrelProcess::Start()
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     started_ = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                   &process_) != 0;
+                              &process_) != 0;
     return started_;
 }
 

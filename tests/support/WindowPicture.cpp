@@ -65,7 +65,8 @@ bool WriteBmp(const WindowPicture& picture, const char* path)
     FILE* out = std::fopen(path, "wb");
     if (out == nullptr)
         return false;
-    const bool written = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
+    const bool written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                         std::fwrite(&header, sizeof header, 1, out) == 1 &&
                          std::fwrite(picture.pixels.data(), 1, imageSize, out) == imageSize;
     return std::fclose(out) == 0 && written;
 }

@@ -85,10 +85,10 @@ TEST_F(TestPortLoadTest, EachEndOfAPairIsASerialPortWithItsDosNameAndDeviceMapEn
 TEST_F(TestPortLoadTest, MalformedPairValuesAreSkippedAndTheValidOnesNumberedInOrder)
 {
     ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
-    SetPair("Pair0", "COM11");                          // one name
-    SetPair("Pair1", "COM13,COM13");                    // the same name twice
-    SetPair("Pair2", "COM1234567890123456,COM14");      // a name too long
-    SetPair("Pair3", "COM\\1,COM14");                   // not a plain name
+    SetPair("Pair0", "COM11");                      // one name
+    SetPair("Pair1", "COM13,COM13");                // the same name twice
+    SetPair("Pair2", "COM1234567890123456,COM14");  // a name too long
+    SetPair("Pair3", "COM\\1,COM14");               // not a plain name
     DWORD number = 5;
     SetParameter("Pair4", REG_DWORD, &number, sizeof number);
     std::string unterminated = "COM15 , COM16";
@@ -223,9 +223,9 @@ TEST_F(TestPortSettingsTest, ImpossibleLineSettingsAreRefusedAndLeaveTheOldOnes)
     OpenBoth();
     DCB dcb{};
     ASSERT_TRUE(GetCommState(a, &dcb));
-    for (auto change : {+[](DCB& d) { d.BaudRate = 0; }, +[](DCB& d) { d.BaudRate = 921601; },
-                        +[](DCB& d) { d.ByteSize = 9; }, +[](DCB& d) { d.ByteSize = 4; },
-                        +[](DCB& d) { d.Parity = 5; }, +[](DCB& d) { d.StopBits = 3; }}) {
+    for (auto change :
+         {+[](DCB& d) { d.BaudRate = 0; }, +[](DCB& d) { d.BaudRate = 921601; }, +[](DCB& d) { d.ByteSize = 9; },
+          +[](DCB& d) { d.ByteSize = 4; }, +[](DCB& d) { d.Parity = 5; }, +[](DCB& d) { d.StopBits = 3; }}) {
         DCB bad = dcb;
         change(bad);
         EXPECT_FALSE(SetCommState(a, &bad));
@@ -242,12 +242,12 @@ TEST_F(TestPortSettingsTest, ShortParameterBlocksAreRefusedWithoutBeingTouched)
     OpenBoth();
     unsigned char buffer[32];
     DWORD returned = 0;
-    for (DWORD code : {IOCTL_SERIAL_GET_BAUD_RATE, IOCTL_SERIAL_GET_LINE_CONTROL, IOCTL_SERIAL_GET_HANDFLOW,
-                       IOCTL_SERIAL_GET_CHARS, IOCTL_SERIAL_GET_TIMEOUTS, IOCTL_SERIAL_GET_COMMSTATUS,
-                       IOCTL_SERIAL_GET_MODEMSTATUS, IOCTL_SERIAL_GET_WAIT_MASK, IOCTL_SERIAL_SET_BAUD_RATE,
-                       IOCTL_SERIAL_SET_LINE_CONTROL, IOCTL_SERIAL_SET_HANDFLOW, IOCTL_SERIAL_SET_CHARS,
-                       IOCTL_SERIAL_SET_TIMEOUTS, IOCTL_SERIAL_SET_QUEUE_SIZE, IOCTL_SERIAL_SET_WAIT_MASK,
-                       IOCTL_SERIAL_PURGE, IOCTL_SERIAL_WAIT_ON_MASK, IOCTL_TESTPORT_REPORT_ERRORS}) {
+    for (DWORD code :
+         {IOCTL_SERIAL_GET_BAUD_RATE, IOCTL_SERIAL_GET_LINE_CONTROL, IOCTL_SERIAL_GET_HANDFLOW, IOCTL_SERIAL_GET_CHARS,
+          IOCTL_SERIAL_GET_TIMEOUTS, IOCTL_SERIAL_GET_COMMSTATUS, IOCTL_SERIAL_GET_MODEMSTATUS,
+          IOCTL_SERIAL_GET_WAIT_MASK, IOCTL_SERIAL_SET_BAUD_RATE, IOCTL_SERIAL_SET_LINE_CONTROL,
+          IOCTL_SERIAL_SET_HANDFLOW, IOCTL_SERIAL_SET_CHARS, IOCTL_SERIAL_SET_TIMEOUTS, IOCTL_SERIAL_SET_QUEUE_SIZE,
+          IOCTL_SERIAL_SET_WAIT_MASK, IOCTL_SERIAL_PURGE, IOCTL_SERIAL_WAIT_ON_MASK, IOCTL_TESTPORT_REPORT_ERRORS}) {
         memset(buffer, 0xAB, sizeof buffer);
         EXPECT_FALSE(DeviceIoControl(a, code, buffer, 2, buffer, 2, &returned, nullptr)) << std::hex << code;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError()) << std::hex << code;

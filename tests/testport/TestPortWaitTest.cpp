@@ -246,8 +246,8 @@ TEST_F(TestPortEventTest, ABreakAndReportedErrorsRaiseTheirEvents)
     ULONG flags = SERIAL_ERROR_PARITY;
     DWORD returned = 0;
     OVERLAPPED overlapped{};
-    ASSERT_TRUE(DeviceIoControl(b, IOCTL_TESTPORT_REPORT_ERRORS, &flags, sizeof flags, nullptr, 0, &returned,
-                                &overlapped));
+    ASSERT_TRUE(
+        DeviceIoControl(b, IOCTL_TESTPORT_REPORT_ERRORS, &flags, sizeof flags, nullptr, 0, &returned, &overlapped));
     EXPECT_EQ(static_cast<DWORD>(EV_ERR), error.Finish(b));
 }
 

@@ -124,7 +124,7 @@ TEST(WindowLayer, ControlClicksAreCommandsButOtherNotificationsAreNot)
     ProbeFrame frame;
     ASSERT_TRUE(frame.Create());
     HWND button = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD, 0, 0, 10, 10, frame.Handle(),
-        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kAddCommand)), nullptr, nullptr);
+                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kAddCommand)), nullptr, nullptr);
     ASSERT_NE(nullptr, button);
     auto control = reinterpret_cast<LPARAM>(button);
 

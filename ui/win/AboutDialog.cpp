@@ -63,8 +63,7 @@ AboutDialog::AboutDialog() : Dialog(IDD_ABOUTBOX) {}
 
 bool AboutDialog::OnInitDialog()
 {
-    SetDlgItemTextW(Handle(), IDC_ABOUT_TITLE,
-                    WideFromUtf8(Formatted("Vantrel Version %s", VANTREL_VERSION)).c_str());
+    SetDlgItemTextW(Handle(), IDC_ABOUT_TITLE, WideFromUtf8(Formatted("Vantrel Version %s", VANTREL_VERSION)).c_str());
     HWND list = GetDlgItem(Handle(), IDC_ABOUT_HISTORY);
     auto add = [list](const std::string& line) {
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(line).c_str()));

@@ -134,7 +134,7 @@ TEST_F(MainFrameWindow, FirstStartTakesTheSystemPlacementAndA400PixelItemsPane)
 
     // What the system chooses for a window of the same style on its own.
     HWND reference = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+                                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
     RECT systemChoice = WindowRect(reference);
     DestroyWindow(reference);
 
@@ -436,9 +436,8 @@ TEST_F(MainFrameWindow, LinesPostedFromAnotherThreadArriveOnTopBeforeThePostRetu
 
 TEST_F(MainFrameWindow, ItemsPaneListsTheStoredItemsAndSavesThemBack)
 {
-    WriteFileText(
-        "[System]\r\nDataCount=2\r\n[Data0]\r\nCOM=COM4\r\nType=0\r\nSize=1000\r\n"
-        "[Data1]\r\nCOM=COM5\r\nPort=COM7\r\nType=1\r\nSize=2048\r\n[Tab0]\r\nColumn0=120\r\n");
+    WriteFileText("[System]\r\nDataCount=2\r\n[Data0]\r\nCOM=COM4\r\nType=0\r\nSize=1000\r\n"
+                  "[Data1]\r\nCOM=COM5\r\nPort=COM7\r\nType=1\r\nSize=2048\r\n[Tab0]\r\nColumn0=120\r\n");
     CMainFrame frame(kTestService);
     ASSERT_TRUE(frame.Create());
     HWND list = frame.ItemsView()->List();

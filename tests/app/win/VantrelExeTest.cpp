@@ -65,7 +65,7 @@ int MenuBarHeight(HWND hwnd)
     ClientToScreen(hwnd, &clientTop);
     RECT withoutMenu = {0, 0, 100, 100};
     AdjustWindowRectEx(&withoutMenu, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)), FALSE,
-        static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
+                       static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
     return (clientTop.y - window.top) + withoutMenu.top;
 }
 

@@ -115,7 +115,8 @@ TEST(CaptureSettingsDialogTest, NewItemOffersTheSystemPortsTheFormsAndEveryOther
     EXPECT_EQ(0, outputSelected);
 
     const std::vector<std::wstring> formTexts = {L"標準のキャプチャモニタ", L"ポートへ出力(Format)",
-        L"ポートへ出力(WriteFile)", L"ポートへ出力(ReadFile)", L"ポートへ出力(信号選択)"};
+                                                 L"ポートへ出力(WriteFile)", L"ポートへ出力(ReadFile)",
+                                                 L"ポートへ出力(信号選択)"};
     EXPECT_EQ(formTexts, forms);
     EXPECT_EQ(0, formSelected);
     EXPECT_FALSE(outputEnabled);
@@ -233,7 +234,7 @@ TEST(CaptureSettingsDialogTest, StoredChoicesAreSelectedAndUnknownOnesFallBackTo
     std::wstring outputShown;
     CaptureSettingsData stored;
     stored.port = "COM999";  // no such name in the system's list
-    stored.form = 9;          // shown as the last form
+    stored.form = 9;         // shown as the last form
     stored.outputPort = "COM200";
     stored.size = 40000;
     Opened opened = RunDialog(stored, [&](HWND dialog) {

@@ -106,8 +106,9 @@ TEST(StopProgressDialogTest, StaysUntilTheWorkerEndsThenClosesItself)
     EXPECT_FALSE(IsWindow(seen.dialog));
     EXPECT_EQ(WaitForSingleObject(worker.thread, 0), static_cast<DWORD>(WAIT_OBJECT_0))
         << "the dialog ended only after the worker";
-    EXPECT_EQ(L"キャプチャ停止処理中です。\nキャプチャ対象ポートを使用しているアプリケーションは全て終了させてください。",
-              seen.text);
+    EXPECT_EQ(
+        L"キャプチャ停止処理中です。\nキャプチャ対象ポートを使用しているアプリケーションは全て終了させてください。",
+        seen.text);
     EXPECT_EQ(0, seen.range.iLow);
     EXPECT_EQ(100, seen.range.iHigh);
     EXPECT_TRUE(seen.openAfterEnter) << "Enter must not end the box";

@@ -205,8 +205,8 @@ TEST_F(VirtualPortServiceTest, FormFourFollowsTheHandflowAndShowsTheDirection)
         LONG xonLimit, xoffLimit;
     } handflow = {0x08 | 0x10, 0, 2000, 1000};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_HANDFLOW, &handflow, sizeof handflow, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(reader, IOCTL_SERIAL_SET_HANDFLOW, &handflow, sizeof handflow, nullptr, 0, &returned, nullptr));
     OpenWriter();
     Receive("in1");
     Write("out");

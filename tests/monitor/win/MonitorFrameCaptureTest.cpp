@@ -49,9 +49,11 @@ TEST_F(MonitorFrameCaptureTest, ATerminalSessionShowsInTheMonitorWindow)
     SetWindowPos(frame.Handle(), HWND_TOP, 20, 20, 640, 300, SWP_SHOWWINDOW);
 
     RunTerminalSession();
-    const bool shown = PumpMessagesUntil(
-        [&] { return PaneText(frame.Handle(), 1) == L"送信:3(3)" && PaneText(frame.Handle(), 2) == L"受信:2(2)"; },
-        10000).conditionMet;
+    const bool shown =
+        PumpMessagesUntil(
+            [&] { return PaneText(frame.Handle(), 1) == L"送信:3(3)" && PaneText(frame.Handle(), 2) == L"受信:2(2)"; },
+            10000)
+            .conditionMet;
     EXPECT_TRUE(shown) << "panes: " << testing::PrintToString(PaneText(frame.Handle(), 1)) << " "
                        << testing::PrintToString(PaneText(frame.Handle(), 2));
     EXPECT_EQ(L"異常:0", PaneText(frame.Handle(), 3));

@@ -66,8 +66,14 @@ UINT MenuState(HWND hwnd, UINT id)
     return GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND);
 }
 
-bool Enabled(HWND hwnd, UINT id) { return (MenuState(hwnd, id) & MF_GRAYED) == 0; }
-bool Checked(HWND hwnd, UINT id) { return (MenuState(hwnd, id) & MF_CHECKED) != 0; }
+bool Enabled(HWND hwnd, UINT id)
+{
+    return (MenuState(hwnd, id) & MF_GRAYED) == 0;
+}
+bool Checked(HWND hwnd, UINT id)
+{
+    return (MenuState(hwnd, id) & MF_CHECKED) != 0;
+}
 
 bool WindowMenuCloseEnabled(HWND hwnd)
 {

@@ -11,7 +11,8 @@ namespace {
 PCWSTR const kDeviceName = KTEXT("\\Device\\VtrlSimEcho0");
 PCWSTR const kLinkName = KTEXT("\\DosDevices\\VtrlSimEcho");
 
-void ReverseBytes(UCHAR* bytes, ULONG length) {
+void ReverseBytes(UCHAR* bytes, ULONG length)
+{
     for (ULONG i = 0; i < length / 2; ++i) {
         UCHAR swap = bytes[i];
         bytes[i] = bytes[length - 1 - i];
@@ -19,7 +20,8 @@ void ReverseBytes(UCHAR* bytes, ULONG length) {
     }
 }
 
-NTSTATUS DeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {
+NTSTATUS DeviceControl(PIRP irp, PIO_STACK_LOCATION stack)
+{
     if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_ECHO_REVERSE)
         return STATUS_INVALID_DEVICE_REQUEST;
     ULONG length = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -30,7 +32,8 @@ NTSTATUS DeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT /*device*/, PIRP irp) {
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT /*device*/, PIRP irp)
+{
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     irp->IoStatus.Information = 0;
     NTSTATUS status = STATUS_SUCCESS;
@@ -44,7 +47,8 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT /*device*/, PIRP irp) {
     return status;
 }
 
-VOID NTAPI Unload(PDRIVER_OBJECT driver) {
+VOID NTAPI Unload(PDRIVER_OBJECT driver)
+{
     UNICODE_STRING link;
     RtlInitUnicodeString(&link, kLinkName);
     IoDeleteSymbolicLink(&link);
@@ -53,7 +57,8 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 
 }  // namespace
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING /*registryPath*/) {
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING /*registryPath*/)
+{
     UNICODE_STRING name;
     UNICODE_STRING link;
     RtlInitUnicodeString(&name, kDeviceName);

@@ -17,7 +17,8 @@ namespace {
 
 class SampleRoundTripTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, manager) << GetLastError();
         RemoveLeftoverService(manager, SAMPLE_SERVICE_NAME);
@@ -29,7 +30,8 @@ protected:
         ASSERT_NE(INVALID_HANDLE_VALUE, device) << GetLastError();
         overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (overlapped.hEvent)
             CloseHandle(overlapped.hEvent);
         if (device != INVALID_HANDLE_VALUE)
@@ -40,7 +42,8 @@ protected:
     }
 
     // The control request's error, or ERROR_SUCCESS.
-    DWORD Control(DWORD code, const void* input, DWORD inputSize) {
+    DWORD Control(DWORD code, const void* input, DWORD inputSize)
+    {
         DWORD returned = 0;
         OVERLAPPED request{};
         request.hEvent = overlapped.hEvent;
@@ -51,17 +54,22 @@ protected:
         return GetOverlappedResult(device, &request, &returned, TRUE) ? ERROR_SUCCESS : GetLastError();
     }
 
-    void SetDelay(ULONG ms) { ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Control(IOCTL_SAMPLE_SET_DELAY, &ms, sizeof ms)); }
+    void SetDelay(ULONG ms)
+    {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Control(IOCTL_SAMPLE_SET_DELAY, &ms, sizeof ms));
+    }
 
     // Starts an overlapped read that the driver must pend.
-    void StartRead(void* buffer, DWORD size) {
+    void StartRead(void* buffer, DWORD size)
+    {
         ASSERT_FALSE(ReadFile(device, buffer, size, nullptr, &overlapped));
         ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
     }
 
     // Sleeps in small steps until the read is done (natively each step moves
     // the manual clock), then takes its result; false with the last error set.
-    BOOL FinishRead(DWORD* transferred) {
+    BOOL FinishRead(DWORD* transferred)
+    {
         for (int steps = 0; !HasOverlappedIoCompleted(&overlapped) && steps < 1000; ++steps)
             Sleep(10);
         return GetOverlappedResult(device, &overlapped, transferred, TRUE);
@@ -74,16 +82,19 @@ protected:
     OVERLAPPED overlapped{};
 };
 
-TEST_F(SampleRoundTripTest, ControlRequestsSetTheDelayAndRefuseBadInput) {
+TEST_F(SampleRoundTripTest, ControlRequestsSetTheDelayAndRefuseBadInput)
+{
     USHORT tooShort = 10;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), Control(IOCTL_SAMPLE_SET_DELAY, &tooShort, sizeof tooShort));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+              Control(IOCTL_SAMPLE_SET_DELAY, &tooShort, sizeof tooShort));
     ULONG delay = 10;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION),
               Control(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS), &delay, sizeof delay));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Control(IOCTL_SAMPLE_SET_DELAY, &delay, sizeof delay));
 }
 
-TEST_F(SampleRoundTripTest, TheTimerCompletesThePendingReadAfterTheDelay) {
+TEST_F(SampleRoundTripTest, TheTimerCompletesThePendingReadAfterTheDelay)
+{
     const ULONG delay = 300;
     SetDelay(delay);
     std::vector<UCHAR> buffer(6, 0);
@@ -98,7 +109,8 @@ TEST_F(SampleRoundTripTest, TheTimerCompletesThePendingReadAfterTheDelay) {
     EXPECT_EQ(std::vector<UCHAR>(6, SAMPLE_FILL_BYTE), buffer);
 }
 
-TEST_F(SampleRoundTripTest, CancelIoCancelsThePendingReadAndTheDeviceReadsAgain) {
+TEST_F(SampleRoundTripTest, CancelIoCancelsThePendingReadAndTheDeviceReadsAgain)
+{
     SetDelay(600000);
     UCHAR buffer[4] = {};
     StartRead(buffer, sizeof buffer);
@@ -118,7 +130,8 @@ TEST_F(SampleRoundTripTest, CancelIoCancelsThePendingReadAndTheDeviceReadsAgain)
     EXPECT_EQ(SAMPLE_FILL_BYTE, buffer[3]);
 }
 
-TEST_F(SampleRoundTripTest, CloseHandleCancelsThePendingRead) {
+TEST_F(SampleRoundTripTest, CloseHandleCancelsThePendingRead)
+{
     if (RunningUnderWine())
         GTEST_SKIP() << "Wine 8 leaves a pending request with the driver when its handle closes; Windows cancels it";
     SetDelay(600000);
@@ -132,7 +145,8 @@ TEST_F(SampleRoundTripTest, CloseHandleCancelsThePendingRead) {
     EXPECT_EQ(0u, overlapped.InternalHigh);
 }
 
-TEST_F(SampleRoundTripTest, StoppingTheServiceUnloadsTheDriverAndItsDevice) {
+TEST_F(SampleRoundTripTest, StoppingTheServiceUnloadsTheDriverAndItsDevice)
+{
     ASSERT_TRUE(CloseHandle(device));
     device = INVALID_HANDLE_VALUE;
     StopAndDeleteService(service);

@@ -16,13 +16,15 @@ namespace {
 
 class ServiceRoundTripTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, manager) << GetLastError();
         RemoveLeftoverService(manager, ECHO_SERVICE_NAME);
         InstallDriverImage(machine, ECHO_IMAGE_NAME);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (manager)
             CloseServiceHandle(manager);
     }
@@ -31,18 +33,17 @@ protected:
     SC_HANDLE manager = nullptr;
 };
 
-TEST_F(ServiceRoundTripTest, AKernelServiceRunsItsDeviceAndGoesAway) {
-    SC_HANDLE service = CreateServiceA(manager, ECHO_SERVICE_NAME, ECHO_SERVICE_NAME, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       KernelImagePath(ECHO_IMAGE_NAME).c_str(),
-                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+TEST_F(ServiceRoundTripTest, AKernelServiceRunsItsDeviceAndGoesAway)
+{
+    SC_HANDLE service = CreateServiceA(
+        manager, ECHO_SERVICE_NAME, ECHO_SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, KernelImagePath(ECHO_IMAGE_NAME).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, service) << GetLastError();
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(service));
     ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), WaitForServiceState(service, SERVICE_RUNNING));
 
-    HANDLE device =
-        CreateFileA(ECHO_DOS_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE device = CreateFileA(ECHO_DOS_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, device) << GetLastError();
     char buffer[8] = {'a', 'b', 'c', 'd', 'e'};
     DWORD returned = 0;
