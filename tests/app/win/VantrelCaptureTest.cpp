@@ -16,8 +16,10 @@ namespace {
 constexpr UINT kStartCapture = 26000;
 constexpr UINT kStopCapture = 26001;
 constexpr DWORD kWaitMs = 20000;
-constexpr uint32_t kSentColor = 0xFF0000;      // Color2's default
-constexpr uint32_t kReceivedColor = 0x004080;  // Color1's default
+// Colours of the user's own, as the colour dialog stores them: the monitor
+// must draw with what the settings file holds, not with the defaults.
+constexpr uint32_t kSentColor = 0x2080C0;
+constexpr uint32_t kReceivedColor = 0x00A040;
 
 // The toolbar's start button is enabled again once a stop has finished.
 bool WaitForStartEnabled(HWND mainFrame)
@@ -101,6 +103,8 @@ protected:
         ASSERT_EQ(0, _chdir("capture-exe-run"));
         DeleteFileA("Vantrel.ini");
         WritePrivateProfileStringA("System", "DataCount", "2", ".\\Vantrel.ini");
+        WritePrivateProfileStringA("System", "Color1", std::to_string(kReceivedColor).c_str(), ".\\Vantrel.ini");
+        WritePrivateProfileStringA("System", "Color2", std::to_string(kSentColor).c_str(), ".\\Vantrel.ini");
         WriteItem("Data0", "0", "");
         WriteItem("Data1", "1", "COM21");
     }
