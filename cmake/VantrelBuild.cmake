@@ -1,6 +1,9 @@
 # Common compile settings and test registration for both configurations.
 
 set(VANTREL_SANITIZE "" CACHE STRING "Native sanitizer build: address (ASan+UBSan), thread, or empty")
+# Seconds a suite may run before it fails.
+set(VANTREL_NATIVE_TEST_TIMEOUT 60)
+set(VANTREL_WINE_TEST_TIMEOUT 600)
 
 function(vantrel_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
@@ -52,8 +55,13 @@ function(vantrel_test)
         target_link_options(${T_NAME} PRIVATE -static)
     endif()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-    # A hung suite fails on its own instead of stalling the whole run.
-    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
+    # A hung suite fails on its own instead of stalling the whole run: a
+    # native suite takes seconds, a Wine one starts the prefix and windows.
+    if(WIN32)
+        set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${VANTREL_WINE_TEST_TIMEOUT})
+    else()
+        set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${VANTREL_NATIVE_TEST_TIMEOUT})
+    endif()
     if(T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
     endif()

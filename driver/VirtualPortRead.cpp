@@ -94,7 +94,7 @@ bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
     auto* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
     ULONG got = ComFunc_ReadDataGet(control, buffer + done, want - done);
     if (got != 0) {
-        if (done == 0 && port->timeouts.ReadIntervalTimeout != 0)
+        if (port->timeouts.ReadIntervalTimeout != 0)
             TimingOf(irp)->lastDataTick = now;
         done += got;
         irp->IoStatus.Information = done;
@@ -118,12 +118,17 @@ ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG 
         wait = timing->totalTicks - elapsed;
     }
     ULONG intervalTicks = timeouts.ReadIntervalTimeout / 10;
-    if (timing->lastDataTick != 0 && timeouts.ReadIntervalTimeout != 0 && done != 0 &&
-        now - timing->lastDataTick > intervalTicks) {
-        *expired = true;
-        return 0;
+    if (timing->lastDataTick != 0 && timeouts.ReadIntervalTimeout != 0 && done != 0) {
+        // Counted from the last byte: a check that brought none moves nothing.
+        ULONG sinceData = now - timing->lastDataTick;
+        if (sinceData > intervalTicks) {
+            *expired = true;
+            return 0;
+        }
+        intervalTicks -= sinceData;
+    } else {
+        timing->lastDataTick = now;
     }
-    timing->lastDataTick = now;
     if (wait == 0 || wait > intervalTicks)
         wait = intervalTicks != 0 ? intervalTicks : 1;
     return wait;

@@ -123,6 +123,26 @@ TEST_F(CaptureEndToEnd, APortHeldByAnotherProgramStopsTheStartBeforeTheService)
     CloseHandle(holder);
 }
 
+// The items stay in memory between two starts while COM12 leaves the system.
+TEST_F(CaptureEndToEnd, AnItemWhosePortVanishedSinceTheLastStartIsLeftOut)
+{
+    AddMonitorItem("COM12");
+    ASSERT_EQ(2u, Start().monitors.size());
+    ASSERT_TRUE(service.StopAndWait(FILTER_STOP_TIMEOUT_MS));
+    ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
+    WritePair("COM11,COM15");
+    ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+    log.clear();
+
+    CaptureStart start = Start();
+    EXPECT_EQ(CaptureStartResult::Started, start.result);
+    EXPECT_EQ(log, (std::vector<std::string>{"設定されたCOMポートが見つかりませんでした(COM12)"}));
+    EXPECT_EQ(0, items.Item(1)->active);
+    EXPECT_STREQ("", items.Item(1)->deviceObject);
+    ASSERT_EQ(1u, start.monitors.size());
+    EXPECT_EQ("COM11", start.monitors[0].port);
+}
+
 TEST_F(CaptureEndToEnd, StopWaitsForTheLastProgramOnACapturedPort)
 {
     ASSERT_EQ(CaptureStartResult::Started, Start().result);

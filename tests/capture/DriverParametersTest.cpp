@@ -17,6 +17,9 @@ namespace {
 
 const char* const kService = "VtrlParamTest";
 const std::string kServiceKey = std::string("SYSTEM\\CurrentControlSet\\Services\\") + kService;
+// More subkeys or values than a test writes into one key: the enumerations
+// stop there rather than run on with a registry that never says "no more".
+constexpr DWORD kMostEntries = 100;
 
 // COM2 is not among them: its port has vanished from the system.
 DWORD WINAPI FakeQuery(LPCSTR name, LPSTR out, DWORD size)
@@ -34,19 +37,19 @@ DWORD WINAPI FakeQuery(LPCSTR name, LPSTR out, DWORD size)
     return static_cast<DWORD>(port->second.size() + 2);
 }
 
-void DeleteKeyTree(HKEY root, const std::string& path)
+// False when the key stays: the walk then stops instead of meeting it again.
+bool DeleteKeyTree(HKEY root, const std::string& path)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
+        return true;
     char name[512];
     DWORD length = sizeof name;
-    while (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-        DeleteKeyTree(key, name);
+    while (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           DeleteKeyTree(key, name))
         length = sizeof name;
-    }
     RegCloseKey(key);
-    RegDeleteKeyA(root, path.c_str());
+    return RegDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS;
 }
 
 // A value as text: REG_SZ as it stands, REG_DWORD in decimal.
@@ -58,7 +61,7 @@ Values ReadValues(const std::string& subkey)
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServiceKey + "\\" + subkey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return values;
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; index < kMostEntries; ++index) {
         char name[512];
         DWORD nameLength = sizeof name;
         BYTE data[512] = {};
@@ -83,7 +86,8 @@ std::vector<std::string> Subkeys(const std::string& subkey)
         return names;
     char name[512];
     DWORD length = sizeof name;
-    for (DWORD index = 0; RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    for (DWORD index = 0; index < kMostEntries &&
+                          RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, length = sizeof name)
         names.push_back(name);
     RegCloseKey(key);

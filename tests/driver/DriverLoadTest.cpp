@@ -87,6 +87,23 @@ TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntr
     WriteOnPort("COM11", "free again");
 }
 
+TEST_F(DriverLoadTest, PortNamesNeedEightBytesForEveryPort)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    SetString(ObjectKey(1), "COM13", kPort2Path);
+    StartFilter();
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    char names[16];
+    DWORD returned = 0xFF;
+    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, 15, &returned, nullptr));
+    EXPECT_EQ(0u, returned) << "one byte short";
+    ASSERT_TRUE(DeviceIoControl(control, IOCTL_CAPTURE_PORT_NAMES, nullptr, 0, names, 16, &returned, nullptr));
+    ASSERT_EQ(16u, returned);
+    EXPECT_EQ(std::string("COM11\0\0\0COM13\0\0\0", 16), std::string(names, 16));
+    CloseHandle(control);
+}
+
 TEST_F(DriverLoadTest, AControlDeviceTakesOneHandleAtATime)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);

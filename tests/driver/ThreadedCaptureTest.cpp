@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <thread>
 
@@ -24,6 +25,8 @@ constexpr uint32_t kTotalBytes = kWriters * kMessagesPerWriter * kMessageBytes;
 // Writers hold back while this much is unread, so the peer's 4096-byte
 // receive queue never overflows.
 constexpr uint32_t kMaxUnread = 2048;
+// Far longer than a run takes: a lost byte fails the test instead of hanging it.
+constexpr std::chrono::seconds kRunTime{20};
 
 // A writer's message: its id, the sequence number and a check byte.
 struct Message {
@@ -71,8 +74,10 @@ protected:
     {
         HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         for (uint16_t sequence = 0; sequence < kMessagesPerWriter; ++sequence) {
-            while (static_cast<int64_t>(written.load()) - read.load() > kMaxUnread)
+            while (static_cast<int64_t>(written.load()) - read.load() > kMaxUnread) {
+                ASSERT_TRUE(InTime()) << "the reader stopped taking bytes";
                 std::this_thread::yield();
+            }
             auto bytes = Encode({writer, sequence});
             OVERLAPPED overlapped{};
             overlapped.hEvent = event;
@@ -93,7 +98,7 @@ protected:
         COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10, 0, 0};
         ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
         uint8_t buffer[64];
-        while (received.size() < kTotalBytes) {
+        while (received.size() < kTotalBytes && InTime()) {
             DWORD done = 0;
             ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &done, nullptr));
             received.insert(received.end(), buffer, buffer + done);
@@ -101,6 +106,9 @@ protected:
         }
     }
 
+    bool InTime() const { return std::chrono::steady_clock::now() < deadline; }
+
+    const std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kRunTime;
     std::atomic<uint32_t> written{0};
     std::atomic<uint32_t> read{0};
     std::vector<uint8_t> received;
@@ -139,7 +147,7 @@ TEST_F(ThreadedCaptureTest, EveryByteArrivesOnceAndInOrderPerWriter)
     std::vector<std::thread> writers;
     for (int writer = 0; writer < kWriters; ++writer)
         writers.emplace_back([&, writer] { WriteMessages(sender, static_cast<uint8_t>(writer)); });
-    while (read.load() < kTotalBytes && !HasFatalFailure())
+    while (read.load() < kTotalBytes && !HasFatalFailure() && InTime())
         stream.PollDevice(GetTickCount());
     for (auto& writer : writers)
         writer.join();

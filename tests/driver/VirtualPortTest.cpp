@@ -5,6 +5,7 @@
 
 #include <ntddser.h>
 
+#include <deque>
 #include <string>
 
 using namespace filtertest;
@@ -104,6 +105,48 @@ protected:
 
     bool Done(OVERLAPPED* o) { return HasOverlappedIoCompleted(o); }
 
+    // Overlapped waits and reads of the reader, kept by the fixture: one still
+    // pending when a test stops ends into live memory when the reader closes.
+    struct EventWait {
+        OVERLAPPED overlapped{};
+        ULONG events = 0xFFFF;
+    };
+    struct PendingRead {
+        OVERLAPPED overlapped{};
+        char buffer[64] = {};
+    };
+    EventWait& StartWait()
+    {
+        EventWait& wait = waits.emplace_back();
+        DWORD returned = 0;
+        EXPECT_FALSE(DeviceIoControl(reader, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, &wait.events, sizeof wait.events,
+                                     &returned, &wait.overlapped));
+        return wait;
+    }
+    // The events of a finished wait, 0xFFFF while it still waits.
+    ULONG EventsOf(EventWait& wait)
+    {
+        DWORD returned = 0;
+        if (!Done(&wait.overlapped) || !GetOverlappedResult(reader, &wait.overlapped, &returned, FALSE))
+            return 0xFFFF;
+        return wait.events;
+    }
+    PendingRead& StartRead()
+    {
+        PendingRead& read = reads.emplace_back();
+        DWORD done = 0;
+        EXPECT_FALSE(ReadFile(reader, read.buffer, sizeof read.buffer, &done, &read.overlapped));
+        return read;
+    }
+    std::string BytesOf(PendingRead& read)
+    {
+        DWORD done = 0;
+        EXPECT_TRUE(GetOverlappedResult(reader, &read.overlapped, &done, FALSE));
+        return std::string(read.buffer, done);
+    }
+
+    std::deque<EventWait> waits;
+    std::deque<PendingRead> reads;
     HANDLE reader = INVALID_HANDLE_VALUE;
     HANDLE writer = INVALID_HANDLE_VALUE;
     HANDLE peer = INVALID_HANDLE_VALUE;
@@ -165,6 +208,36 @@ TEST_F(VirtualPortTest, IntervalTimeoutEndsAReadBetweenBursts)
     EXPECT_EQ("abcd", std::string(buffer, done));
 }
 
+// The interval runs from the last byte: a check exactly ReadIntervalTimeout
+// after it leaves the read waiting, a check one tick later ends it, and a
+// check without new bytes does not move the tick timer's deadline.
+TEST_F(VirtualPortTest, IntervalTimeoutEndsOneTickAfterItsLengthFromTheLastByte)
+{
+    StartOutput(CAPTURE_FORM_READ_DATA);
+    OpenReader(FILE_FLAG_OVERLAPPED);
+    OpenWriter();
+    SetTimeouts(50, 0, 0);
+    PendingRead& read = StartRead();
+    machine.AdvanceTicks(10);
+    Receive("ab");
+    machine.AdvanceTicks(5);
+    Write("w");  // a record the read skips: one more check
+    EXPECT_FALSE(Done(&read.overlapped)) << "50 ms after the last byte";
+    machine.AdvanceTicks(1);
+    Write("w");
+    ASSERT_TRUE(Done(&read.overlapped)) << "60 ms after the last byte";
+    EXPECT_EQ("ab", BytesOf(read));
+
+    PendingRead& again = StartRead();
+    Receive("cd");
+    machine.AdvanceTicks(2);
+    Write("w");
+    machine.AdvanceTicks(3);
+    EXPECT_FALSE(Done(&again.overlapped));
+    machine.AdvanceTicks(1);
+    EXPECT_TRUE(Done(&again.overlapped)) << "the tick timer counts from the last byte, not from the last check";
+}
+
 TEST_F(VirtualPortTest, AWaitOnReceivedCharacterEndsWithTheNextRecord)
 {
     StartOutput(CAPTURE_FORM_TEXT);
@@ -185,6 +258,35 @@ TEST_F(VirtualPortTest, AWaitOnReceivedCharacterEndsWithTheNextRecord)
     ASSERT_TRUE(GetOverlappedResult(reader, &wait, &returned, FALSE));
     EXPECT_EQ(4u, returned);
     EXPECT_EQ(SERIAL_EV_RXCHAR, events);
+}
+
+// A terminal program's WaitCommEvent loop: the wait that reports an event
+// takes its counter, so the next wait waits for something new.
+TEST_F(VirtualPortTest, EachEventIsReportedByOneWaitOnly)
+{
+    // The open and two writes (126 bytes) fill it: the third write drops the oldest.
+    SetDword(ObjectKey(1), CAPTURE_VALUE_MAX_BYTES_A, 100);
+    StartOutput(CAPTURE_FORM_TEXT);
+    OpenReader(FILE_FLAG_OVERLAPPED);
+    OpenWriter();
+    SERIAL_CHARS chars = {0, 0, 0, '\n', 0x11, 0x13};
+    DWORD returned = 0;
+    ASSERT_TRUE(Control(IOCTL_SERIAL_SET_CHARS, &chars, sizeof chars, nullptr, 0, &returned));
+    ULONG mask = SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG | SERIAL_EV_ERR;
+    ASSERT_TRUE(Control(IOCTL_SERIAL_SET_WAIT_MASK, &mask, sizeof mask, nullptr, 0, &returned));
+
+    Write("line\n");
+    EventWait& first = StartWait();
+    EXPECT_EQ(static_cast<ULONG>(SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG), EventsOf(first));
+    EventWait& second = StartWait();
+    EXPECT_FALSE(Done(&second.overlapped)) << "no stale event";
+    Write("x");
+    EXPECT_EQ(static_cast<ULONG>(SERIAL_EV_RXCHAR), EventsOf(second)) << "the event character was reported";
+    EventWait& third = StartWait();
+    Write("y");
+    EXPECT_EQ(static_cast<ULONG>(SERIAL_EV_RXCHAR | SERIAL_EV_ERR), EventsOf(third));
+    EventWait& fourth = StartWait();
+    EXPECT_FALSE(Done(&fourth.overlapped)) << "the loss was reported";
 }
 
 TEST_F(VirtualPortTest, EveryOpenStartsFromTheDefaultsButModemStatusStays)
@@ -292,8 +394,9 @@ TEST_F(VirtualPortTest, FormOneDeliversTheTextLinesByteForByte)
         DeviceIoControl(writer, IOCTL_SERIAL_SET_LINE_CONTROL, &line, sizeof line, nullptr, 0, &returned, nullptr));
     Write("0123456789ABCDEFGHIJ");
     std::string text;
-    // Odd-sized reads: the text continues where the last read stopped.
-    for (std::string part = ReadNow(77); !part.empty(); part = ReadNow(77))
+    // Odd-sized reads: the text continues where the last read stopped, and
+    // text beyond what was captured ends the loop.
+    for (std::string part = ReadNow(77); !part.empty() && text.size() <= 80u * 5; part = ReadNow(77))
         text += part;
     ASSERT_EQ(80u * 5, text.size()) << "open, set line control, three lines of the write";
     EXPECT_EQ("COM11  CreateFile", text.substr(0, 17));

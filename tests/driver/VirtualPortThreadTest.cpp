@@ -63,7 +63,8 @@ TEST_F(VirtualPortThreadTest, CancellingQueuedReadsWhileRecordsArriveLosesNoByte
     std::string received;
     int reads = 0;
     bool lastGotData = true;
-    while (writing || lastGotData) {
+    // More bytes than were written end the loop as well: the check below fails.
+    while ((writing || lastGotData) && received.size() <= static_cast<size_t>(kWrites)) {
         char buffer[7];
         OVERLAPPED read{};
         DWORD done = 0;
