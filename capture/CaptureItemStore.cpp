@@ -2,8 +2,6 @@
 
 #include "Settings.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <ctype.h>
 #include <stdlib.h>
@@ -16,30 +14,11 @@ constexpr const char* DATA_COUNT_KEY = "DataCount";
 constexpr const char* TAB_SECTION = "Tab";
 constexpr const char* COLUMN_KEY = "Column";
 constexpr int TAB_SECTION_NUMBER = 0;
-// The section list of a sane file is small; this only bounds a damaged one.
-constexpr DWORD SECTION_NAMES_MAX_SIZE = 64u * 1024u * 1024u;
 
 // A count below 1 means that there are no sections.
 int ReadDataCount()
 {
     return static_cast<int32_t>(ReadInt(SETTINGS_SYSTEM, DATA_COUNT_KEY, 0));
-}
-
-// The zero-separated section names of the settings file.
-std::vector<char> ReadSectionNames()
-{
-    std::vector<char> names(4096);
-    for (;;) {
-        DWORD size = static_cast<DWORD>(names.size());
-        DWORD length = GetPrivateProfileStringA(nullptr, nullptr, "", names.data(), size, SETTINGS_FILE);
-        // A list that did not fit comes back cut, with size - 2 characters.
-        if (length + 2 < size || size >= SECTION_NAMES_MAX_SIZE) {
-            names.resize(std::min<size_t>(length, size - 2));
-            names.push_back('\0');
-            return names;
-        }
-        names.resize(static_cast<size_t>(size) * 2);
-    }
 }
 
 bool StartsWithIgnoringCase(const char* text, const char* prefix)
@@ -80,20 +59,46 @@ std::unique_ptr<CaptureItem> ReadItem(const std::string& section)
     return item;
 }
 
-void WriteItem(const std::string& section, const CaptureItemRows& rows, int row)
+// The draft began as a copy of the settings file, so the file tells what the
+// draft holds. Most closes change no item: a section that holds its item
+// already is left alone, so that a long list is not rewritten item by item.
+bool WriteItem(const CaptureItemRows& rows, int row, const char* file)
 {
     const CaptureItem& item = *rows.Item(row);
-    WriteString(section.c_str(), "COM", rows.PortText(row).c_str());
-    WriteString(section.c_str(), "Size", rows.SizeText(row).c_str());
-    WriteInt(section.c_str(), "Type", item.form);
-    WriteString(section.c_str(), "Port", item.outputPort);
+    std::vector<std::string> entries = {
+        "COM=" + rows.PortText(row),
+        "Size=" + rows.SizeText(row),
+        "Type=" + std::to_string(item.form),
+        std::string("Port=") + item.outputPort,
+    };
+    std::string section = NumberedName(DATA_SECTION, row);
+    return ReadSection(section.c_str()) == entries || WriteSection(section.c_str(), entries, file);
 }
 
-void WriteColumnWidths(const int (&columnWidths)[CaptureItemColumnCount])
+bool WriteColumnWidths(const int (&columnWidths)[CaptureItemColumnCount], const char* file)
 {
     std::string section = NumberedName(TAB_SECTION, TAB_SECTION_NUMBER);
-    for (int column = 0; column < CaptureItemColumnCount; ++column)
-        WriteInt(section.c_str(), NumberedName(COLUMN_KEY, column).c_str(), columnWidths[column]);
+    for (int column = 0; column < CaptureItemColumnCount; ++column) {
+        if (!WriteInt(section.c_str(), NumberedName(COLUMN_KEY, column).c_str(), columnWidths[column], file))
+            return false;
+    }
+    return true;
+}
+
+// Every row in its section; the sections of the old items past the new
+// count go, and the other sections of the file stay as they are.
+bool WriteItems(const CaptureItemRows& rows, const std::vector<int>& oldSections, const char* file)
+{
+    int count = rows.ItemCount();
+    for (int row = 0; row < count; ++row) {
+        if (!WriteItem(rows, row, file))
+            return false;
+    }
+    for (int number : oldSections) {
+        if (number >= count && !DeleteSection(NumberedName(DATA_SECTION, number).c_str(), file))
+            return false;
+    }
+    return WriteInt(SETTINGS_SYSTEM, DATA_COUNT_KEY, count, file);
 }
 
 }  // namespace
@@ -103,9 +108,8 @@ std::vector<int> ExistingDataSections(int count)
     std::vector<int> numbers;
     if (count < 1)
         return numbers;
-    std::vector<char> names = ReadSectionNames();
-    for (const char* name = names.data(); *name; name += strlen(name) + 1) {
-        int number = DataSectionNumber(name);
+    for (const std::string& name : ReadSectionNames()) {
+        int number = DataSectionNumber(name.c_str());
         if (number >= 0 && number < count)
             numbers.push_back(number);
     }
@@ -122,16 +126,13 @@ void LoadItems(CaptureItemRows& rows)
     }
 }
 
-void SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount])
+bool SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount])
 {
-    WriteColumnWidths(columnWidths);
-    for (int number : ExistingDataSections(ReadDataCount()))
-        DeleteSection(NumberedName(DATA_SECTION, number).c_str());
-    int count = rows.ItemCount();
-    for (int row = 0; row < count; ++row)
-        WriteItem(NumberedName(DATA_SECTION, row), rows, row);
+    std::vector<int> oldSections = ExistingDataSections(ReadDataCount());
+    bool saved = ChangeSettingsAsOne(
+        [&](const char* file) { return WriteColumnWidths(columnWidths, file) && WriteItems(rows, oldSections, file); });
     rows.Clear();
-    WriteInt(SETTINGS_SYSTEM, DATA_COUNT_KEY, count);
+    return saved;
 }
 
 int ReadColumnWidth(int column)

@@ -61,6 +61,15 @@ public:
     // Called after every close of a file object (a deferred unload may now proceed).
     void AddFileCloseListener(std::function<void()> listener);
 
+    // File changes of the programs: profile writes, copies, moves, deletions
+    // and attribute changes, counted from the machine's start. After
+    // EndFileChangesAfter(n) the next n go ahead and every later one fails
+    // with no effect, as when the process is ended at that moment, until
+    // AllowFileChanges.
+    uint64_t FileChangesMade();
+    void EndFileChangesAfter(uint64_t count);
+    void AllowFileChanges();
+
     // Areas of the machine, for the simulation's own code.
     Clock& clock() { return *clock_; }
     Dispatcher& dispatcher() { return *dispatcher_; }

@@ -96,7 +96,9 @@ void CComListView::OnDestroy()
     for (int column = 0; column < CaptureItemColumnCount; ++column) {
         widths[column] = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     }
-    SaveItems(rows_, widths);
+    if (!SaveItems(rows_, widths)) {
+        log_(ITEMS_NOT_SAVED_TEXT);
+    }
 }
 
 LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -145,14 +145,38 @@ std::vector<std::string> ProfileFile::KeyNames(const std::string& section) const
     return names;
 }
 
+std::vector<std::string> ProfileFile::SectionEntries(const std::string& section) const
+{
+    std::vector<std::string> entries;
+    SectionSpan span = FindSection(section);
+    KeyLineParts parts;
+    for (size_t i = span.header + 1; i < span.end; ++i)
+        if (ParseKeyLine(lines_[i], parts))
+            entries.push_back(parts.hasValue ? KeyLine(parts.key, parts.value) : parts.key);
+    return entries;
+}
+
+size_t ProfileFile::EndOfKeys(const SectionSpan& span) const
+{
+    size_t end = span.end;
+    while (end > span.header + 1 && Trim(lines_[end - 1]).empty())
+        --end;
+    return end;
+}
+
+void ProfileFile::AppendSection(const std::string& section, const std::vector<std::string>& keyLines)
+{
+    if (!lines_.empty() && !Trim(lines_.back()).empty())
+        lines_.push_back(std::string());
+    lines_.push_back("[" + section + "]");
+    lines_.insert(lines_.end(), keyLines.begin(), keyLines.end());
+}
+
 void ProfileFile::SetValue(const std::string& section, const std::string& key, const std::string& value)
 {
     SectionSpan span = FindSection(section);
     if (span.header == lines_.size()) {
-        if (!lines_.empty() && !Trim(lines_.back()).empty())
-            lines_.push_back(std::string());
-        lines_.push_back("[" + section + "]");
-        lines_.push_back(KeyLine(key, value));
+        AppendSection(section, {KeyLine(key, value)});
         return;
     }
     size_t line = FindKeyLine(span, key);
@@ -162,11 +186,24 @@ void ProfileFile::SetValue(const std::string& section, const std::string& key, c
         lines_[line] = KeyLine(existing.key, value);
         return;
     }
-    // After the section's last non-blank line, so the blank line before the next section stays.
-    size_t insertAt = span.end;
-    while (insertAt > span.header + 1 && Trim(lines_[insertAt - 1]).empty())
-        --insertAt;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), KeyLine(key, value));
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(EndOfKeys(span)), KeyLine(key, value));
+}
+
+void ProfileFile::ReplaceSection(const std::string& section, const std::vector<std::string>& entries)
+{
+    std::vector<std::string> keyLines;
+    KeyLineParts parts;
+    for (const std::string& entry : entries)
+        if (ParseKeyLine(entry, parts) && parts.hasValue)
+            keyLines.push_back(KeyLine(parts.key, parts.value));
+    SectionSpan span = FindSection(section);
+    if (span.header == lines_.size()) {
+        AppendSection(section, keyLines);
+        return;
+    }
+    auto first = lines_.begin() + static_cast<std::ptrdiff_t>(span.header + 1);
+    first = lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(EndOfKeys(span)));
+    lines_.insert(first, keyLines.begin(), keyLines.end());
 }
 
 void ProfileFile::DeleteKey(const std::string& section, const std::string& key)

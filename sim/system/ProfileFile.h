@@ -20,10 +20,15 @@ public:
     std::vector<std::string> SectionNames() const;
     // Empty when the section is missing or has no keys.
     std::vector<std::string> KeyNames(const std::string& section) const;
+    // "key=value" (or the bare key of a line without '=') for each key line.
+    std::vector<std::string> SectionEntries(const std::string& section) const;
 
     void SetValue(const std::string& section, const std::string& key, const std::string& value);
     void DeleteKey(const std::string& section, const std::string& key);
     void DeleteSection(const std::string& section);
+    // The section's keys become the "key=value" entries; an entry without '='
+    // is left out, as Wine does.
+    void ReplaceSection(const std::string& section, const std::vector<std::string>& entries);
 
 private:
     // Lines [header, end) of the first section of that name; header == end of file when missing.
@@ -33,6 +38,9 @@ private:
     };
     SectionSpan FindSection(const std::string& section) const;
     size_t FindKeyLine(const SectionSpan& span, const std::string& key) const;
+    // Past the section's last non-blank line, so the blank line before the next section stays.
+    size_t EndOfKeys(const SectionSpan& span) const;
+    void AppendSection(const std::string& section, const std::vector<std::string>& keyLines);
 
     std::vector<std::string> lines_;
     bool exists_ = false;

@@ -3,11 +3,12 @@
 // expects when several components write their keys at their own moments).
 #include <windows.h>
 
+#include "HostFiles.h"
 #include "ProfileFile.h"
 #include "SystemState.h"
 
-#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,10 +23,7 @@ std::string ProfileHostPath(LPCSTR fileName)
     std::string name = fileName ? fileName : "win.ini";
     if (name.find_first_of("\\/") == std::string::npos)
         return CurrentSystem().info.WindowsDirectory() + "/" + name;
-    for (char& c : name)
-        if (c == '\\')
-            c = '/';
-    return name;
+    return HostPathOf(name.c_str());
 }
 
 std::string WithoutTrailingBlanks(LPCSTR text)
@@ -84,13 +82,36 @@ DWORD CopyNameList(const std::vector<std::string>& names, LPSTR buffer, DWORD si
     return position;
 }
 
-DWORD Win32ErrorOfWrite(int error)
+// One change of a profile file: read, edit, write back. A missing file is
+// made only by an edit that adds; a read-only one is never written.
+BOOL ChangeProfile(LPCSTR fileName, bool adds, const std::function<void(ProfileFile&)>& edit)
 {
-    if (error == ENOENT || error == ENOTDIR)
-        return ERROR_PATH_NOT_FOUND;
-    if (error == EACCES || error == EPERM || error == EISDIR)
-        return ERROR_ACCESS_DENIED;
-    return ERROR_WRITE_FAULT;
+    std::lock_guard<std::mutex> guard(CurrentSystem().fileLock);
+    if (!TakeFileChange())
+        return FALSE;
+    std::string path = ProfileHostPath(fileName);
+    ProfileFile file = ProfileFile::Load(path);
+    if (!file.Exists() && !adds)
+        return TRUE;  // nothing to delete, no file made
+    if (IsReadOnly(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    edit(file);
+    if (int error = file.Save(path)) {
+        SetLastError(Win32ErrorOfErrno(error));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Strings one after another, each with its terminator, and one more terminator.
+std::vector<std::string> StringList(LPCSTR strings)
+{
+    std::vector<std::string> list;
+    for (LPCSTR string = strings; *string; string += std::strlen(string) + 1)
+        list.push_back(string);
+    return list;
 }
 
 }  // namespace
@@ -101,7 +122,7 @@ using namespace sim;
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                                       DWORD nSize, LPCSTR lpFileName)
 {
-    std::lock_guard<std::mutex> guard(CurrentSystem().profileLock);
+    std::lock_guard<std::mutex> guard(CurrentSystem().fileLock);
     ProfileFile file = ProfileFile::Load(ProfileHostPath(lpFileName));
     if (!lpAppName)
         return CopyNameList(file.SectionNames(), lpReturnedString, nSize);
@@ -115,6 +136,13 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
             return CopyString(WithoutQuotes(value), lpReturnedString, nSize);
     }
     return CopyString(WithoutTrailingBlanks(lpDefault), lpReturnedString, nSize);
+}
+
+DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName)
+{
+    std::lock_guard<std::mutex> guard(CurrentSystem().fileLock);
+    ProfileFile file = ProfileFile::Load(ProfileHostPath(lpFileName));
+    return CopyNameList(file.SectionEntries(lpAppName ? lpAppName : ""), lpReturnedString, nSize);
 }
 
 // Windows reads the text and converts its leading number as RtlCharToInteger
@@ -167,20 +195,27 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> guard(CurrentSystem().profileLock);
-    std::string path = ProfileHostPath(lpFileName);
-    ProfileFile file = ProfileFile::Load(path);
-    if (!lpKeyName)
-        file.DeleteSection(lpAppName);
-    else if (!lpString)
-        file.DeleteKey(lpAppName, lpKeyName);
-    else
-        file.SetValue(lpAppName, lpKeyName, lpString);
-    if (!file.Exists() && (!lpKeyName || !lpString))
-        return TRUE;  // nothing to delete, no file made
-    if (int error = file.Save(path)) {
-        SetLastError(Win32ErrorOfWrite(error));
+    return ChangeProfile(lpFileName, lpKeyName && lpString, [=](ProfileFile& file) {
+        if (!lpKeyName)
+            file.DeleteSection(lpAppName);
+        else if (!lpString)
+            file.DeleteKey(lpAppName, lpKeyName);
+        else
+            file.SetValue(lpAppName, lpKeyName, lpString);
+    });
+}
+
+// A null list deletes the section, as a null key does above.
+BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName)
+{
+    if (!lpAppName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return TRUE;
+    return ChangeProfile(lpFileName, lpString != nullptr, [=](ProfileFile& file) {
+        if (lpString)
+            file.ReplaceSection(lpAppName, StringList(lpString));
+        else
+            file.DeleteSection(lpAppName);
+    });
 }

@@ -80,6 +80,21 @@ SystemState& Machine::system()
     return *system_;
 }
 
+uint64_t Machine::FileChangesMade()
+{
+    return system().fileChanges.Made();
+}
+
+void Machine::EndFileChangesAfter(uint64_t count)
+{
+    system().fileChanges.EndAfter(count);
+}
+
+void Machine::AllowFileChanges()
+{
+    system().fileChanges.Allow();
+}
+
 SystemState& CurrentSystem()
 {
     return Machine::Current().system();

@@ -3,6 +3,7 @@
 // one of the machine that currently lives.
 #pragma once
 
+#include "HostFiles.h"
 #include "Mutexes.h"
 #include "Registry.h"
 #include "ServiceManager.h"
@@ -45,7 +46,8 @@ struct SystemState {
     Registry registry;
     ServiceManager services;
     Mutexes mutexes;
-    std::mutex profileLock;  // one writer of a profile file at a time
+    std::mutex fileLock;  // file calls one at a time: none sees a half-written file
+    FileChanges fileChanges;
 };
 
 // Aborts with a message when no machine lives.

@@ -2,7 +2,11 @@
 #include "Settings.h"
 #include "SettingsDirectory.h"
 
+#include <windows.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,6 +31,61 @@ protected:
             ports.push_back(rows.PortText(row));
         return ports;
     }
+
+    static std::vector<std::string> PortNames(int first, int count)
+    {
+        std::vector<std::string> ports;
+        for (int number = first; number < first + count; ++number)
+            ports.push_back(NumberedName("COM", number));
+        return ports;
+    }
+
+    // The user's file: the items as SaveRows writes them, their count and the
+    // first column's width, between sections that a save must keep as they are.
+    static std::string FileWithItems(const std::vector<std::string>& ports, int width)
+    {
+        std::string text = "; kept as it is\r\n[System]\r\nWinPosX=-8\r\nColor1=16512\r\nPrintTop=5\r\nDataCount=" +
+                           std::to_string(ports.size()) + "\r\n[Tab0]\r\nColumn0=" + std::to_string(width) + "\r\n";
+        for (size_t number = 0; number < ports.size(); ++number)
+            text += "[Data" + std::to_string(number) + "]\r\nCOM=" + ports[number] +
+                    "\r\nSize=20000\r\nType=2\r\nPort=COM20\r\n";
+        return text + "[Other]\r\nkey=value\r\n";
+    }
+
+    static void ExpectOtherSectionsKept()
+    {
+        EXPECT_EQ(FileText().rfind("; kept as it is\r\n[System]\r\nWinPosX=-8\r\nColor1=16512\r\nPrintTop=5\r\n", 0),
+                  0u);
+        EXPECT_EQ(ReadString("Other", "key", ""), "value");
+    }
+
+    static bool SaveRows(const std::vector<std::string>& ports)
+    {
+        CaptureItemRows rows;
+        for (const std::string& port : ports) {
+            auto item = NewCaptureItem();
+            CopyItemText(item->port, sizeof item->port, port.c_str());
+            CopyItemText(item->outputPort, sizeof item->outputPort, "COM20");
+            item->form = PortWriteFile;
+            item->bufferSize = 20000;
+            rows.InsertOrUpdateRow(std::move(item), -1);
+        }
+        bool saved = SaveItems(rows, WIDTHS);
+        EXPECT_EQ(rows.ItemCount(), 0);
+        return saved;
+    }
+
+    // The ports of the stored items and the first column's width.
+    using SavedItems = std::pair<std::vector<std::string>, int>;
+
+    static SavedItems ReadSavedItems()
+    {
+        CaptureItemRows rows;
+        LoadItems(rows);
+        return {LoadedPorts(rows), ReadColumnWidth(0)};
+    }
+
+    static bool DraftExists() { return GetFileAttributesA(SETTINGS_DRAFT_FILE) != INVALID_FILE_ATTRIBUTES; }
 };
 
 TEST_F(CaptureItemStore, SectionWithoutComIsSkippedAndSavingRenumbers)
@@ -185,5 +244,73 @@ TEST_F(CaptureItemStore, ValuesAreTakenAsTheyStand)
     EXPECT_EQ(ReadInt("Data0", "Size", 0), 20000000u);
     EXPECT_EQ(static_cast<int32_t>(ReadInt("Data1", "Type", 0)), -2);
 }
+
+TEST_F(CaptureItemStore, SaveReplacesTheItemsAndKeepsTheRestOfTheFile)
+{
+    WriteFileText(FileWithItems(PortNames(1, 3), 90));
+    ASSERT_TRUE(SaveRows(PortNames(7, 2)));
+    EXPECT_EQ(ReadSavedItems(), (SavedItems{PortNames(7, 2), WIDTHS[0]}));
+    EXPECT_EQ(ReadString("Data1", "Port", ""), "COM20");
+    EXPECT_EQ(ReadInt("Data1", "Type", 0), static_cast<uint32_t>(PortWriteFile));
+    EXPECT_EQ(ReadInt("Data1", "Size", 0), 20000u);
+    EXPECT_FALSE(FileHasSection("Data2"));
+    ExpectOtherSectionsKept();
+    EXPECT_FALSE(DraftExists());
+
+    // A draft that an ended save left behind is not taken for the file.
+    remove("Vantrel.ini");
+    WriteString("Junk", "x", "1", SETTINGS_DRAFT_FILE);
+    ASSERT_TRUE(SaveRows(PortNames(5, 1)));
+    EXPECT_EQ(ReadSavedItems(), (SavedItems{PortNames(5, 1), WIDTHS[0]}));
+    EXPECT_FALSE(FileHasSection("Junk"));
+}
+
+TEST_F(CaptureItemStore, AReadOnlyFileFailsTheSaveAndKeepsTheOldItems)
+{
+    WriteFileText(FileWithItems(PortNames(1, 3), 90));
+    ASSERT_TRUE(SetFileAttributesA(SETTINGS_FILE, FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(SaveRows(PortNames(7, 2)));
+    EXPECT_FALSE(DraftExists());
+    ASSERT_TRUE(SetFileAttributesA(SETTINGS_FILE, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(ReadSavedItems(), (SavedItems{PortNames(1, 3), 90}));
+    ExpectOtherSectionsKept();
+}
+
+#ifndef _WIN32
+// Windows ends a program that is slow to close at shutdown, at whatever file
+// change it is making: the file holds all the old items or all the new ones.
+TEST_F(CaptureItemStore, ASaveEndedAtAnyChangeLeavesTheOldItemsOrTheNew)
+{
+    const std::string oldFile = FileWithItems(PortNames(1, 3), 90);
+    const SavedItems oldItems{PortNames(1, 3), 90};
+    const SavedItems newItems{{"COM1", "COM3"}, WIDTHS[0]};
+    WriteFileText(oldFile);
+    uint64_t start = machine_.FileChangesMade();
+    ASSERT_TRUE(SaveRows(newItems.first));
+    const uint64_t changes = machine_.FileChangesMade() - start;
+
+    for (uint64_t ended = 0; ended <= changes; ++ended) {
+        WriteFileText(oldFile);
+        machine_.EndFileChangesAfter(ended);
+        bool saved = SaveRows(newItems.first);
+        machine_.AllowFileChanges();
+        EXPECT_EQ(saved, ended == changes) << "ended after " << ended << " of " << changes << " changes";
+        EXPECT_EQ(ReadSavedItems(), saved ? newItems : oldItems) << "ended after " << ended << " changes";
+        ExpectOtherSectionsKept();
+    }
+}
+
+// Closing without a change must not rewrite a long list item by item.
+TEST_F(CaptureItemStore, ItemsThatTheFileHoldsAreNotWrittenAgain)
+{
+    auto changesOfSavingTheSame = [this](int count) {
+        WriteFileText(FileWithItems(PortNames(1, count), WIDTHS[0]));
+        uint64_t start = machine_.FileChangesMade();
+        EXPECT_TRUE(SaveRows(PortNames(1, count)));
+        return machine_.FileChangesMade() - start;
+    };
+    EXPECT_EQ(changesOfSavingTheSame(30), changesOfSavingTheSame(1));
+}
+#endif
 
 }  // namespace

@@ -15,6 +15,7 @@
 #define chdir       _chdir
 #define getcwd      _getcwd
 #define mkdir(path) _mkdir(path)
+#define rmdir       _rmdir
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,11 @@ protected:
         return text;
     }
 
+    // A folder where the settings file belongs: every write of it fails, under
+    // Wine and on the simulation alike. A read-only file would not do: Wine
+    // lets root write it, and the tests run as root.
+    static void BlockSettingsFile() { mkdir("Vantrel.ini"); }
+
     static bool FileHasSection(const std::string& name)
     {
         return FileText().find("[" + name + "]") != std::string::npos;
@@ -67,6 +73,7 @@ protected:
         std::string dir = original_ + "/settings-" + name;
         mkdir(dir.c_str());
         remove((dir + "/Vantrel.ini").c_str());
+        rmdir((dir + "/Vantrel.ini").c_str());
         return dir;
     }
 
