@@ -2,27 +2,29 @@
 # may not use: cmake -DSOURCE_DIR=<project> -P CheckLayers.cmake
 #
 # Bottom to top: shared; the drivers (driver, testport), which use only
-# shared; the base libraries (settings, window); the subsystems (monitor,
-# capture, ui), whose logic uses no window code and whose win/ folders use
-# the window layer but not each other; app on top. The resource ids
-# (resources/resource.h, #defines only) are open to the capture logic, which
-# hands string-table ids to its windows.
+# shared; the base libraries (settings, drawing, window: the window layer
+# uses the drawing logic); the subsystems (monitor, capture, ui), whose logic
+# uses no window code and whose win/ folders use the window layer but not
+# each other; app on top. The resource ids (resources/resource.h, #defines
+# only) are open to the capture logic, which hands string-table ids to its
+# windows.
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_shared shared)
 set(allowed_driver driver shared)
 set(allowed_testport testport shared)
 set(allowed_settings settings)
-set(allowed_window window)
-set(allowed_monitor monitor shared settings)
-set(allowed_capture capture shared settings resources)
-set(allowed_ui ui monitor shared settings)
-set(allowed_app app capture monitor ui shared settings)
+set(allowed_drawing drawing)
+set(allowed_window window drawing)
+set(allowed_monitor monitor shared settings drawing)
+set(allowed_capture capture shared settings drawing resources)
+set(allowed_ui ui monitor shared settings drawing)
+set(allowed_app app capture monitor ui shared settings drawing)
 foreach(subsystem monitor capture ui app)
     set(allowed_${subsystem}/win ${subsystem}/win ${allowed_${subsystem}} window resources)
 endforeach()
 list(APPEND allowed_app/win capture/win monitor/win ui/win)
-set(folders shared driver testport testport/demo settings window monitor monitor/win capture capture/win ui ui/win app
+set(folders shared driver testport testport/demo settings drawing window monitor monitor/win capture capture/win ui ui/win app
             app/win)
 set(allowed_testport/demo ${allowed_testport})
 

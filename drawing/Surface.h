@@ -2,11 +2,10 @@
 // the tests each provide a surface; nothing in the pass is bound to a screen.
 #pragma once
 
+#include "Color.h"
+
 #include <cstdint>
 #include <string_view>
-
-// Windows colour value 0x00BBGGRR (red in the lowest byte).
-using Color = uint32_t;
 
 enum class Font : uint8_t {
     Data,   // 20 px: hexadecimal and text cells, the "E" mark

@@ -55,6 +55,24 @@
 #define IDC_OUTPUT_PORT      1009
 #define IDR_ITEMS_MENU       137
 
+// Colour settings dialog: the buttons of Color1..Color8 in that order.
+#define IDD_COLOUR_SETTINGS  136
+#define IDC_COLOR_RECEIVED   1011
+#define IDC_COLOR_SENT       1012
+#define IDC_COLOR_TIME       1013
+#define IDC_COLOR_SEPARATOR  1014
+#define IDC_COLOR_ERROR      1015
+#define IDC_COLOR_LABELS     1016
+#define IDC_COLOR_BACKGROUND 1017
+#define IDC_COLOR_SELECTION  1018
+
+// System settings dialog.
+#define IDD_SYSTEM_SETTINGS     140
+#define IDC_REFRESH_PERIOD      1016
+#define IDC_REFRESH_PERIOD_SPIN 1017
+#define IDC_TIME_LIMIT          1018
+#define IDC_TIME_LIMIT_SPIN     1019
+
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR   30000
 #define IDS_FORM_PORT_FORMAT        30001
@@ -88,6 +106,7 @@
 #define IDS_DELETE_ITEM          40021
 #define IDS_DELETE_CAPTION       40022
 #define IDS_DELETE_CONDITION     40023
+#define IDS_SETTINGS_NOT_SAVED   40030
 
 // Application title.
 #define IDS_APP_TITLE 57344

@@ -4,6 +4,9 @@
 
 namespace {
 
+const char kTimerKey[] = "Timer";
+const char kLimitKey[] = "Limit";
+
 constexpr uint32_t DEFAULT_COLORS[SYSTEM_COLOR_COUNT] = {
     16512,     // received data
     16711680,  // sent data
@@ -37,10 +40,30 @@ uint32_t ReadColor(int number)
     return ReadInt(SETTINGS_SYSTEM, NumberedName("Color", number).c_str(), DefaultColor(number));
 }
 
-void WriteColor(int number, uint32_t color)
+bool WriteColor(int number, uint32_t color, const char* file)
 {
-    if (IsColorNumber(number))
-        WriteInt(SETTINGS_SYSTEM, NumberedName("Color", number).c_str(), static_cast<int32_t>(color));
+    return IsColorNumber(number) &&
+           WriteInt(SETTINGS_SYSTEM, NumberedName("Color", number).c_str(), static_cast<int32_t>(color), file);
+}
+
+uint32_t ReadTimer()
+{
+    return ReadInt(SETTINGS_SYSTEM, kTimerKey, DEFAULT_TIMER);
+}
+
+uint32_t ReadLimit()
+{
+    return ReadInt(SETTINGS_SYSTEM, kLimitKey, DEFAULT_LIMIT);
+}
+
+bool WriteTimer(uint32_t timer, const char* file)
+{
+    return WriteInt(SETTINGS_SYSTEM, kTimerKey, static_cast<int32_t>(timer), file);
+}
+
+bool WriteLimit(uint32_t limit, const char* file)
+{
+    return WriteInt(SETTINGS_SYSTEM, kLimitKey, static_cast<int32_t>(limit), file);
 }
 
 SystemSettings ReadSystemSettings()
@@ -56,8 +79,8 @@ SystemSettings ReadSystemSettings()
     settings.DataCount = ReadSigned("DataCount", 0);
     settings.CapWinSizeX = ReadSigned("CapWinSizeX", 0);
     settings.CapWinSizeY = ReadSigned("CapWinSizeY", 0);
-    settings.Timer = ReadInt(SETTINGS_SYSTEM, "Timer", 100);
-    settings.Limit = ReadInt(SETTINGS_SYSTEM, "Limit", 1);
+    settings.Timer = ReadTimer();
+    settings.Limit = ReadLimit();
     for (int number = 1; number <= SYSTEM_COLOR_COUNT; ++number)
         settings.Color[number - 1] = ReadColor(number);
     settings.PrintTop = ReadSigned("PrintTop", 0);

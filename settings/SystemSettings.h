@@ -1,9 +1,14 @@
 // The scalar keys of section "System" with their defaults when absent.
 #pragma once
 
+#include "Settings.h"
+
 #include <stdint.h>
 
 constexpr int SYSTEM_COLOR_COUNT = 8;
+// The monitor's refresh period and the lower limit of shown time counters, ms.
+constexpr uint32_t DEFAULT_TIMER = 100;
+constexpr uint32_t DEFAULT_LIMIT = 1;
 
 struct SystemSettings {
     int32_t WinType;
@@ -28,7 +33,15 @@ struct SystemSettings {
 // Each key as the file holds it, or its default.
 SystemSettings ReadSystemSettings();
 
+uint32_t ReadTimer();
+uint32_t ReadLimit();
+// As decimal text, to the settings file or a draft of it; false when the
+// file could not be written.
+bool WriteTimer(uint32_t timer, const char* file = SETTINGS_FILE);
+bool WriteLimit(uint32_t limit, const char* file = SETTINGS_FILE);
+
 // Colour number 1..8 as stored under "Color%d", or its default.
 uint32_t ReadColor(int number);
-void WriteColor(int number, uint32_t color);
+// False for a number outside 1..8 or when the file could not be written.
+bool WriteColor(int number, uint32_t color, const char* file = SETTINGS_FILE);
 uint32_t DefaultColor(int number);

@@ -1,9 +1,34 @@
 #include "Dialog.h"
 
+#include <commctrl.h>
+
 INT_PTR Dialog::RunModal(HWND owner)
 {
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), owner, DialogProcThunk,
                            reinterpret_cast<LPARAM>(this));
+}
+
+std::string Dialog::ControlText(int id) const
+{
+    HWND control = GetDlgItem(hwnd_, id);
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+    text.resize(static_cast<size_t>(GetWindowTextA(control, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+void Dialog::ShowNumber(int edit, int spin, UINT value, UINT min, UINT max) const
+{
+    SetDlgItemInt(hwnd_, edit, value, FALSE);
+    SendDlgItemMessageW(hwnd_, spin, UDM_SETRANGE32, min, max);
+    SendDlgItemMessageW(hwnd_, spin, UDM_SETPOS32, 0, static_cast<LPARAM>(value));
+}
+
+void Dialog::RefuseField(int id, const std::wstring& message, const std::wstring& caption) const
+{
+    MessageBoxW(hwnd_, message.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    HWND field = GetDlgItem(hwnd_, id);
+    SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
+    SendMessageW(field, EM_SETSEL, 0, -1);
 }
 
 void Dialog::OnCommand(UINT id)
@@ -32,7 +57,7 @@ INT_PTR CALLBACK Dialog::DialogProcThunk(HWND hwnd, UINT message, WPARAM wParam,
     return handled;
 }
 
-INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM)
+INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -43,6 +68,7 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM)
     case WM_COMMAND: OnCommand(LOWORD(wParam)); return TRUE;
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_TIMER: return OnTimer(wParam) ? TRUE : FALSE;
+    case WM_DRAWITEM: return OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
     default: return FALSE;
     }
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 class Dialog {
 public:
     explicit Dialog(UINT templateId) : templateId_(templateId) {}
@@ -23,7 +25,17 @@ protected:
     virtual void OnCommand(UINT id);
     // A close request (Esc arrives as Cancel, the close box as WM_CLOSE).
     virtual void OnClose() { End(IDCANCEL); }
+    // Owner-drawn controls; false leaves the message to the default handling.
+    virtual bool OnDrawItem(const DRAWITEMSTRUCT&) { return false; }
     void End(INT_PTR result) { EndDialog(hwnd_, result); }
+
+    // The whole text of a control, in the ANSI code page.
+    std::string ControlText(int id) const;
+    // A number field and its up-down control: the value and the arrows' range.
+    void ShowNumber(int edit, int spin, UINT value, UINT min, UINT max) const;
+    // Tells the user why the field's text is refused and puts the focus back
+    // into it with the text selected, so the dialog stays open at the field.
+    void RefuseField(int id, const std::wstring& message, const std::wstring& caption) const;
 
 private:
     static INT_PTR CALLBACK DialogProcThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -2,9 +2,11 @@
 
 #include "AboutDialog.h"
 #include "CaptureControl.h"
+#include "ColourSettingsDialog.h"
 #include "ResourceText.h"
 #include "Settings.h"
 #include "Startup.h"
+#include "SystemSettingsDialog.h"
 #include "WideText.h"
 #include "resource.h"
 
@@ -218,7 +220,17 @@ bool CMainFrame::OnCommand(UINT id)
     case ID_ITEM_ADD: itemsView_->EditItem(-1); return true;
     case ID_ITEM_CHANGE: itemsView_->ChangeSelectedItem(); return true;
     case ID_ITEM_DELETE: itemsView_->DeleteSelectedItem(); return true;
+    case ID_SETTINGS_COLOR: RunSettingsDialog(ColourSettingsDialog(), "色設定を変更しました"); return true;
+    case ID_SETTINGS_SYSTEM: RunSettingsDialog(SystemSettingsDialog(), "システム設定を変更しました"); return true;
     default: return false;
+    }
+}
+
+// Only a change the dialog stored is logged.
+void CMainFrame::RunSettingsDialog(Dialog&& dialog, const char* changedLine)
+{
+    if (dialog.RunModal(Handle()) == IDOK) {
+        AddLogLine("%s", changedLine);
     }
 }
 

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+class Dialog;
+
 constexpr UINT_PTR MAIN_FRAME_CLOCK_TIMER = 2;
 constexpr UINT MAIN_FRAME_CLOCK_PERIOD_MS = 1000;
 
@@ -58,6 +60,7 @@ private:
     void UpdateToolBarButtons();
     void UpdateClock();
     void ShowPrompt(UINT command);
+    void RunSettingsDialog(Dialog&& dialog, const char* changedLine);
     LRESULT OnNotify(NMHDR& header);
     bool OnCopyData(const COPYDATASTRUCT& data);
 

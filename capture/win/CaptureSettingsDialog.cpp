@@ -87,12 +87,10 @@ void CaptureSettingsDialog::FillOutputPorts()
 void CaptureSettingsDialog::InitBufferSize()
 {
     data_.size = SizeForDialog(data_.size);
-    SetDlgItemInt(Handle(), IDC_BUFFER_SIZE, data_.size, FALSE);
-    HWND spin = GetDlgItem(Handle(), IDC_BUFFER_SIZE_SPIN);
-    SendMessageW(spin, UDM_SETRANGE32, BUFFER_SIZE_MIN, BUFFER_SIZE_MAX);
-    SendMessageW(spin, UDM_SETPOS32, 0, static_cast<LPARAM>(data_.size));
-    SendMessageW(spin, UDM_SETACCEL, sizeof kSizeAcceleration / sizeof kSizeAcceleration[0],
-                 reinterpret_cast<LPARAM>(kSizeAcceleration));
+    ShowNumber(IDC_BUFFER_SIZE, IDC_BUFFER_SIZE_SPIN, data_.size, BUFFER_SIZE_RANGE.min, BUFFER_SIZE_RANGE.max);
+    SendDlgItemMessageW(Handle(), IDC_BUFFER_SIZE_SPIN, UDM_SETACCEL,
+                        sizeof kSizeAcceleration / sizeof kSizeAcceleration[0],
+                        reinterpret_cast<LPARAM>(kSizeAcceleration));
 }
 
 void CaptureSettingsDialog::EnableOutputPortByForm()
@@ -124,18 +122,11 @@ void CaptureSettingsDialog::OnCommand(UINT id)
 // A refused size keeps the dialog open with the focus in the size field.
 bool CaptureSettingsDialog::ReadBufferSize()
 {
-    HWND field = GetDlgItem(Handle(), IDC_BUFFER_SIZE);
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(field)) + 1, '\0');
-    GetWindowTextA(field, &text[0], static_cast<int>(text.size()));
-    SizeCheck check = CheckBufferSizeText(text.c_str(), &data_.size);
-    if (check == SizeCheck::Accepted) {
-        return true;
+    RangeCheck check = CheckRangeText(ControlText(IDC_BUFFER_SIZE).c_str(), BUFFER_SIZE_RANGE, &data_.size);
+    if (check != RangeCheck::Accepted) {
+        RefuseField(IDC_BUFFER_SIZE, WideFromUtf8(SizeCheckMessage(check)), LoadResourceText(IDS_APP_TITLE));
     }
-    MessageBoxW(Handle(), WideFromUtf8(SizeCheckMessage(check)).c_str(), LoadResourceText(IDS_APP_TITLE).c_str(),
-                MB_OK | MB_ICONEXCLAMATION);
-    SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
-    SendMessageW(field, EM_SETSEL, 0, -1);
-    return false;
+    return check == RangeCheck::Accepted;
 }
 
 std::string CaptureSettingsDialog::SelectedEntry(int control, const std::vector<std::string>& entries) const

@@ -51,8 +51,8 @@ TEST_F(SystemSettingsFile, StoredValuesReplaceTheDefaults)
 
 TEST_F(SystemSettingsFile, ColourNumbersOutsideOneToEightAreNoKeys)
 {
-    WriteColor(0, 5);
-    WriteColor(9, 5);
+    EXPECT_FALSE(WriteColor(0, 5));
+    EXPECT_FALSE(WriteColor(9, 5));
     EXPECT_EQ(FileText(), "");
     EXPECT_EQ(ReadColor(5), 255u);
 }

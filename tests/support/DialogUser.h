@@ -3,6 +3,8 @@
 // other thread sits in the modal loop.
 #pragma once
 
+#include "MessageBoxAnswerer.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -82,6 +84,52 @@ inline std::wstring WindowText(HWND hwnd)
     return text;
 }
 
+// The focus of the thread that runs `window`.
+inline HWND ThreadFocus(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// Presses OK in the dialog and answers the message box it shows; empty
+// when none shows.
+inline MessageBoxSeen OkAnsweredByMessageBox(HWND dialog)
+{
+    MessageBoxSeen seen;
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = WaitForThreadWindow(GetWindowThreadProcessId(dialog, nullptr), MessageBoxOwnedBy(dialog));
+    if (box != nullptr) {
+        seen = {WindowText(box), MessageBoxText(box)};
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitUntilGone(box);
+    }
+    return seen;
+}
+
+// What OK with a refused field text did: the message box's text, and
+// whether the dialog stayed open with the focus in the field.
+struct Refusal {
+    std::wstring message;
+    bool dialogOpen = false;
+    bool focusInField = false;
+};
+
+inline Refusal TryOkWithFieldText(HWND dialog, int field, const wchar_t* text)
+{
+    Refusal refusal;
+    SetDlgItemTextW(dialog, field, text);
+    refusal.message = OkAnsweredByMessageBox(dialog).text;
+    HWND control = GetDlgItem(dialog, field);
+    for (int tries = 0; tries < 100 && ThreadFocus(dialog) != control; ++tries) {
+        Sleep(10);
+    }
+    refusal.dialogOpen = IsWindow(dialog) && IsWindowVisible(dialog);
+    refusal.focusInField = ThreadFocus(dialog) == control;
+    return refusal;
+}
+
 // Runs `act` on the first window of `thread` that matches, once it shows.
 class DialogUser {
 public:
@@ -111,3 +159,21 @@ private:
     bool found_ = false;
     std::thread worker_;
 };
+
+struct ModalRun {
+    INT_PTR result = 0;
+    bool shown = false;
+};
+
+// Runs the modal `dialog` on this thread while `act`, from a thread of its
+// own, plays the user of the window that matches; `act` must end it.
+template <typename ModalDialog>
+ModalRun RunModalAsUser(ModalDialog& dialog, const WindowMatch& match, std::function<void(HWND)> act)
+{
+    DialogUser user(GetCurrentThreadId(), match, std::move(act));
+    ModalRun run;
+    run.result = dialog.RunModal(nullptr);
+    user.Join();
+    run.shown = user.Found();
+    return run;
+}

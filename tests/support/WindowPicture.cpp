@@ -1,6 +1,7 @@
 #include "WindowPicture.h"
 
 #include <cstdio>
+#include <utility>
 
 uint32_t WindowPicture::ColorAt(int x, int y) const
 {
@@ -46,6 +47,23 @@ WindowPicture TakeWindowPicture(HWND hwnd)
     DeleteDC(memory);
     ReleaseDC(hwnd, window);
     return picture;
+}
+
+WindowPicture TakeSettledPicture(HWND hwnd)
+{
+    // Two pictures in a row agree, each taken while the window's thread is
+    // back in its message loop, not in the middle of a paint.
+    WindowPicture last;
+    for (int tries = 0; tries < 50; ++tries) {
+        SendMessageW(hwnd, WM_NULL, 0, 0);
+        WindowPicture next = TakeWindowPicture(hwnd);
+        if (next.pixels == last.pixels) {
+            break;
+        }
+        last = std::move(next);
+        Sleep(100);
+    }
+    return last;
 }
 
 bool WriteBmp(const WindowPicture& picture, const char* path)

@@ -19,6 +19,9 @@ struct WindowPicture {
 
 // The whole window, frame included.
 WindowPicture TakeWindowPicture(HWND hwnd);
+// The same once its painting has settled, for a window of another thread
+// that may still be painting itself for the first time.
+WindowPicture TakeSettledPicture(HWND hwnd);
 bool WriteBmp(const WindowPicture& picture, const char* path);
 // Where a child's client area starts inside its top-level window's picture.
 POINT ClientOriginInWindow(HWND child, HWND window);

@@ -1,12 +1,14 @@
 // The main frame with its bars and panes, in the test process with a
 // settings file of its own: placement and splitter kept across runs, the
 // toolbar, the status bar clock and prompts, and the activity log.
+#include "DialogUser.h"
 #include "ListViewText.h"
 #include "MainFrame.h"
 #include "MessagePump.h"
 #include "Settings.h"
 #include "SettingsDirectory.h"
 #include "ServiceHandle.h"
+#include "resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -431,6 +433,33 @@ TEST_F(MainFrameWindow, LinesPostedFromAnotherThreadArriveOnTopBeforeThePostRetu
     EXPECT_TRUE(SendMessageW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cut)));
     EXPECT_EQ(5, LineCount(log));
     EXPECT_EQ(L"ab", LogMessageAt(log, 0));
+    DestroyFrame(frame);
+}
+
+TEST_F(MainFrameWindow, SettingsDialogsLogTheirLinesAfterOkOnly)
+{
+    CMainFrame frame(kTestService);
+    ASSERT_TRUE(frame.Create());
+    HWND log = frame.ActivityLog()->ListBox();
+    const struct {
+        UINT command;
+        int control;
+        const wchar_t* line;
+    } dialogs[] = {
+        {ID_SETTINGS_COLOR, IDC_COLOR_SELECTION, L"色設定を変更しました"},
+        {ID_SETTINGS_SYSTEM, IDC_TIME_LIMIT_SPIN, L"システム設定を変更しました"},
+    };
+    for (const auto& dialog : dialogs) {
+        for (WPARAM button : {IDCANCEL, IDOK}) {
+            DialogUser user(GetCurrentThreadId(), DialogWithControl(dialog.control),
+                            [button](HWND shown) { PostMessageW(shown, WM_COMMAND, button, 0); });
+            SendMessageW(frame.Handle(), WM_COMMAND, dialog.command, 0);
+            user.Join();
+            EXPECT_TRUE(user.Found()) << dialog.command;
+        }
+        EXPECT_EQ(dialog.line, LogMessageAt(log, 0));
+    }
+    EXPECT_EQ(2, LineCount(log)) << "a cancelled dialog logs nothing";
     DestroyFrame(frame);
 }
 

@@ -67,13 +67,8 @@ struct Opened {
 Opened RunDialog(const CaptureSettingsData& data, std::function<void(HWND)> act)
 {
     CaptureSettingsDialog dialog(data);
-    DialogUser user(GetCurrentThreadId(), DialogWithControl(IDC_CAPTURE_PORT), act);
-    Opened opened;
-    opened.result = dialog.RunModal(nullptr);
-    user.Join();
-    opened.shown = user.Found();
-    opened.data = dialog.Data();
-    return opened;
+    ModalRun run = RunModalAsUser(dialog, DialogWithControl(IDC_CAPTURE_PORT), std::move(act));
+    return Opened{run.result, run.shown, dialog.Data()};
 }
 
 void Cancel(HWND dialog)
@@ -144,39 +139,9 @@ TEST(CaptureSettingsDialogTest, StoredSizeOutsideTheRangeOpensAsTheMinimum)
     }
 }
 
-// The box the size check shows, closed again; its text, and where the focus
-// is afterwards.
-struct Refusal {
-    std::wstring message;
-    bool dialogOpen = false;
-    bool focusInSize = false;
-};
-
 Refusal TryOkWithSize(HWND dialog, const wchar_t* size)
 {
-    Refusal refusal;
-    SetDlgItemTextW(dialog, IDC_BUFFER_SIZE, size);
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    HWND box = WaitForThreadWindow(GetWindowThreadProcessId(dialog, nullptr), MessageBoxOwnedBy(dialog));
-    if (box == nullptr) {
-        return refusal;
-    }
-    refusal.message = MessageBoxText(box);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    WaitUntilGone(box);
-    HWND field = GetDlgItem(dialog, IDC_BUFFER_SIZE);
-    auto focus = [dialog] {
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-        return info.hwndFocus;
-    };
-    for (int tries = 0; tries < 100 && focus() != field; ++tries) {
-        Sleep(10);
-    }
-    refusal.dialogOpen = IsWindow(dialog) && IsWindowVisible(dialog);
-    refusal.focusInSize = focus() == field;
-    return refusal;
+    return TryOkWithFieldText(dialog, IDC_BUFFER_SIZE, size);
 }
 
 TEST(CaptureSettingsDialogTest, RefusedSizeKeepsTheDialogOpenWithTheFocusInTheSizeField)
@@ -192,10 +157,10 @@ TEST(CaptureSettingsDialogTest, RefusedSizeKeepsTheDialogOpenWithTheFocusInTheSi
     ASSERT_TRUE(opened.shown);
     EXPECT_EQ(L"10000 から 10000000 までの整数を入力してください。", outOfRange.message);
     EXPECT_TRUE(outOfRange.dialogOpen);
-    EXPECT_TRUE(outOfRange.focusInSize);
+    EXPECT_TRUE(outOfRange.focusInField);
     EXPECT_EQ(L"正の整数を入力してください。", notAnInteger.message);
     EXPECT_TRUE(notAnInteger.dialogOpen);
-    EXPECT_TRUE(notAnInteger.focusInSize);
+    EXPECT_TRUE(notAnInteger.focusInField);
     EXPECT_EQ(L"正の整数を入力してください。", tooLong.message) << "a long text is read whole";
     EXPECT_EQ(IDOK, opened.result);
     EXPECT_EQ(10000000u, opened.data.size);
