@@ -167,7 +167,8 @@ bool UpdateDriverFile(const DriverImages& images)
             return true;
         if (rewrites == DRIVER_FILE_REWRITE_LIMIT)
             return false;
-        ExtractDriverImage(image.offset, &image == &images.b ? DRIVER_IMAGE_TO_END : image.length);
+        // B by its length too: the program's signature follows it in the file.
+        ExtractDriverImage(image.offset, image.length);
     }
 }
 

@@ -27,7 +27,7 @@ struct DriverImage {
 
 struct DriverImages {
     DriverImage a;  // Windows NT 4.0
-    DriverImage b;  // every other system; runs to the end of the file
+    DriverImage b;  // every other system; right after A
 };
 
 // XOR of big-endian 16-bit words; an odd last byte is a high byte. Bytes may

@@ -32,4 +32,6 @@ function(vantrel_driver)
                 -DOBJDUMP=${CMAKE_OBJDUMP}
                 -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CheckDriverImage.cmake
         VERBATIM)
+    # Signed before the program takes it in: the file written at start-up carries the signature.
+    vantrel_sign_after_build(${D_NAME})
 endfunction()

@@ -1,4 +1,12 @@
-// The program's version, as the log's start line and the About box show it.
+// The program's version, as the log's start line, the About box and the
+// version resources of the program and both driver images show it. Read by
+// the resource compiler too: plain macros, the C++ constant hidden from it.
 #pragma once
 
-constexpr const char* VANTREL_VERSION = "1.35";
+#define VANTREL_VERSION_MAJOR 1
+#define VANTREL_VERSION_MINOR 35
+#define VANTREL_VERSION_TEXT  "1.35"
+
+#ifndef RC_INVOKED
+constexpr const char* VANTREL_VERSION = VANTREL_VERSION_TEXT;
+#endif

@@ -2,7 +2,7 @@
 #
 # MODE=header: writes HEADER with the offsets, lengths and word checksums of
 #   IMAGE_A and IMAGE_B as they will lie in the application's file: A at
-#   OFFSET, B right after it, to the end of the file.
+#   OFFSET, B right after it (the program's signature comes after B).
 # MODE=append: pads EXE with zeros up to OFFSET and appends IMAGE_A and
 #   IMAGE_B; fails when EXE is already longer than OFFSET.
 #

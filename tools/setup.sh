@@ -7,6 +7,10 @@ PACKAGES=(
     cmake g++ make libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64 mingw-w64-tools
     wine wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic locales
+    # Wine's own fonts: without them the caption buttons are drawn as letters.
+    fonts-wine
+    # Test code signing of the Windows build.
+    openssl osslsigncode
 )
 
 missing=()

@@ -102,7 +102,8 @@ TEST(SingleInstanceTest, ASecondInstanceIsRefusedUntilTheFirstEnds)
 }
 
 // Two images cut from the test program's own file, as the build appends
-// them to the application's: A somewhere inside, B from A's end to the end.
+// them to the application's: A somewhere inside, B from A's end, followed by
+// bytes that stand for the program's signature.
 class DriverFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -113,7 +114,7 @@ protected:
         program_ = ReadAll(std::string(module, length));
         ASSERT_GT(program_.size(), 8192u);
         imageA_.assign(program_.begin() + 1000, program_.begin() + 4001);
-        imageB_.assign(program_.begin() + 4001, program_.end());
+        imageB_.assign(program_.begin() + 4001, program_.end() - 100);
         images_.a = DriverImage{1000, 3001, ChecksumOf(imageA_)};
         images_.b = DriverImage{4001, static_cast<uint32_t>(imageB_.size()), ChecksumOf(imageB_)};
         ASSERT_NE(images_.a.checksum, images_.b.checksum) << "the test needs images that differ";
@@ -135,7 +136,7 @@ TEST_F(DriverFileTest, AMissingDriverFileIsWrittenFromTheImageForThisSystem)
 {
     EXPECT_EQ(&ChooseDriverImage(images_), &images_.b);
     ASSERT_TRUE(UpdateDriverFile(images_));
-    EXPECT_EQ(ReadAll(path_), imageB_) << "image B runs to the end of the program's file";
+    EXPECT_EQ(ReadAll(path_), imageB_) << "image B without the signature after it";
     uint16_t checksum = 0;
     ASSERT_TRUE(ComputeFileChecksum(path_.c_str(), &checksum));
     EXPECT_EQ(checksum, images_.b.checksum);

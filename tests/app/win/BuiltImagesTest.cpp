@@ -1,6 +1,6 @@
 // The built Vantrel.exe carries the two driver images where the generated
-// constants say: A at its offset, B right after it up to the end of the file,
-// each a native-subsystem PE image with the expected word checksum and the
+// constants say: A at its offset, B right after it and then only the
+// program's signature, each a native-subsystem PE image with the expected word checksum and the
 // bytes of the driver the build made.
 #include "DriverImages.h"
 #include "FileBytes.h"
@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +44,18 @@ WORD PeSubsystem(const Bytes& image)
         nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
         return 0;
     return nt.OptionalHeader.Subsystem;
+}
+
+// The file range of a PE image's certificate table (offset, size); {0, 0}
+// when it has none.
+std::pair<size_t, size_t> CertificateTable(const Bytes& image)
+{
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS64 nt;
+    if (!ReadAt(image, 0, &dos) || dos.e_lfanew < 0 || !ReadAt(image, static_cast<size_t>(dos.e_lfanew), &nt))
+        return {0, 0};
+    const IMAGE_DATA_DIRECTORY& table = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+    return {table.VirtualAddress, table.Size};
 }
 
 class BuiltImagesTest : public testing::Test {
@@ -82,13 +95,16 @@ TEST_F(BuiltImagesTest, ImageAIsTheDriverWithoutThePowerPassThrough)
     ExpectDriverImage(BUILT_DRIVER_IMAGES.a, DRIVER_IMAGE_A_RELATIVE_PATH);
 }
 
-TEST_F(BuiltImagesTest, ImageBFollowsImageAToTheEndOfTheFile)
+TEST_F(BuiltImagesTest, ImageBFollowsImageAAndOnlyTheSignatureFollowsB)
 {
     SCOPED_TRACE("image B");
     const DriverImage& a = BUILT_DRIVER_IMAGES.a;
     const DriverImage& b = BUILT_DRIVER_IMAGES.b;
     EXPECT_EQ(b.offset, a.offset + a.length) << "B begins where A ends";
-    EXPECT_EQ(static_cast<size_t>(b.offset) + b.length, exe_.size()) << "B ends the file";
+    // The certificate table starts on the next 8-byte boundary and ends the file.
+    auto [signature, signatureSize] = CertificateTable(exe_);
+    EXPECT_EQ(signature, (static_cast<size_t>(b.offset) + b.length + 7) / 8 * 8) << "the signature follows B";
+    EXPECT_EQ(signature + signatureSize, exe_.size()) << "the signature ends the file";
     ExpectDriverImage(b, DRIVER_IMAGE_B_RELATIVE_PATH);
 }
 
