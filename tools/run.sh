@@ -56,6 +56,8 @@ if [ -n "${DISPLAY:-}" ]; then
     # frames Vantrel's windows.
     wine reg add 'HKCU\Software\Wine\AppDefaults\Vantrel.exe\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
     echo "run: starting Vantrel on $DISPLAY; demo traffic on COM11 for five minutes"
+    echo "run: the capture as text lines on COM21: open \\\\.\\COM21 with a terminal program run as"
+    echo "     WINEPREFIX=$WINEPREFIX wine <terminal.exe> (one that sets its port timeouts; see README)"
     start_vantrel
     sleep 5
     wine "$DEMO" 1500 --start-capture || true

@@ -2,6 +2,8 @@
 # Prepares the Wine prefix in $WINEPREFIX for Vantrel, once per prefix:
 # - the Japanese Windows fonts that the application asks for by name
 #   ("ＭＳ ゴシック", "ＭＳ Ｐゴシック", "MS UI Gothic") are drawn with the IPA fonts;
+# - caption buttons and scroll arrows are drawn with Wine's Marlett, which
+#   Debian's Wine does not find in the folder of fonts-wine on its own;
 # - windows draw their own frame and title: the prefixes run on Xvfb, where no
 #   window manager exists, and a managed window waits 2 s for one whenever it
 #   is hidden or destroyed (every message box, every dialog).
@@ -11,8 +13,16 @@ set -euo pipefail
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
+link_marlett() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    [ -e "$fonts/marlett.ttf" ] || ln -s /usr/share/wine/fonts/marlett.ttf "$fonts/marlett.ttf"
+}
+
 marker="$WINEPREFIX/.vantrel-prefix-setup"
-[ -f "$marker" ] && exit 0
+if [ -f "$marker" ]; then
+    link_marlett
+    exit 0
+fi
 
 reg=$(mktemp --suffix=.reg)
 trap 'rm -f "$reg"' EXIT
@@ -37,4 +47,5 @@ Windows Registry Editor Version 5.00
 REG
 wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
 wineserver -w
+link_marlett
 touch "$marker"
