@@ -38,6 +38,35 @@ void BM_RecordsFromWriteToRecordStream(benchmark::State& state)
 }
 BENCHMARK(BM_RecordsFromWriteToRecordStream)->Unit(benchmark::kMillisecond);
 
+// 10,000 one-byte writes waiting in the control device, drained by one
+// monitor tick: records per second and device requests per record.
+void BM_DrainTenThousandRecords(benchmark::State& state)
+{
+    const int waiting = 10000;
+    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 100000000);
+    HANDLE port = OpenPort("\\\\.\\COM11");
+    RecordStore store(100000, 1000000);
+    RecordStream stream(store, 0, [](uint32_t) {});
+    stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
+    stream.PollDevice(0);
+    DWORD written = 0;
+    uint64_t requests = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < waiting; ++i)
+            WriteFile(port, "w", 1, &written, nullptr);
+        requests = stream.Requests();
+        state.ResumeTiming();
+        stream.PollDevice(0);
+        requests = stream.Requests() - requests;
+    }
+    state.SetItemsProcessed(state.iterations() * waiting);
+    state.counters["requests_per_record"] = static_cast<double>(requests) / waiting;
+    stream.Close();
+    CloseHandle(port);
+}
+BENCHMARK(BM_DrainTenThousandRecords)->Unit(benchmark::kMillisecond);
+
 // arg 1: the captured COM11; arg 0: COM13, which no filter sits on.
 void BM_OneByteWrite(benchmark::State& state)
 {

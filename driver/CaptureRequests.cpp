@@ -1,4 +1,4 @@
-// Requests to a control device: the four capture requests, open and close
+// Requests to a control device: the five capture requests, open and close
 // (one handle at a time), and the serial-port side that a virtual output
 // port answers.
 #include "FilterDriver.h"
@@ -59,6 +59,14 @@ NTSTATUS FetchRecord(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION sta
     return CompleteRequest(irp, STATUS_SUCCESS, copied);
 }
 
+NTSTATUS FetchBatch(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
+{
+    PVOID output = irp->AssociatedIrp.SystemBuffer;
+    ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    ULONG written = output != nullptr ? ZR_TakeBatch(&control->records, output, room, &control->statusFlags) : 0;
+    return CompleteRequest(irp, STATUS_SUCCESS, written);
+}
+
 NTSTATUS ReturnPortNames(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
 {
     ULONG bytes = control->portCount * kPortNameBytes;
@@ -81,6 +89,7 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
     case IOCTL_CAPTURE_QUERY: return QueryRecords(control, irp, stack);
     case IOCTL_CAPTURE_FETCH: return FetchRecord(control, irp, stack);
     case IOCTL_CAPTURE_PORT_NAMES: return ReturnPortNames(control, irp, stack);
+    case IOCTL_CAPTURE_FETCH_BATCH: return FetchBatch(control, irp, stack);
     default:
         if (IsSerialCode(code))
             return ComFunc_SerialControl(control, irp, stack);

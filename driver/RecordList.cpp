@@ -2,6 +2,8 @@
 // the non-paged pool: records arrive from completion contexts.
 #include "FilterDriver.h"
 
+#include "CaptureIoctl.h"
+
 namespace {
 
 void Lock(RecordList* list)
@@ -75,6 +77,49 @@ void UnlinkLocked(RecordList* list, RecordNode* node)
     }
 }
 
+// The data bytes a dropped record took away from the user: those of reads and writes.
+ULONG TransferredBytes(const RecordNode* node)
+{
+    if (node->size < CAPTURE_RECORD_HEADER_SIZE)
+        return 0;
+    const auto* record = static_cast<const CaptureRecord*>(node->data);
+    bool transfer = record->kind == RecordKind_Read || record->kind == RecordKind_Write;
+    return transfer ? record->dataLength : 0;
+}
+
+// Caller holds the lock.
+void CountDroppedLocked(RecordList* list, const RecordNode* node)
+{
+    ++list->droppedRecords;
+    list->droppedBytes += TransferredBytes(node);
+}
+
+// Caller holds the lock: unlinks the oldest nodes whose sizes add up to at
+// most room, in order, and returns them as a chain.
+RecordNode* UnlinkOldestFittingLocked(RecordList* list, ULONG room, ULONG* count)
+{
+    RecordNode* first = list->head;
+    RecordNode* last = nullptr;
+    ULONG bytes = 0;
+    *count = 0;
+    for (RecordNode* node = first; node != nullptr && node->size <= room - bytes; node = node->next) {
+        bytes += node->size;
+        last = node;
+        ++*count;
+    }
+    if (last == nullptr)
+        return nullptr;
+    list->head = last->next;
+    if (list->head != nullptr)
+        list->head->prev = nullptr;
+    else
+        list->tail = nullptr;
+    last->next = nullptr;
+    list->count -= *count;
+    list->bytes -= bytes;
+    return first;
+}
+
 void FreeChain(RecordNode* chain)
 {
     while (chain != nullptr) {
@@ -92,6 +137,8 @@ void ZR_InitializeList(RecordList* list)
     list->tail = nullptr;
     list->count = 0;
     list->bytes = 0;
+    list->droppedRecords = 0;
+    list->droppedBytes = 0;
     KeInitializeSpinLock(&list->lock);
     list->savedIrql = PASSIVE_LEVEL;
 }
@@ -108,6 +155,7 @@ NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const vo
     while (list->bytes > maxBytes && list->head != nullptr) {
         RecordNode* oldest = list->head;
         UnlinkLocked(list, oldest);
+        CountDroppedLocked(list, oldest);
         oldest->next = droppedChain;
         droppedChain = oldest;
         *statusFlags |= CAPTURE_FLAG_DATA_LOST;
@@ -135,6 +183,39 @@ ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFla
     ULONG size = oldest->size;
     FreeNode(oldest);
     return size;
+}
+
+ULONG ZR_TakeBatch(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags)
+{
+    if (room < sizeof(CaptureBatchHeader))
+        return 0;
+    CaptureBatchHeader header;
+    Lock(list);
+    RecordNode* chain = UnlinkOldestFittingLocked(list, room - sizeof header, &header.recordCount);
+    header.nextRecordSize = list->head != nullptr ? list->head->size : 0;
+    header.droppedRecords = list->droppedRecords;
+    header.droppedBytes = list->droppedBytes;
+    list->droppedRecords = 0;
+    list->droppedBytes = 0;
+    // Only the first record taken can follow a drop; the ones after it follow
+    // each other without a gap.
+    ULONG firstFlags = *statusFlags;
+    if (chain != nullptr)
+        *statusFlags &= ~CAPTURE_FLAG_DATA_LOST;
+    Unlock(list);
+
+    RtlCopyMemory(output, &header, sizeof header);
+    ULONG written = sizeof header;
+    ULONG flags = firstFlags;
+    for (RecordNode* node = chain; node != nullptr; node = node->next) {
+        auto* record = reinterpret_cast<CaptureRecord*>(static_cast<UCHAR*>(output) + written);
+        RtlCopyMemory(record, node->data, node->size);
+        record->flags = flags;
+        flags = firstFlags & ~CAPTURE_FLAG_DATA_LOST;
+        written += node->size;
+    }
+    FreeChain(chain);
+    return written;
 }
 
 bool ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context)

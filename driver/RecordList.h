@@ -18,6 +18,9 @@ struct RecordList {
     RecordNode* tail;
     ULONG count;
     ULONG bytes;
+    // Dropped since a batched fetch last reported them.
+    ULONG droppedRecords;
+    ULONG droppedBytes;
     KSPIN_LOCK lock;
     KIRQL savedIrql;
 };
@@ -43,6 +46,14 @@ NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const vo
 // status flags into its `flags`, clears the data-lost bit and deletes it.
 // Returns the bytes copied: 0 when the list is empty or the record does not fit.
 ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags);
+
+// Moves the oldest records that fit in room bytes, whole and in order, into
+// output after a CaptureBatchHeader, each stamped with the status flags as
+// ZR_TakeOldest would, and reports the drops counted since the last batch.
+// The records are unlinked under the lock and copied after it. Returns the
+// bytes written: the header alone when no record fits, 0 when room cannot
+// hold the header.
+ULONG ZR_TakeBatch(RecordList* list, PVOID output, ULONG room, ULONG* statusFlags);
 
 // Shows the oldest record to visit under the list's lock, so that reading and
 // removing it is one step; the node is deleted when visit returns true.

@@ -74,18 +74,31 @@ void RecordDecoder::Process(CaptureRecord* record, uint32_t size, uint32_t now)
 {
     if (record == nullptr)
         return;
-    if (size < CAPTURE_RECORD_HEADER_SIZE) {
+    if (Admit(record, size, now))
+        Keep(record, size, now);
+    else
         std::free(record);
+}
+
+void RecordDecoder::ProcessInPlace(CaptureRecord* record, uint32_t size, uint32_t now)
+{
+    if (!Admit(record, size, now))
         return;
-    }
+    auto* copy = static_cast<CaptureRecord*>(std::malloc(size));
+    if (copy == nullptr)
+        return;
+    std::memcpy(copy, record, size);
+    Keep(copy, size, now);
+}
+
+bool RecordDecoder::Admit(CaptureRecord* record, uint32_t size, uint32_t now)
+{
+    if (size < CAPTURE_RECORD_HEADER_SIZE)
+        return false;
     // The loss happened whether or not this record itself is usable.
     if (record->flags & CAPTURE_FLAG_DATA_LOST)
         AddLostDataMarker(now);
-    if (!FitsInBuffer(*record, size) || !Decode(*record)) {
-        std::free(record);
-        return;
-    }
-    Keep(record, size, now);
+    return FitsInBuffer(*record, size) && Decode(*record);
 }
 
 void RecordDecoder::AddLostDataMarker(uint32_t now)

@@ -26,6 +26,9 @@ public:
     // Takes ownership of a std::malloc'ed buffer holding size bytes as fetched.
     // Records that do not fit in size bytes are dropped unread.
     void Process(CaptureRecord* record, uint32_t size, uint32_t now);
+    // The same for a record inside a buffer the caller keeps and reuses: only
+    // a record the store keeps is copied, for the store.
+    void ProcessInPlace(CaptureRecord* record, uint32_t size, uint32_t now);
     // Nothing pending: returns the idle time to show (IdleSaturatedReport once
     // saturated).
     uint32_t IdleStep(uint32_t now);
@@ -40,6 +43,8 @@ public:
     std::string LineSettings() const { return LineSettingsText(baudRate_, lineControl_); }
 
 private:
+    // Marks a loss before it, decodes it; true when the store is to keep it.
+    bool Admit(CaptureRecord* record, uint32_t size, uint32_t now);
     void AddLostDataMarker(uint32_t now);
     bool Decode(CaptureRecord& record);
     bool DecodeDeviceControl(CaptureRecord& record);

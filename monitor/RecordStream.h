@@ -2,6 +2,7 @@
 // once per refresh tick and hands them to the decoder, which fills the store.
 #pragma once
 
+#include "CaptureIoctl.h"
 #include "RecordDecoder.h"
 #include "RecordStore.h"
 
@@ -10,10 +11,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A fetch that fails (or cannot get its buffer) leaves the record queued in
 // the device; after this many in one tick the rest waits for the next tick.
 constexpr uint32_t MaxFailedFetchesPerTick = 4;
+// The batch buffer: thousands of small records per request.
+constexpr uint32_t BatchBufferSize = 64 * 1024;
+// Bounds one tick's drain, far above what any serial link delivers in a tick.
+constexpr uint32_t MaxBatchesPerTick = 1024;
 
 class RecordStream {
 public:
@@ -44,16 +50,33 @@ public:
     uint32_t SentTotal() const { return decoder_.SentTotal(); }
     uint32_t ReceivedTotal() const { return decoder_.ReceivedTotal(); }
     uint32_t LostCount() const { return decoder_.LostCount(); }
+    // Device requests made so far: the cost of draining.
+    uint64_t Requests() const { return requests_; }
+    // What the device dropped for lack of room, as batched fetches reported it.
+    uint64_t DroppedRecords() const { return droppedRecords_; }
+    uint64_t DroppedBytes() const { return droppedBytes_; }
     int32_t BaudRate() const { return decoder_.BaudRate(); }
     int32_t LineControl() const { return decoder_.LineControl(); }
     std::string LineSettings() const { return decoder_.LineSettings(); }
 
 private:
+    enum class Batch { Drained, More, Unsupported };
+    bool DrainInBatches(uint32_t now);
+    Batch FetchAndProcessBatch(uint32_t now, bool& announced);
+    void ProcessBatch(const CaptureBatchHeader& header, uint32_t returned, uint32_t now);
+    bool DrainOneByOne(uint32_t now);
     bool QueryNextSize(uint32_t& size) const;
     bool FetchAndProcess(uint32_t size, uint32_t now);
+    void ReportIdle(uint32_t now);
 
     RecordDecoder decoder_;
     IdleReport idleReport_;
     HANDLE device_ = INVALID_HANDLE_VALUE;
     bool running_ = true;
+    // Cleared for good when the driver does not know the batched fetch.
+    bool batched_ = true;
+    std::vector<uint8_t> batch_;
+    mutable uint64_t requests_ = 0;
+    uint64_t droppedRecords_ = 0;
+    uint64_t droppedBytes_ = 0;
 };

@@ -178,6 +178,62 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
     CloseHandle(port);
 }
 
+TEST_F(CaptureTest, ABatchTakesWholeRecordsInOrderAndReportsTheDrops)
+{
+    StartMonitorOn11(100);
+    HANDLE port = Open("COM11");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
+    DWORD done = 0;
+    for (char fill : {'1', '2', '3'}) {
+        std::string bytes(20, fill);  // 60-byte records; the first is dropped
+        ASSERT_TRUE(WriteFile(port, bytes.data(), 20, &done, nullptr));
+    }
+    auto fetchBatch = [control](DWORD room) {
+        std::vector<uint8_t> reply(room);
+        DWORD returned = 0;
+        EXPECT_TRUE(
+            DeviceIoControl(control, IOCTL_CAPTURE_FETCH_BATCH, nullptr, 0, reply.data(), room, &returned, nullptr));
+        reply.resize(returned);
+        return reply;
+    };
+    auto headerOf = [](const std::vector<uint8_t>& reply) {
+        CaptureBatchHeader header{};
+        memcpy(&header, reply.data(), sizeof header);
+        return header;
+    };
+    auto recordAt = [](const std::vector<uint8_t>& reply, size_t offset) {
+        CaptureRecord record{};
+        memcpy(&record, reply.data() + offset, sizeof record);
+        return record;
+    };
+
+    EXPECT_TRUE(fetchBatch(sizeof(CaptureBatchHeader) - 1).empty()) << "no room for the header";
+    std::vector<uint8_t> first = fetchBatch(sizeof(CaptureBatchHeader) + 60 + 59);
+    ASSERT_EQ(first.size(), sizeof(CaptureBatchHeader) + 60) << "whole records only";
+    CaptureBatchHeader header = headerOf(first);
+    EXPECT_EQ(1u, header.recordCount);
+    EXPECT_EQ(60u, header.nextRecordSize);
+    EXPECT_EQ(1u, header.droppedRecords);
+    EXPECT_EQ(20u, header.droppedBytes);
+    EXPECT_EQ(CAPTURE_FLAG_DATA_LOST, recordAt(first, sizeof header).flags);
+    EXPECT_EQ('2', first[sizeof header + CAPTURE_RECORD_HEADER_SIZE]);
+
+    std::vector<uint8_t> second = fetchBatch(4096);
+    ASSERT_EQ(second.size(), sizeof(CaptureBatchHeader) + 60);
+    header = headerOf(second);
+    EXPECT_EQ(1u, header.recordCount);
+    EXPECT_EQ(0u, header.nextRecordSize);
+    EXPECT_EQ(0u, header.droppedRecords) << "drops are reported once";
+    EXPECT_EQ(0u, recordAt(second, sizeof header).flags) << "the loss was delivered";
+    EXPECT_EQ('3', second[sizeof header + CAPTURE_RECORD_HEADER_SIZE]);
+    EXPECT_EQ(sizeof(CaptureBatchHeader), fetchBatch(4096).size()) << "an empty device: the header alone";
+    CloseHandle(control);
+    CloseHandle(port);
+}
+
 TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
 {
     StartMonitorOn11();

@@ -77,7 +77,7 @@ protected:
         std::vector<uint8_t> input(in);
         std::vector<uint8_t> output(out);
         Fill(input);
-        if (spareFetches && code == IOCTL_CAPTURE_FETCH)
+        if (spareFetches && (code == IOCTL_CAPTURE_FETCH || code == IOCTL_CAPTURE_FETCH_BATCH))
             code = IOCTL_CAPTURE_QUERY;
         if (code == IOCTL_CAPTURE_ADD && in >= CAPTURE_RECORD_HEADER_SIZE) {
             CaptureRecord header;

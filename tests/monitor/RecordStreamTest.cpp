@@ -25,6 +25,11 @@ struct CaptureQueue {
     int failingFetches = 0;  // -1: always
     int queries = 0;
     int fetches = 0;
+    // A device that knows the batched fetch, and what it reports dropped.
+    bool batches = false;
+    int batchFetches = 0;
+    uint32_t droppedRecords = 0;
+    uint32_t droppedBytes = 0;
 };
 
 CaptureQueue* g_queue = nullptr;  // one device per test process
@@ -80,6 +85,33 @@ NTSTATUS Fetch(PIRP irp, ULONG outLength)
     return Complete(irp, STATUS_SUCCESS, record.size());
 }
 
+NTSTATUS FetchBatch(PIRP irp, ULONG outLength)
+{
+    ++g_queue->batchFetches;
+    if (!g_queue->batches)
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (outLength < sizeof(CaptureBatchHeader))
+        return Complete(irp, STATUS_SUCCESS, 0);
+    auto* out = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+    CaptureBatchHeader header{0, 0, g_queue->droppedRecords, g_queue->droppedBytes};
+    g_queue->droppedRecords = g_queue->droppedBytes = 0;
+    ULONG written = sizeof header;
+    while (!g_queue->records.empty() && g_queue->records.front().size() <= outLength - written) {
+        std::vector<uint8_t>& record = g_queue->records.front();
+        if (g_queue->lost)
+            record[offsetof(CaptureRecord, flags)] |= CAPTURE_FLAG_DATA_LOST;
+        g_queue->lost = false;
+        std::memcpy(out + written, record.data(), record.size());
+        written += static_cast<ULONG>(record.size());
+        ++header.recordCount;
+        g_queue->records.pop_front();
+    }
+    if (!g_queue->records.empty())
+        header.nextRecordSize = static_cast<uint32_t>(g_queue->records.front().size());
+    std::memcpy(out, &header, sizeof header);
+    return Complete(irp, STATUS_SUCCESS, written);
+}
+
 NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -89,6 +121,7 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp)
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_CAPTURE_QUERY: return Query(irp, outLength);
     case IOCTL_CAPTURE_FETCH: return Fetch(irp, outLength);
+    case IOCTL_CAPTURE_FETCH_BATCH: return FetchBatch(irp, outLength);
     default: return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
@@ -173,6 +206,42 @@ TEST_F(RecordStreamTest, OneTickDrainsEverythingPendingThenReportsIdle)
 
     EXPECT_FALSE(stream.PollDevice(950));
     EXPECT_EQ(idleReports.back(), 250u);
+}
+
+TEST_F(RecordStreamTest, ADeviceThatKnowsBatchesIsDrainedWithFewRequests)
+{
+    queue.batches = true;
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(5000);
+    queue.lost = true;
+    queue.droppedRecords = 7;
+    queue.droppedBytes = 9;
+    QueueReads(4999);
+    // Larger than the batch buffer: the next request makes room for it.
+    Queue(MakeDataRecord(RecordKind_Write, std::vector<uint8_t>(BatchBufferSize, 0x55), 0));
+    EXPECT_TRUE(stream.PollDevice(100));
+
+    EXPECT_TRUE(queue.records.empty());
+    EXPECT_EQ(queue.queries + queue.fetches, 0);
+    EXPECT_LE(queue.batchFetches, 10000 / 100);
+    EXPECT_EQ(stream.ReceivedTotal(), 2u * 9999);
+    EXPECT_EQ(stream.SentTotal(), BatchBufferSize);
+    EXPECT_EQ(stream.LostCount(), 1u);
+    EXPECT_EQ(stream.DroppedRecords(), 7u);
+    EXPECT_EQ(stream.DroppedBytes(), 9u);
+    EXPECT_EQ(idleReports.size(), 1u);
+}
+
+TEST_F(RecordStreamTest, ADeviceWithoutBatchesIsAskedOnceThenRecordByRecord)
+{
+    ASSERT_TRUE(stream.Open(DevicePath));
+    QueueReads(2);
+    stream.PollDevice(100);
+    QueueReads(2);
+    stream.PollDevice(200);
+    EXPECT_EQ(store.List().Count(), 4);
+    EXPECT_EQ(queue.batchFetches, 1);
+    EXPECT_EQ(queue.fetches, 4);
 }
 
 TEST_F(RecordStreamTest, LostRecordsShowAMarkerAndCountOnce)
