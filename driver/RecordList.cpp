@@ -77,21 +77,22 @@ void UnlinkLocked(RecordList* list, RecordNode* node)
     }
 }
 
-// The data bytes a dropped record took away from the user: those of reads and writes.
-ULONG TransferredBytes(const RecordNode* node)
+// The data bytes a lost record took away from the user: those of reads and writes.
+ULONG TransferredBytes(const void* data, ULONG size)
 {
-    if (node->size < CAPTURE_RECORD_HEADER_SIZE)
+    if (size < CAPTURE_RECORD_HEADER_SIZE)
         return 0;
-    const auto* record = static_cast<const CaptureRecord*>(node->data);
+    const auto* record = static_cast<const CaptureRecord*>(data);
     bool transfer = record->kind == RecordKind_Read || record->kind == RecordKind_Write;
     return transfer ? record->dataLength : 0;
 }
 
 // Caller holds the lock.
-void CountDroppedLocked(RecordList* list, const RecordNode* node)
+void CountLossLocked(RecordList* list, const void* data, ULONG size, ULONG* statusFlags)
 {
     ++list->droppedRecords;
-    list->droppedBytes += TransferredBytes(node);
+    list->droppedBytes += TransferredBytes(data, size);
+    *statusFlags |= CAPTURE_FLAG_DATA_LOST;
 }
 
 // Caller holds the lock: unlinks the oldest nodes whose sizes add up to at
@@ -148,17 +149,21 @@ NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const vo
 {
     *dropped = false;
     RecordNode* node = NewNode(consumed, size, source);
-    if (node == nullptr)
+    if (node == nullptr) {
+        // Lost as surely as a dropped one, and reported the same way.
+        Lock(list);
+        CountLossLocked(list, source, size, statusFlags);
+        Unlock(list);
         return STATUS_INSUFFICIENT_RESOURCES;
+    }
     RecordNode* droppedChain = nullptr;
     Lock(list);
     while (list->bytes > maxBytes && list->head != nullptr) {
         RecordNode* oldest = list->head;
         UnlinkLocked(list, oldest);
-        CountDroppedLocked(list, oldest);
+        CountLossLocked(list, oldest->data, oldest->size, statusFlags);
         oldest->next = droppedChain;
         droppedChain = oldest;
-        *statusFlags |= CAPTURE_FLAG_DATA_LOST;
         *dropped = true;
     }
     AppendLocked(list, node);

@@ -36,9 +36,10 @@ struct RecordListState {
 void ZR_InitializeList(RecordList* list);
 
 // Appends a copy of `size` bytes after dropping oldest records while the list
-// holds more than maxBytes; a drop sets the data-lost bit in *statusFlags.
-// STATUS_INSUFFICIENT_RESOURCES (nothing appended) when memory runs out;
-// *dropped tells whether records were dropped.
+// holds more than maxBytes; a drop sets the data-lost bit in *statusFlags and
+// is counted. STATUS_INSUFFICIENT_RESOURCES when memory runs out: the record
+// is then the one lost, flagged and counted the same way; *dropped tells
+// whether records already in the list were dropped.
 NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
                           ULONG* statusFlags, bool* dropped);
 
