@@ -1,6 +1,7 @@
 // A screen pass at the end of a huge store must cost about what it costs on
 // a store of one line: the pass locates its first cell instead of walking.
 #include "MonitorView.h"
+#include "NullSurface.h"
 #include "RecordStore.h"
 
 #include <benchmark/benchmark.h>
@@ -13,21 +14,6 @@ namespace {
 
 constexpr uint32_t ScreenLines = 29;
 constexpr int ScreenHeight = 20 + 40 * static_cast<int>(ScreenLines);
-
-// Measures only the layout pass: drawing does nothing.
-class NullSurface : public Surface {
-public:
-    void FillRect(const Rect&, Color) override {}
-    void DrawText(int, int, Font, Color, Color, std::string_view text) override
-    {
-        benchmark::DoNotOptimize(text.data());
-    }
-    void DrawLine(int, int, int, int, int, Color) override {}
-    int TextWidth(Font, std::string_view text) override { return 8 * static_cast<int>(text.size()); }
-    void FillGlyphBox(Color) override {}
-    void DrawGlyphBoxText(int, int, Color, Color, std::string_view) override {}
-    void CopyFromGlyphBox(const Rect&, int, int) override {}
-};
 
 CaptureRecord* NewOneByteRecord(uint8_t kind, uint8_t byte)
 {
