@@ -196,7 +196,9 @@ ULONG ZR_TakeBatch(RecordList* list, PVOID output, ULONG room, ULONG* statusFlag
         return 0;
     CaptureBatchHeader header;
     Lock(list);
-    RecordNode* chain = UnlinkOldestFittingLocked(list, room - sizeof header, &header.recordCount);
+    ULONG count = 0;
+    RecordNode* chain = UnlinkOldestFittingLocked(list, room - sizeof header, &count);
+    header.recordCount = count;
     header.nextRecordSize = list->head != nullptr ? list->head->size : 0;
     header.droppedRecords = list->droppedRecords;
     header.droppedBytes = list->droppedBytes;
