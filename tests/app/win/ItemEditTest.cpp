@@ -292,17 +292,19 @@ TEST_F(ItemEdit, TheTwentyFifthItemIsAddedAndTheNextRefusedWithoutADialog)
 // the row's own would change and delete other items.
 TEST_F(ItemEdit, ChangeAndDeleteInASortedPaneActOnTheSelectedRowsItem)
 {
-    WriteFileText("[System]\r\nDataCount=3\r\n"
+    WriteFileText("[System]\r\nWinPosX=1\r\nWinPosY=1\r\nWinSizeX=560\r\nWinSizeY=280\r\nSplit1Row=110\r\n"
+                  "DataCount=3\r\n[Tab0]\r\nColumn1=180\r\nColumn2=160\r\n"
                   "[Data0]\r\nCOM=COM5\r\nSize=50000\r\nType=2\r\nPort=COM22\r\n"
-                  "[Data1]\r\nCOM=COM6\r\nSize=60000\r\nType=0\r\nPort=\r\n"
-                  "[Data2]\r\nCOM=COM4\r\nSize=40000\r\nType=1\r\nPort=COM21\r\n");
+                  "[Data1]\r\nCOM=COM4\r\nSize=40000\r\nType=1\r\nPort=COM21\r\n"
+                  "[Data2]\r\nCOM=COM6\r\nSize=60000\r\nType=0\r\nPort=\r\n");
     ASSERT_TRUE(CreateFrame());
     ShowWindow(frame_->Handle(), SW_SHOW);
     ClickHeader(ColumnSize);
     ClickHeader(ColumnSize);
     ASSERT_EQ((std::vector<std::wstring>{L"COM6", L"COM5", L"COM4"}), Column(ColumnPort));
     SelectRow(List(), 0);
-    RedrawWindow(List(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpMessagesFor(300);
+    RedrawWindow(frame_->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_TRUE(WriteBmp(TakeSettledPicture(frame_->Handle()), (original_ + "/vantrel-items-sorted.bmp").c_str()));
 
     DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT), [](HWND dialog) {
