@@ -2,6 +2,8 @@
 
 #include "resource.h"
 
+#include <algorithm>
+
 #include <stdio.h>
 #include <string.h>
 
@@ -62,14 +64,17 @@ std::string CaptureItemRows::PortText(int index) const
     return item ? std::string(item->port) : std::string();
 }
 
+std::string SizeText(const CaptureItem& item)
+{
+    char size[16];
+    snprintf(size, sizeof size, "%d", static_cast<int32_t>(item.bufferSize));
+    return size;
+}
+
 std::string CaptureItemRows::SizeText(int index) const
 {
     const CaptureItem* item = Item(index);
-    if (!item)
-        return std::string();
-    char size[16];
-    snprintf(size, sizeof size, "%d", static_cast<int32_t>(item->bufferSize));
-    return size;
+    return item ? ::SizeText(*item) : std::string();
 }
 
 bool CaptureItemRows::GetCaptureItemView(int index, CaptureItemView* view) const
@@ -85,10 +90,32 @@ bool CaptureItemRows::GetCaptureItemView(int index, CaptureItemView* view) const
     return true;
 }
 
-bool CaptureItemRows::DeleteRow(int index)
+bool CaptureItemRows::Remove(const CaptureItem* item)
 {
-    if (!IsRow(index))
+    auto owner = std::find_if(rows_.begin(), rows_.end(),
+                              [item](const std::unique_ptr<CaptureItem>& row) { return row.get() == item; });
+    if (owner == rows_.end())
         return false;
-    rows_.erase(rows_.begin() + index);
+    rows_.erase(owner);
+    return true;
+}
+
+bool CaptureItemRows::FollowOrder(const std::vector<const CaptureItem*>& order)
+{
+    std::vector<const CaptureItem*> wanted(order);
+    std::vector<const CaptureItem*> owned;
+    for (const auto& row : rows_)
+        owned.push_back(row.get());
+    std::sort(wanted.begin(), wanted.end());
+    std::sort(owned.begin(), owned.end());
+    if (wanted != owned)
+        return false;
+    std::vector<std::unique_ptr<CaptureItem>> ordered;
+    for (const CaptureItem* item : order) {
+        auto owner = std::find_if(rows_.begin(), rows_.end(),
+                                  [item](const std::unique_ptr<CaptureItem>& row) { return row.get() == item; });
+        ordered.push_back(std::move(*owner));
+    }
+    rows_ = std::move(ordered);
     return true;
 }

@@ -55,8 +55,13 @@ const char* FormColumnPort(const CaptureItem& item);
 
 enum CaptureItemColumn { ColumnPort = 0, ColumnForm = 1, ColumnSize = 2, CaptureItemColumnCount = 3 };
 
-// The rows of the capture items list, each owning its record. The form
-// column's text comes from the string table, so the window code builds it.
+// The size column's text: the size as the signed number the file stores.
+std::string SizeText(const CaptureItem& item);
+
+// The rows of the capture items list, each owning its record, in the order
+// the list shows them: capture start and saving walk them from index 0. The
+// form column's text comes from the string table, so the window code builds
+// it. A list that reorders its rows hands the new order to FollowOrder.
 class CaptureItemRows {
 public:
     // Index -1 appends a row owning the record; otherwise row `index` takes
@@ -71,7 +76,11 @@ public:
     std::string PortText(int index) const;
     std::string SizeText(int index) const;
     bool GetCaptureItemView(int index, CaptureItemView* view) const;
-    bool DeleteRow(int index);
+    // Frees the record; false when no row owns it.
+    bool Remove(const CaptureItem* item);
+    // Puts the records in the given order, which must name each of them
+    // once; false, with the order unchanged, for anything else.
+    bool FollowOrder(const std::vector<const CaptureItem*>& order);
     void Clear() { rows_.clear(); }
 
 private:

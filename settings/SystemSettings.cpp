@@ -6,6 +6,7 @@ namespace {
 
 const char kTimerKey[] = "Timer";
 const char kLimitKey[] = "Limit";
+constexpr uint32_t kRgbMask = 0x00FFFFFF;
 
 constexpr uint32_t DEFAULT_COLORS[SYSTEM_COLOR_COUNT] = {
     16512,     // received data
@@ -37,7 +38,7 @@ uint32_t DefaultColor(int number)
 
 uint32_t ReadColor(int number)
 {
-    return ReadInt(SETTINGS_SYSTEM, NumberedName("Color", number).c_str(), DefaultColor(number));
+    return ReadInt(SETTINGS_SYSTEM, NumberedName("Color", number).c_str(), DefaultColor(number)) & kRgbMask;
 }
 
 bool WriteColor(int number, uint32_t color, const char* file)

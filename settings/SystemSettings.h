@@ -40,7 +40,9 @@ uint32_t ReadLimit();
 bool WriteTimer(uint32_t timer, const char* file = SETTINGS_FILE);
 bool WriteLimit(uint32_t limit, const char* file = SETTINGS_FILE);
 
-// Colour number 1..8 as stored under "Color%d", or its default.
+// Colour number 1..8 as stored under "Color%d", or its default: only its
+// red, green and blue, as GDI would read a top byte as a palette index (a
+// negative value has one too).
 uint32_t ReadColor(int number);
 // False for a number outside 1..8 or when the file could not be written.
 bool WriteColor(int number, uint32_t color, const char* file = SETTINGS_FILE);

@@ -1,11 +1,5 @@
 #include "DisplaySettings.h"
 
-namespace {
-
-constexpr uint32_t kRgbMask = 0x00FFFFFF;
-
-}  // namespace
-
 MonitorTiming ReadTimingForDialog()
 {
     return MonitorTiming{TIMER_RANGE.ValueOr(ReadTimer(), DEFAULT_TIMER),
@@ -27,7 +21,7 @@ MonitorColours ReadColoursForDialog()
 {
     MonitorColours colours{};
     for (int number = 1; number <= SYSTEM_COLOR_COUNT; ++number)
-        colours[number - 1] = ReadColor(number) & kRgbMask;
+        colours[number - 1] = ReadColor(number);
     return colours;
 }
 

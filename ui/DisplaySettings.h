@@ -32,7 +32,7 @@ std::string TimingRefusal(RangeCheck check, SettingRange range);
 using MonitorColours = std::array<uint32_t, SYSTEM_COLOR_COUNT>;
 
 // A stored value beyond 0xFFFFFF (a negative one too) shows as its red,
-// green and blue; GDI would read its top byte as a palette index.
+// green and blue, as the monitors draw it.
 MonitorColours ReadColoursForDialog();
 // All eight in one step; false, with the file as it was, when it could not
 // be written.

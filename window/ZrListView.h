@@ -41,6 +41,7 @@ public:
     void* GetRowData(int row) const;
     bool DeleteRow(int row);
     void DeleteAllRows();
+    int RowCount() const;
 
     // Whole-row selection is on only for exactly LVS_EX_FULLROWSELECT.
     void SetExtendedStyle(DWORD exStyle);
@@ -64,7 +65,6 @@ private:
 
     RowRecord* RecordOf(int row) const;
     std::wstring TextAt(int row, int column) const;
-    int RowCount() const;
     bool OnDrawItem(const DRAWITEMSTRUCT& item) const;
     // The small image list when the row has an image to draw from it.
     HIMAGELIST RowImages(const RowRecord* record) const;

@@ -10,10 +10,10 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
-const wchar_t kItemsViewClass[] = L"VantrelCaptureItems";
 const UINT kColumnTitles[CaptureItemColumnCount] = {IDS_COLUMN_PORT, IDS_COLUMN_FORM, IDS_COLUMN_BUFFER_SIZE};
 
 std::wstring FormColumnText(const CaptureItem& item)
@@ -26,23 +26,23 @@ std::wstring FormColumnText(const CaptureItem& item)
 bool CComListView::Create(HWND parent, LogLine log)
 {
     log_ = std::move(log);
-    return CreateChildWindow(kItemsViewClass, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), parent);
+    return CzrListView::Create(parent, LVS_SINGLESEL);
 }
 
 bool CComListView::OnCreate()
 {
-    list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL, 0,
-                            0, 0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (list_ == nullptr) {
+    if (!CzrListView::OnCreate()) {
         return false;
     }
-    SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
+    SetExtendedStyle(LVS_EX_FULLROWSELECT);
     if (!InsertColumns()) {
         return false;
     }
     LoadItems(rows_);
-    for (int row = 0; row < rows_.ItemCount(); ++row) {
-        ShowRow(row, true);
+    for (int index = 0; index < rows_.ItemCount(); ++index) {
+        if (AppendRow(rows_.Item(index)) == -1) {
+            return false;
+        }
     }
     return true;
 }
@@ -50,14 +50,7 @@ bool CComListView::OnCreate()
 bool CComListView::InsertColumns()
 {
     for (int column = 0; column < CaptureItemColumnCount; ++column) {
-        std::wstring title = LoadResourceText(kColumnTitles[column]);
-        LVCOLUMNW info = {};
-        info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        info.fmt = LVCFMT_LEFT;
-        info.cx = ReadColumnWidth(column);
-        info.pszText = &title[0];
-        info.iSubItem = column;
-        if (SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)) !=
+        if (InsertColumn(column, LoadResourceText(kColumnTitles[column]), LVCFMT_LEFT, ReadColumnWidth(column)) !=
             column) {
             return false;
         }
@@ -65,96 +58,112 @@ bool CComListView::InsertColumns()
     return true;
 }
 
-std::wstring CComListView::CellText(int row, CaptureItemColumn column) const
+int CComListView::AppendRow(CaptureItem* item)
 {
-    if (column == ColumnPort) {
-        return WideFromUtf8(rows_.PortText(row));
+    const int row = InsertRow(RowCount(), WideFromUtf8(item->port));
+    if (row != -1) {
+        SetRowData(row, item);
+        ShowItem(row, *item);
     }
-    if (column == ColumnForm) {
-        return FormColumnText(*rows_.Item(row));
-    }
-    return WideFromUtf8(rows_.SizeText(row));
+    return row;
 }
 
-void CComListView::ShowRow(int row, bool newRow)
+void CComListView::ShowItem(int row, const CaptureItem& item)
 {
-    for (int column = 0; column < CaptureItemColumnCount; ++column) {
-        std::wstring text = CellText(row, static_cast<CaptureItemColumn>(column));
-        LVITEMW item = {};
-        item.mask = LVIF_TEXT;
-        item.iItem = row;
-        item.iSubItem = column;
-        item.pszText = &text[0];
-        bool inserting = newRow && column == 0;
-        SendMessageW(list_, inserting ? LVM_INSERTITEMW : LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    }
+    SetCellText(row, ColumnPort, WideFromUtf8(item.port));
+    SetCellText(row, ColumnForm, FormColumnText(item));
+    SetCellText(row, ColumnSize, WideFromUtf8(SizeText(item)));
 }
 
+// The rows go before their records, so no row ever shows a freed one.
 void CComListView::OnDestroy()
 {
     int widths[CaptureItemColumnCount];
     for (int column = 0; column < CaptureItemColumnCount; ++column) {
-        widths[column] = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+        widths[column] = static_cast<int>(SendMessageW(List(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     }
+    DeleteAllRows();
     if (!SaveItems(rows_, widths)) {
         log_(ITEMS_NOT_SAVED_TEXT);
     }
+    CzrListView::OnDestroy();
+}
+
+// The records follow the rows' new order: capture start walks them and the
+// settings file keeps them as the user sees them.
+void CComListView::SortByColumn(int column)
+{
+    CzrListView::SortByColumn(column);
+    std::vector<const CaptureItem*> shown;
+    for (int row = 0; row < RowCount(); ++row) {
+        shown.push_back(ItemAt(row));
+    }
+    rows_.FollowOrder(shown);
 }
 
 LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_SIZE) {
-        MoveWindow(list_, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
-        return 0;
-    }
     if (message == WM_NOTIFY) {
         const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
-        if (header.hwndFrom == list_ && header.code == NM_RCLICK) {
+        if (header.hwndFrom == List() && header.code == NM_RCLICK) {
             ShowContextMenu();
             return 0;
         }
     }
-    return Window::HandleMessage(message, wParam, lParam);
+    return CzrListView::HandleMessage(message, wParam, lParam);
 }
 
 bool CComListView::EditItem(int row)
 {
     CaptureSettingsData data;
+    CaptureItem* item = nullptr;
     if (row == -1) {
         if (!rows_.CanAdd()) {
             log_("アイテム数が上限に達しています");
             return false;
         }
     } else {
-        const CaptureItem* current = rows_.Item(row);
-        if (current == nullptr) {
+        item = ItemAt(row);
+        if (item == nullptr) {
             return false;
         }
-        data.port = rows_.PortText(row);
-        data.form = current->form;
-        data.outputPort = current->form != StandardMonitor ? current->outputPort : "";
-        data.size = current->bufferSize;
+        data.port = item->port;
+        data.form = item->form;
+        data.outputPort = item->form != StandardMonitor ? item->outputPort : "";
+        data.size = item->bufferSize;
     }
     CaptureSettingsDialog dialog(data);
     if (dialog.RunModal(MainWindow()) != IDOK) {
         return false;
     }
+    std::unique_ptr<CaptureItem> added;
+    if (item == nullptr) {
+        added = NewCaptureItem();
+        item = added.get();
+    }
     // The whole record is made anew: run-time marks wait for the next capture start.
-    std::unique_ptr<CaptureItem> item = NewCaptureItem();
+    *item = CaptureItem{};
     CopyItemText(item->port, sizeof item->port, dialog.Data().port.c_str());
     item->form = dialog.Data().form;
     CopyItemText(item->outputPort, sizeof item->outputPort, dialog.Data().outputPort.c_str());
     item->bufferSize = dialog.Data().size;
-    int shown = rows_.InsertOrUpdateRow(std::move(item), row);
-    ShowRow(shown, row == -1);
-    LogItemSaved(shown, row == -1);
+    if (added != nullptr) {
+        rows_.InsertOrUpdateRow(std::move(added), -1);
+        if (AppendRow(item) == -1) {
+            rows_.Remove(item);
+            return false;
+        }
+    } else {
+        ShowItem(row, *item);
+    }
+    LogItemSaved(*item, row == -1);
     return true;
 }
 
-void CComListView::LogItemSaved(int row, bool added) const
+void CComListView::LogItemSaved(const CaptureItem& item, bool added) const
 {
-    log_(std::string(added ? "キャプチャアイテム作成 " : "キャプチャアイテム変更 ") + rows_.PortText(row) + " " +
-         Utf8FromWide(FormColumnText(*rows_.Item(row))) + " バッファ:" + rows_.SizeText(row) + "Byte");
+    log_(std::string(added ? "キャプチャアイテム作成 " : "キャプチャアイテム変更 ") + item.port + " " +
+         Utf8FromWide(FormColumnText(item)) + " バッファ:" + SizeText(item) + "Byte");
 }
 
 bool CComListView::ChangeSelectedItem()
@@ -173,17 +182,21 @@ bool CComListView::DeleteSelectedItem()
     if (ShowResourceMessage(MainWindow(), IDS_DELETE_ITEM, IDS_DELETE_CAPTION, MB_OKCANCEL) != IDOK) {
         return false;
     }
-    int row = SelectedRow();
-    std::string port = rows_.PortText(row);
-    rows_.DeleteRow(row);
-    SendMessageW(list_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+    const int row = SelectedRow();
+    const CaptureItem* item = ItemAt(row);
+    if (item == nullptr) {
+        return false;
+    }
+    const std::string port = item->port;
+    DeleteRow(row);
+    rows_.Remove(item);
     log_("キャプチャアイテム削除 " + port);
     return true;
 }
 
 int CComListView::SelectedRow() const
 {
-    return static_cast<int>(SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return static_cast<int>(SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 bool CComListView::WarnIfNothingSelected() const
@@ -199,8 +212,8 @@ int CComListView::ContextMenuPopupAt(POINT screen) const
 {
     LVHITTESTINFO hit = {};
     hit.pt = screen;
-    ScreenToClient(list_, &hit.pt);
-    int row = static_cast<int>(SendMessageW(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    ScreenToClient(List(), &hit.pt);
+    int row = static_cast<int>(SendMessageW(List(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     return row >= 0 ? 1 : 0;
 }
 

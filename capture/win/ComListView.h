@@ -1,20 +1,22 @@
-// The capture items pane: a report list of the capture items, loaded from
-// the settings file when made and saved back, with its column widths, when
-// destroyed. It carries out the item commands that the main frame routes to
-// it and reports each change to the activity log it is given.
+// The capture items pane: the owner-drawn list of the capture items, loaded
+// from the settings file when made and saved back, with its column widths,
+// when destroyed. Every row keeps its CaptureItem as its row data, so the
+// item commands act on the row's own record however the rows were sorted.
+// It carries out the item commands that the main frame routes to it and
+// reports each change to the activity log it is given.
 #pragma once
 
 #include "CaptureItem.h"
 #include "CaptureLog.h"
-#include "Window.h"
+#include "ZrListView.h"
 
 #include <string>
 
-class CComListView : public Window {
+class CComListView : public CzrListView {
 public:
     bool Create(HWND parent, LogLine log);
-    HWND List() const { return list_; }
-    // Capture start marks the active items and their device objects.
+    // In the order the list shows them, which capture start walks and the
+    // settings file keeps.
     CaptureItemRows& Rows() { return rows_; }
     const CaptureItemRows& Rows() const { return rows_; }
 
@@ -26,6 +28,10 @@ public:
     bool DeleteSelectedItem();
     // -1 when no row is selected.
     int SelectedRow() const;
+    // The record a row shows; null for no row.
+    CaptureItem* ItemAt(int row) const { return static_cast<CaptureItem*>(GetRowData(row)); }
+
+    void SortByColumn(int column) override;
 
 protected:
     bool OnCreate() override;
@@ -34,9 +40,10 @@ protected:
 
 private:
     bool InsertColumns();
-    std::wstring CellText(int row, CaptureItemColumn column) const;
-    void ShowRow(int row, bool newRow);
-    void LogItemSaved(int row, bool added) const;
+    // A new last row showing the record; -1 when the list refused it.
+    int AppendRow(CaptureItem* item);
+    void ShowItem(int row, const CaptureItem& item);
+    void LogItemSaved(const CaptureItem& item, bool added) const;
     void ShowContextMenu();
     // Pop-up of the context menu for a right-click at a screen point: 1 on
     // a row, 0 on empty space.
@@ -44,7 +51,6 @@ private:
     bool WarnIfNothingSelected() const;
     HWND MainWindow() const { return GetAncestor(Handle(), GA_ROOT); }
 
-    HWND list_ = nullptr;
     CaptureItemRows rows_;
     LogLine log_;
 };

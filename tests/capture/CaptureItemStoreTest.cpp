@@ -145,8 +145,8 @@ TEST_F(CaptureItemStore, SavingFewerItemsRemovesTheSurplusSections)
     CaptureItemRows rows;
     LoadItems(rows);
     ASSERT_EQ(rows.ItemCount(), 4);
-    rows.DeleteRow(3);
-    rows.DeleteRow(0);
+    rows.Remove(rows.Item(3));
+    rows.Remove(rows.Item(0));
     SaveItems(rows, WIDTHS);
     EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "DataCount", 0), 2u);
     EXPECT_TRUE(FileHasSection("Data1"));
@@ -187,7 +187,7 @@ TEST_F(CaptureItemStore, HugeDataCountReadsOnlyExistingSections)
     CaptureItemRows rows;
     LoadItems(rows);
     ASSERT_EQ(LoadedPorts(rows), (std::vector<std::string>{"COM1", "COM7", "COM9"}));
-    rows.DeleteRow(2);
+    rows.Remove(rows.Item(2));
     SaveItems(rows, WIDTHS);
     EXPECT_EQ(ReadInt(SETTINGS_SYSTEM, "DataCount", 0), 2u);
     EXPECT_EQ(ReadString("Data1", "COM", ""), "COM7");

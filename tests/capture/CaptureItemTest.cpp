@@ -83,18 +83,44 @@ TEST(CaptureItemRows, IndicesThatAreNoRowAreRefused)
     EXPECT_EQ(rows.Item(0), nullptr);
     EXPECT_EQ(rows.PortText(0), "");
     EXPECT_EQ(rows.SizeText(0), "");
-    EXPECT_FALSE(rows.DeleteRow(0));
+    EXPECT_FALSE(rows.Remove(nullptr));
 }
 
-TEST(CaptureItemRows, DeleteKeepsTheOrderOfTheOthers)
+TEST(CaptureItemRows, RemoveKeepsTheOrderOfTheOthers)
 {
     CaptureItemRows rows;
     for (const char* port : {"COM1", "COM2", "COM3"})
         rows.InsertOrUpdateRow(MakeItem(port, 0, "", 10000), -1);
-    ASSERT_TRUE(rows.DeleteRow(1));
+    auto stranger = MakeItem("COM2", 0, "", 10000);
+    EXPECT_FALSE(rows.Remove(stranger.get()));
+    ASSERT_TRUE(rows.Remove(rows.Item(1)));
     ASSERT_EQ(rows.ItemCount(), 2);
     EXPECT_EQ(rows.PortText(0), "COM1");
     EXPECT_EQ(rows.PortText(1), "COM3");
+}
+
+// A sorted list hands its order over; the records themselves stay put.
+TEST(CaptureItemRows, FollowOrderTakesOnlyAnOrderOfExactlyItsOwnRecords)
+{
+    CaptureItemRows rows;
+    for (const char* port : {"COM1", "COM2", "COM3"})
+        rows.InsertOrUpdateRow(MakeItem(port, 0, "", 10000), -1);
+    CaptureItem* first = rows.Item(0);
+    CaptureItem* second = rows.Item(1);
+    CaptureItem* third = rows.Item(2);
+    auto stranger = MakeItem("COM4", 0, "", 10000);
+
+    EXPECT_FALSE(rows.FollowOrder({third, first}));
+    EXPECT_FALSE(rows.FollowOrder({third, first, first}));
+    EXPECT_FALSE(rows.FollowOrder({third, first, stranger.get()}));
+    EXPECT_EQ(rows.Item(0), first);
+    EXPECT_EQ(rows.Item(2), third);
+
+    ASSERT_TRUE(rows.FollowOrder({third, first, second}));
+    EXPECT_EQ(rows.Item(0), third);
+    EXPECT_EQ(rows.Item(1), first);
+    EXPECT_EQ(rows.Item(2), second);
+    EXPECT_EQ(rows.PortText(0), "COM3");
 }
 
 TEST(CaptureItemRows, AddingStopsAtTwentyFiveItems)

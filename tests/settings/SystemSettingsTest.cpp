@@ -49,6 +49,17 @@ TEST_F(SystemSettingsFile, StoredValuesReplaceTheDefaults)
     EXPECT_NE(FileText().find("Color8=1193046"), std::string::npos);
 }
 
+// The monitors draw with what the colour dialog shows for such values.
+TEST_F(SystemSettingsFile, ColoursBeyondRgbAreReadAsTheirRedGreenAndBlue)
+{
+    WriteFileText("[System]\r\nColor1=-1\r\nColor2=16777216\r\nColor3=abc\r\nColor4=-16711936\r\n");
+    SystemSettings s = ReadSystemSettings();
+    EXPECT_EQ(s.Color[0], 0xFFFFFFu);
+    EXPECT_EQ(s.Color[1], 0u);
+    EXPECT_EQ(s.Color[2], 0u);
+    EXPECT_EQ(s.Color[3], 0x00FF00u);
+}
+
 TEST_F(SystemSettingsFile, ColourNumbersOutsideOneToEightAreNoKeys)
 {
     EXPECT_FALSE(WriteColor(0, 5));

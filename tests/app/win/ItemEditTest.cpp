@@ -10,6 +10,7 @@
 #include "MessagePump.h"
 #include "Settings.h"
 #include "SettingsDirectory.h"
+#include "WindowPicture.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -89,6 +90,34 @@ protected:
             frame_.reset();
         }
         SettingsDirectory::TearDown();
+    }
+
+    // Destroying the frame saves the items.
+    void CloseFrame()
+    {
+        DestroyWindow(frame_->Handle());
+        PumpMessagesFor(10);
+        frame_.reset();
+    }
+
+    // Down and up on the header item, as the mouse would.
+    void ClickHeader(int column) const
+    {
+        HWND header = reinterpret_cast<HWND>(SendMessageW(List(), LVM_GETHEADER, 0, 0));
+        RECT rect = {};
+        SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&rect));
+        const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(header, WM_LBUTTONUP, 0, at);
+    }
+
+    std::vector<std::wstring> Column(int column) const
+    {
+        std::vector<std::wstring> texts;
+        for (int row = 0; row < RowCount(List()); ++row) {
+            texts.push_back(ListViewCell(List(), row, column));
+        }
+        return texts;
     }
 
     HWND List() const { return frame_->ItemsView()->List(); }
@@ -256,6 +285,154 @@ TEST_F(ItemEdit, TheTwentyFifthItemIsAddedAndTheNextRefusedWithoutADialog)
     EXPECT_EQ(25, RowCount(List()));
     EXPECT_EQ(lines + 1, LogCount());
     EXPECT_EQ(L"アイテム数が上限に達しています", NewestLogMessage());
+}
+
+// Sizes tell the items apart: after the sort the rows no longer stand in
+// the order of the file, so a command that took the n-th record instead of
+// the row's own would change and delete other items.
+TEST_F(ItemEdit, ChangeAndDeleteInASortedPaneActOnTheSelectedRowsItem)
+{
+    WriteFileText("[System]\r\nWinPosX=1\r\nWinPosY=1\r\nWinSizeX=560\r\nWinSizeY=280\r\nSplit1Row=110\r\n"
+                  "DataCount=3\r\n[Tab0]\r\nColumn1=180\r\nColumn2=160\r\n"
+                  "[Data0]\r\nCOM=COM5\r\nSize=50000\r\nType=2\r\nPort=COM22\r\n"
+                  "[Data1]\r\nCOM=COM4\r\nSize=40000\r\nType=1\r\nPort=COM21\r\n"
+                  "[Data2]\r\nCOM=COM6\r\nSize=60000\r\nType=0\r\nPort=\r\n");
+    ASSERT_TRUE(CreateFrame());
+    ShowWindow(frame_->Handle(), SW_SHOW);
+    ClickHeader(ColumnSize);
+    ClickHeader(ColumnSize);
+    ASSERT_EQ((std::vector<std::wstring>{L"COM6", L"COM5", L"COM4"}), Column(ColumnPort));
+    SelectRow(List(), 0);
+    PumpMessagesFor(300);
+    RedrawWindow(frame_->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_TRUE(WriteBmp(TakeSettledPicture(frame_->Handle()), (original_ + "/vantrel-items-sorted.bmp").c_str()));
+
+    DialogUser user(thread_, DialogWithControl(IDC_CAPTURE_PORT), [](HWND dialog) {
+        SetDlgItemTextW(dialog, IDC_BUFFER_SIZE, L"66666");
+        PressOk(dialog);
+    });
+    Command(ID_ITEM_CHANGE);
+    user.Join();
+    ASSERT_TRUE(user.Found());
+    EXPECT_EQ((std::vector<std::wstring>{L"66666", L"50000", L"40000"}), Column(ColumnSize));
+
+    SelectRow(List(), 1);
+    {
+        MessageBoxAnswerer answerer(thread_);
+        Command(ID_ITEM_DELETE);
+    }
+    EXPECT_EQ(L"キャプチャアイテム削除 COM5", NewestLogMessage());
+    const std::string changedPort = ShownPort("COM6");
+    CloseFrame();
+
+    // The file keeps the order the pane showed.
+    EXPECT_EQ(2u, ReadInt(SETTINGS_SYSTEM, "DataCount", 0));
+    EXPECT_EQ(changedPort, ReadString("Data0", "COM", ""));
+    EXPECT_EQ("66666", ReadString("Data0", "Size", ""));
+    EXPECT_EQ("0", ReadString("Data0", "Type", ""));
+    EXPECT_EQ("COM4", ReadString("Data1", "COM", ""));
+    EXPECT_EQ("40000", ReadString("Data1", "Size", ""));
+    EXPECT_EQ("COM21", ReadString("Data1", "Port", ""));
+    EXPECT_FALSE(FileHasSection("Data2"));
+}
+
+// The cell as the list draws an unselected text that does not fit: the
+// longest beginning that leaves room for "..." within the width less 4,
+// then "...", black on white from 2 pixels in.
+WindowPicture ExpectedCutCell(HWND list, const std::wstring& text, int width, int height)
+{
+    HDC screen = GetDC(list);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    const auto widthOf = [dc](const std::wstring& part) {
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, part.c_str(), static_cast<int>(part.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    size_t kept = 1;
+    while (kept < text.size() && widthOf(text.substr(0, kept + 1)) + widthOf(L"...") < width - 4) {
+        ++kept;
+    }
+    const std::wstring shown = text.substr(0, kept) + L"...";
+    const RECT all = {0, 0, width, height};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, 0x000000);
+    TextOutW(dc, 2, 0, shown.c_str(), static_cast<int>(shown.size()));
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteDC(dc);
+    ReleaseDC(list, screen);
+
+    WindowPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels.resize(static_cast<size_t>(width) * height);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC any = GetDC(nullptr);
+    GetDIBits(any, bitmap, 0, static_cast<UINT>(height), picture.pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, any);
+    DeleteObject(bitmap);
+    return picture;
+}
+
+// Pixels of `expected` that differ from the picture's area at `origin`; the
+// outermost pixels are left out, where a focus rectangle may show.
+int DifferingPixels(const WindowPicture& picture, POINT origin, const WindowPicture& expected)
+{
+    int differing = 0;
+    for (int y = 1; y < expected.height - 1; ++y) {
+        for (int x = 1; x < expected.width - 1; ++x) {
+            differing += picture.ColorAt(origin.x + x, origin.y + y) != expected.ColorAt(x, y) ? 1 : 0;
+        }
+    }
+    return differing;
+}
+
+TEST_F(ItemEdit, TwentyFiveLongPortNamesInANarrowColumnAreCutWithDots)
+{
+    constexpr int kCount = 25;
+    constexpr int kNarrow = 60;
+    std::string text = "[System]\r\nWinPosX=1\r\nWinPosY=1\r\nWinSizeX=500\r\nWinSizeY=800\r\nSplit1Row=620\r\n"
+                       "DataCount=" +
+                       std::to_string(kCount) + "\r\n[Tab0]\r\nColumn0=" + std::to_string(kNarrow) + "\r\n";
+    std::vector<std::string> ports;
+    for (int i = 0; i < kCount; ++i) {
+        ports.push_back("COM" + std::to_string(i + 1) + "_" + std::string(200, static_cast<char>('a' + i % 26)) + "Z");
+        text += "[Data" + std::to_string(i) + "]\r\nCOM=" + ports.back() + "\r\nType=0\r\nSize=10000\r\n";
+    }
+    WriteFileText(text);
+    ASSERT_TRUE(CreateFrame());
+    ShowWindow(frame_->Handle(), SW_SHOW);
+    SetFocus(frame_->Handle());
+    RedrawWindow(List(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    ASSERT_EQ(kCount, RowCount(List()));
+    RECT client = {};
+    GetClientRect(List(), &client);
+    const WindowPicture picture = TakeSettledPicture(frame_->Handle());
+    const POINT listOrigin = ClientOriginInWindow(List(), frame_->Handle());
+    for (int row = 0; row < kCount; ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        const CaptureItem* item = frame_->ItemsView()->ItemAt(row);
+        ASSERT_NE(nullptr, item);
+        EXPECT_EQ(ports[static_cast<size_t>(row)], item->port);
+        RECT rect = {LVIR_BOUNDS, 0, 0, 0};
+        ASSERT_TRUE(SendMessageW(List(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)));
+        ASSERT_LE(rect.bottom, client.bottom) << "every row shows";
+        const WindowPicture cell =
+            ExpectedCutCell(List(), Wide(ports[static_cast<size_t>(row)]), kNarrow, rect.bottom - rect.top);
+        // Wine hands the owner-draw a row a few pixels right of its bounds.
+        int fewest = cell.width * cell.height;
+        for (int shift = 0; shift <= 4; ++shift) {
+            fewest = std::min(
+                fewest,
+                DifferingPixels(picture, POINT{listOrigin.x + rect.left + shift, listOrigin.y + rect.top}, cell));
+        }
+        EXPECT_EQ(0, fewest);
+    }
 }
 
 // What the pop-up tracked for a right-click showed: its commands and which

@@ -6,6 +6,7 @@
 #include "MessagePump.h"
 #include "Settings.h"
 #include "SettingsDirectory.h"
+#include "SystemSettings.h"
 #include "TestRecords.h"
 
 #include <commctrl.h>
@@ -230,6 +231,40 @@ TEST_F(MonitorFrameTest, ClearEmptiesTheDisplayAtTheNextTick)
         << "cleared while paused too";
     EXPECT_EQ(0u, frame->View()->FirstVisibleLine());
     EXPECT_EQ(1u, frame->Store().DisplayedCells()) << "only the idle cell is left";
+}
+
+// The refresh timer's ticks that reach the frame in `durationMs`.
+int RefreshTicksIn(HWND frame, DWORD durationMs)
+{
+    int ticks = 0;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < durationMs) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER && msg.hwnd == frame && msg.wParam == MONITOR_REFRESH_TIMER)
+                ++ticks;
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    }
+    return ticks;
+}
+
+// As the colour and system settings dialogs store them; a colour with a top
+// byte is drawn as its red, green and blue.
+TEST_F(MonitorFrameTest, TheNextMonitorTakesTheStoredColoursAndPeriod)
+{
+    ASSERT_TRUE(WriteColor(1, 0x123456));
+    ASSERT_TRUE(WriteColor(8, 0xFFFFFFFF));
+    ASSERT_TRUE(WriteTimer(250));
+    auto frame = NewFrame();
+    EXPECT_EQ(0x123456u, frame->View()->Colors().Color1);
+    EXPECT_EQ(0xFFFFFFu, frame->View()->Colors().Color8);
+    EXPECT_EQ(DefaultColor(2), frame->View()->Colors().Color2);
+    // Five ticks in 1250 ms at 250 ms; twelve or more at the default 100 ms.
+    const int ticks = RefreshTicksIn(frame->Handle(), 1250);
+    EXPECT_GE(ticks, 2);
+    EXPECT_LE(ticks, 6);
 }
 
 TEST_F(MonitorFrameTest, WidthStaysAt640)
