@@ -7,6 +7,7 @@
 #include "Settings.h"
 #include "SettingsDirectory.h"
 #include "TestRecords.h"
+#include "WideText.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
