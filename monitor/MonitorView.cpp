@@ -439,4 +439,3 @@ std::optional<uint32_t> MonitorView::Caret() const
 {
     return HasSelection() ? std::optional<uint32_t>(caretLine_) : std::nullopt;
 }
-

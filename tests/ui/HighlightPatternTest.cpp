@@ -45,9 +45,13 @@ TEST(HighlightPatternTest, AsciiTextsAreTheirCodePageBytes)
     EXPECT_EQ(HighlightKind_Ascii, ok.condition.kind);
     EXPECT_EQ("OK", ConditionText(ok.condition));
 
-    const PatternEntry kana = ReadPattern("\x82\xA0" "A", HighlightKind_Ascii);  // "あA"
+    const PatternEntry kana = ReadPattern("\x82\xA0"
+                                          "A",
+                                          HighlightKind_Ascii);  // "あA"
     EXPECT_EQ((std::vector<uint8_t>{0x82, 0xA0, 0x41}), Bytes(kana.condition));
-    EXPECT_EQ("\x82\xA0" "A", kana.displayText);
+    EXPECT_EQ("\x82\xA0"
+              "A",
+              kana.displayText);
 }
 
 // The pattern holds 260 bytes: a text of 258 bytes fits; a longer one is cut
