@@ -37,6 +37,16 @@ inline HWND OpenEditor(HWND conditions)
     return WaitForThreadWindow(ThreadOf(conditions), DialogWithControl(IDC_PATTERN_TEXT));
 }
 
+// The editor; when none shows, the conditions dialog is closed, so that a
+// failing test does not leave its modal loop running.
+inline HWND OpenEditorOrClose(HWND conditions)
+{
+    HWND editor = OpenEditor(conditions);
+    if (editor == nullptr)
+        PostMessageW(conditions, WM_COMMAND, IDCANCEL, 0);
+    return editor;
+}
+
 // Chooses the colour in the chooser that "選択" opens, as the user types it.
 inline void ChooseEditorColour(HWND editor, COLORREF colour)
 {
@@ -78,6 +88,10 @@ inline bool AddCondition(HWND conditions, const NewCondition& condition)
     FillEditor(editor, condition);
     PostMessageW(editor, WM_COMMAND, IDOK, 0);
     const bool closed = WaitUntilGone(editor);
+    if (!closed) {
+        PostMessageW(editor, WM_COMMAND, IDCANCEL, 0);
+        WaitUntilGone(editor);
+    }
     Settle(conditions);
     return closed;
 }

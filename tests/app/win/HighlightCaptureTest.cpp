@@ -211,7 +211,7 @@ TEST_F(HighlightCaptureTest, AConditionOnReceivedOkColoursExactlyThoseCellsUntil
     // Both dialogs over the highlighted monitor, for the documentation.
     WindowPicture screen;
     EXPECT_TRUE(EditConditions(monitor, [&](HWND conditions) {
-        HWND editor = OpenEditor(conditions);
+        HWND editor = OpenEditorOrClose(conditions);
         ASSERT_NE(nullptr, editor);
         FillEditor(editor, {0, false, L"0d0a", RGB(0, 160, 0)});
         SetWindowPos(conditions, HWND_TOP, 420, 470, 0, 0, SWP_NOSIZE);

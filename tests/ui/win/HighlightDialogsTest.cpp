@@ -137,7 +137,7 @@ TEST(HighlightDialogsTest, TheEditorStartsFromItsDefaultsAndRefusesEmptyAndNonHe
     Refusal empty;
     Refusal blank;
     ModalRun run = RunConditions(list, [&](HWND conditions) {
-        HWND editor = OpenEditor(conditions);
+        HWND editor = OpenEditorOrClose(conditions);
         ASSERT_NE(nullptr, editor);
         title = WindowText(editor);
         HWND combo = GetDlgItem(editor, IDC_PATTERN_TARGET);
@@ -191,15 +191,17 @@ TEST(HighlightDialogsTest, APasteBeyondTheLimitIsCutAndTheUserTold)
     RunConditions(list, [&](HWND conditions) {
         for (const NewCondition& condition : {NewCondition{0, true, std::wstring(200, L'\u4E9C'), std::nullopt},
                                               NewCondition{0, false, std::wstring(300, L'f'), std::nullopt}}) {
-            HWND editor = OpenEditor(conditions);
+            HWND editor = OpenEditorOrClose(conditions);
             ASSERT_NE(nullptr, editor);
             SendDlgItemMessageW(editor, condition.ascii ? IDC_PATTERN_ASCII : IDC_PATTERN_BINARY, BM_CLICK, 0, 0);
             Paste(editor, condition.text);
             HWND box = WaitForThreadWindow(ThreadOf(editor), MessageBoxOwnedBy(editor));
-            ASSERT_NE(nullptr, box) << "no message about the cut";
-            told.push_back({WindowText(box), MessageBoxText(box)});
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-            WaitUntilGone(box);
+            EXPECT_NE(nullptr, box) << "no message about the cut";
+            if (box != nullptr) {
+                told.push_back({WindowText(box), MessageBoxText(box)});
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                WaitUntilGone(box);
+            }
             lengths.push_back(GetWindowTextLengthW(GetDlgItem(editor, IDC_PATTERN_TEXT)));
             PostMessageW(editor, WM_COMMAND, IDOK, 0);
             WaitUntilGone(editor);
