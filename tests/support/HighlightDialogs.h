@@ -2,6 +2,7 @@
 // their controls, from a thread of the test (see DialogUser.h).
 #pragma once
 
+#include "ColourChooserIds.h"
 #include "DialogUser.h"
 #include "ListViewText.h"
 #include "resource.h"
@@ -13,11 +14,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-// Controls of the system's colour chooser (Windows' colordlg.h).
-constexpr int kChooserRed = 706;
-constexpr int kChooserGreen = 707;
-constexpr int kChooserBlue = 708;
 
 inline DWORD ThreadOf(HWND window)
 {
