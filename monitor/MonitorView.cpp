@@ -90,20 +90,6 @@ bool IsPrintableByte(uint8_t byte)
     return (byte >= 0x20 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xDF);
 }
 
-bool IsValidCondition(const HighlightCondition& condition)
-{
-    return condition.length >= 1 && condition.length <= HIGHLIGHT_PATTERN_SIZE;
-}
-
-std::optional<HighlightCondition> ConditionOf(const ListNode* node)
-{
-    if (node == nullptr || node->data == nullptr || node->length < sizeof(HighlightCondition))
-        return std::nullopt;
-    HighlightCondition condition;
-    std::memcpy(&condition, node->data, sizeof condition);
-    return condition;
-}
-
 }  // namespace
 
 // One layout pass: collect the cells of the page, colour the highlights, draw.
@@ -188,18 +174,6 @@ private:
         }
     }
 
-    std::vector<HighlightCondition> Conditions() const
-    {
-        std::vector<HighlightCondition> conditions;
-        const LockedList& list = view_.conditions_;
-        for (const ListNode* node = list.Head(); node != nullptr; node = list.Next(node)) {
-            const std::optional<HighlightCondition> condition = ConditionOf(node);
-            if (condition && IsValidCondition(*condition))
-                conditions.push_back(*condition);
-        }
-        return conditions;
-    }
-
     // Matches the pattern against the entries of one direction ending at
     // position last of that direction, and recolours them.
     void ApplyCondition(const HighlightCondition& condition, const std::vector<uint32_t>& direction, size_t last)
@@ -220,7 +194,7 @@ private:
     // at every entry; later conditions and later matches win.
     void Highlight()
     {
-        const std::vector<HighlightCondition> conditions = Conditions();
+        const std::vector<HighlightCondition> conditions = view_.conditions_.Matchable();
         if (conditions.empty())
             return;
         size_t received = 0;
@@ -464,16 +438,4 @@ std::optional<LineRange> MonitorView::SelectionRange() const
 std::optional<uint32_t> MonitorView::Caret() const
 {
     return HasSelection() ? std::optional<uint32_t>(caretLine_) : std::nullopt;
-}
-
-std::optional<HighlightCondition> MonitorView::Condition(uint32_t n) const
-{
-    if (n > static_cast<uint32_t>(INT32_MAX))
-        return std::nullopt;
-    return ConditionOf(conditions_.Nth(static_cast<int32_t>(n)));
-}
-
-bool MonitorView::AppendCondition(const HighlightCondition& condition)
-{
-    return conditions_.AppendCopy(0, sizeof condition, &condition);
 }

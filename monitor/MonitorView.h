@@ -5,8 +5,7 @@
 // surface and calls in here.
 #pragma once
 
-#include "HighlightCondition.h"
-#include "LockedList.h"
+#include "HighlightConditionList.h"
 #include "MonitorColors.h"
 #include "RecordStore.h"
 #include "Surface.h"
@@ -85,9 +84,7 @@ public:
     void SetDoubleByteDisplay(bool on) { doubleByteDisplay_ = on; }
 
     // The highlight conditions, matched in list order.
-    std::optional<HighlightCondition> Condition(uint32_t n) const;
-    bool AppendCondition(const HighlightCondition& condition);
-    void ClearConditions() { conditions_.Clear(); }
+    HighlightConditionList& Conditions() { return conditions_; }
 
     const MonitorColors& Colors() const { return colors_; }
     uint32_t VisibleLines() const { return visibleLines_; }
@@ -103,7 +100,7 @@ private:
     RecordStore& store_;
     Surface& offscreen_;
     MonitorColors colors_;
-    LockedList conditions_;
+    HighlightConditionList conditions_;
     int glyphOffsetX_ = 0;
     int viewHeight_ = 0;
 

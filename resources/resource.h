@@ -73,6 +73,21 @@
 #define IDC_TIME_LIMIT          1018
 #define IDC_TIME_LIMIT_SPIN     1019
 
+// Highlight conditions: the editor, the conditions dialog and the swatch
+// bitmap (16 by 16, black, mapped to a condition's colour).
+#define IDD_HIGHLIGHT_EDITOR     145
+#define IDD_HIGHLIGHT_CONDITIONS 146
+#define IDB_HIGHLIGHT_SWATCH     147
+#define IDC_PATTERN_BINARY       1033
+#define IDC_PATTERN_ASCII        1034
+#define IDC_PATTERN_TEXT         1035
+#define IDC_PATTERN_COLOUR       1036
+#define IDC_PATTERN_TARGET       1039
+#define IDC_PATTERN_SWATCH       1040
+#define IDC_CONDITION_LIST       1041
+#define IDC_CONDITION_ADD        1042
+#define IDC_CONDITION_DELETE     1043
+
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR   30000
 #define IDS_FORM_PORT_FORMAT        30001
@@ -89,6 +104,14 @@
 #define IDS_TARGET_BOTH     30300
 #define IDS_TARGET_SENT     30301
 #define IDS_TARGET_RECEIVED 30302
+
+// Highlight conditions list: column headers and kinds.
+#define IDS_COLUMN_COLOUR 30310
+#define IDS_COLUMN_TARGET 30311
+#define IDS_COLUMN_KIND   30312
+#define IDS_COLUMN_DATA   30313
+#define IDS_KIND_ASCII    30320
+#define IDS_KIND_BINARY   30321
 
 // Capture monitor window.
 #define IDS_MONITOR_TITLE   39000
@@ -107,6 +130,9 @@
 #define IDS_DELETE_CAPTION       40022
 #define IDS_DELETE_CONDITION     40023
 #define IDS_SETTINGS_NOT_SAVED   40030
+#define IDS_NO_PATTERN           40040
+#define IDS_INVALID_PATTERN      40041
+#define IDS_PATTERN_CUT          40042
 
 // Application title.
 #define IDS_APP_TITLE 57344

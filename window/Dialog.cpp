@@ -65,7 +65,14 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             End(-1);
         }
         return TRUE;
-    case WM_COMMAND: OnCommand(LOWORD(wParam)); return TRUE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE && lParam != 0) {
+            OnEditChange(LOWORD(wParam));
+        } else {
+            OnCommand(LOWORD(wParam));
+        }
+        return TRUE;
+    case WM_DESTROY: OnDestroy(); return FALSE;
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_TIMER: return OnTimer(wParam) ? TRUE : FALSE;
     case WM_DRAWITEM: return OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;

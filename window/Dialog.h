@@ -23,6 +23,10 @@ protected:
     virtual bool OnTimer(UINT_PTR) { return false; }
     // OK and Cancel end the dialog unless a dialog says otherwise.
     virtual void OnCommand(UINT id);
+    // The text of an edit control changed.
+    virtual void OnEditChange(UINT) {}
+    // The window goes away, however the dialog ended.
+    virtual void OnDestroy() {}
     // A close request (Esc arrives as Cancel, the close box as WM_CLOSE).
     virtual void OnClose() { End(IDCANCEL); }
     // Owner-drawn controls; false leaves the message to the default handling.

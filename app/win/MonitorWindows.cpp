@@ -1,5 +1,6 @@
 #include "MonitorWindows.h"
 
+#include "HighlightConditionsDialog.h"
 #include "ResourceText.h"
 #include "WideText.h"
 #include "resource.h"
@@ -10,6 +11,12 @@ namespace {
 std::wstring MonitorTitle(const std::string& port)
 {
     return LoadResourceText(IDS_MONITOR_TITLE) + L" - " + WideFromUtf8(port);
+}
+
+void RunHighlightConditionsDialog(HWND owner, HighlightConditionList& conditions, uint32_t limit)
+{
+    HighlightConditionsDialog dialog(conditions, limit);
+    dialog.RunModal(owner);
 }
 
 }  // namespace
@@ -31,6 +38,7 @@ void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
     if (!frame->Create()) {
         return;
     }
+    frame->SetHighlightSettingsDialog(RunHighlightConditionsDialog);
     SetWindowTextW(frame->Handle(), MonitorTitle(monitor.port).c_str());
     SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ShowWindow(frame->Handle(), SW_SHOW);

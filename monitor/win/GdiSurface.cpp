@@ -1,6 +1,7 @@
 #include "GdiSurface.h"
 
 #include "MonitorView.h"
+#include "WideText.h"
 
 #include <string_view>
 
@@ -13,26 +14,9 @@ struct FontSize {
 constexpr FontSize DATA_FONT = {20, 10};
 constexpr FontSize SMALL_FONT = {15, 7};
 constexpr int FONT_WEIGHT = 600;
-constexpr UINT JAPANESE_CODE_PAGE = 932;
 const wchar_t kFace[] = L"Terminal";
 // Stands in where "Terminal" does not exist, narrowed to the cells.
 const wchar_t kReplacementFace[] = L"MS Gothic";
-
-}  // namespace
-
-std::wstring Cp932ToWide(std::string_view text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int length =
-        MultiByteToWideChar(JAPANESE_CODE_PAGE, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(JAPANESE_CODE_PAGE, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-namespace {
 
 HFONT CreateFace(const wchar_t* face, int height, int width)
 {

@@ -13,9 +13,6 @@
 #include <string>
 #include <string_view>
 
-// Bytes of the Japanese code page as UTF-16.
-std::wstring Cp932ToWide(std::string_view text);
-
 class GdiSurface : public Surface {
 public:
     // Null when a DC, bitmap or font cannot be made.

@@ -3,6 +3,7 @@
 #include "ResourceText.h"
 #include "Settings.h"
 #include "SystemSettings.h"
+#include "WideText.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -324,13 +325,23 @@ void MonitorFrame::OnStopNotification()
     TogglePause();
 }
 
+// Only while paused: the running layout pass reads the conditions.
+void MonitorFrame::EditHighlightConditions()
+{
+    if (stream_.Running() || view_ == nullptr || !highlightSettings_)
+        return;
+    highlightSettings_(Handle(), view_->Conditions(), HIGHLIGHT_CONDITION_LIMIT);
+    UpdateScroll();
+}
+
 bool MonitorFrame::OnCommand(UINT id)
 {
     switch (id) {
     case ID_MONITOR_CLEAR: clearRequested_ = true; return true;
     case ID_MONITOR_PAUSE: TogglePause(); return true;
     case ID_MONITOR_DOUBLE_BYTE: ToggleDoubleByte(); return true;
-    default:  // print and highlight settings: their dialogs do not exist yet
+    case ID_MONITOR_HIGHLIGHT: EditHighlightConditions(); return true;
+    default:  // print: its dialog does not exist yet
         return false;
     }
 }

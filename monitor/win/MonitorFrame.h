@@ -12,6 +12,7 @@
 #include "StatusBar.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,10 @@ constexpr UINT_PTR MONITOR_REFRESH_TIMER = 1;
 constexpr uint32_t MONITOR_DEFAULT_CAPACITY = 10000;
 constexpr int MONITOR_WINDOW_WIDTH = 640;
 constexpr int MONITOR_MIN_HEIGHT = 240;
+
+// Runs the highlight conditions dialog modally on a monitor's conditions;
+// the dialogs are not this folder's, so the owner of the monitors hands it in.
+using HighlightSettingsDialog = std::function<void(HWND owner, HighlightConditionList& conditions, uint32_t limit)>;
 
 class MonitorFrame : public FrameWindow {
 public:
@@ -33,6 +38,8 @@ public:
     // Builds the window, its status bar, view and scroll bar and starts the
     // refresh timer; the caller titles and shows it.
     bool Create();
+
+    void SetHighlightSettingsDialog(HighlightSettingsDialog dialog) { highlightSettings_ = std::move(dialog); }
 
     const std::string& PortName() const { return portName_; }
     bool Running() const { return stream_.Running(); }
@@ -62,6 +69,7 @@ private:
     void Scroll(WORD code);
     void TogglePause();
     void ToggleDoubleByte();
+    void EditHighlightConditions();
     void OnViewClick(int y);
     bool OnViewKey(WPARAM key);
     void OnStopNotification();
@@ -72,6 +80,7 @@ private:
 
     std::string portName_;
     HWND owner_ = nullptr;
+    HighlightSettingsDialog highlightSettings_;
     RecordStore store_;
     RecordStream stream_;
     std::unique_ptr<GdiSurface> surface_;

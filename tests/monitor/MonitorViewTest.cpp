@@ -387,7 +387,7 @@ TEST_F(MonitorViewTest, PairsAreFormedPerDirectionAcrossInterleavedBytesAndLines
 
 TEST_F(MonitorViewTest, PairDrawsInTheLeadColourOnTheBandBackground)
 {
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x82}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x82}, HIGHLIGHT_A));
     AddReceived({0x82, 0xA0});
     view_->SelectLine(0, false);
     PaintScreen(3);
@@ -411,7 +411,7 @@ TEST_F(MonitorViewTest, PageStartsWithoutAPendingLead)
 
 TEST_F(MonitorViewTest, ReceivedPatternMatchesAcrossAnInterleavedSentByte)
 {
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x0D, 0x0A}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x0D, 0x0A}, HIGHLIGHT_A));
     AddReceived({0x0D});
     AddSent({0x0D});
     AddReceived({0x0A});
@@ -429,15 +429,15 @@ TEST_F(MonitorViewTest, ReceivedPatternMatchesAcrossAnInterleavedSentByte)
 
 TEST_F(MonitorViewTest, ConditionTargetsSelectTheDirection)
 {
-    view_->AppendCondition(MakeCondition(HighlightTarget_Sent, {0x41}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Sent, {0x41}, HIGHLIGHT_A));
     AddReceived({0x41});
     AddSent({0x41});
     PaintScreen(3);
     EXPECT_EQ(TextAt(70, LineTop(0) + 6).color, colors_.Color1);
     EXPECT_EQ(TextAt(93, LineTop(0) + 16).color, HIGHLIGHT_A);
 
-    view_->ClearConditions();
-    view_->AppendCondition(MakeCondition(HighlightTarget_Both, {0x41}, HIGHLIGHT_B));
+    view_->Conditions().Clear();
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Both, {0x41}, HIGHLIGHT_B));
     PaintScreen(3);
     EXPECT_EQ(TextAt(70, LineTop(0) + 6).color, HIGHLIGHT_B);
     EXPECT_EQ(TextAt(93, LineTop(0) + 16).color, HIGHLIGHT_B);
@@ -445,9 +445,9 @@ TEST_F(MonitorViewTest, ConditionTargetsSelectTheDirection)
 
 TEST_F(MonitorViewTest, LaterConditionsAndLaterMatchesWin)
 {
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x31, 0x32}, HIGHLIGHT_A));
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x32}, HIGHLIGHT_B));
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x32, 0x33}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x31, 0x32}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x32}, HIGHLIGHT_B));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x32, 0x33}, HIGHLIGHT_A));
     AddReceived({0x31, 0x32, 0x33, 0x31, 0x32});
     PaintScreen(3);
     const int row = LineTop(0) + 6;
@@ -460,7 +460,7 @@ TEST_F(MonitorViewTest, LaterConditionsAndLaterMatchesWin)
 
 TEST_F(MonitorViewTest, PatternBeginningAboveThePageIsNotFound)
 {
-    view_->AppendCondition(MakeCondition(HighlightTarget_Received, {0x0D, 0x0A}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Received, {0x0D, 0x0A}, HIGHLIGHT_A));
     AddReceived(std::vector<uint8_t>(15, 0x30));
     AddReceived({0x0D, 0x0A});
     PaintScreen(2, 1);
@@ -472,13 +472,13 @@ TEST_F(MonitorViewTest, PatternBeginningAboveThePageIsNotFound)
 
 TEST_F(MonitorViewTest, ConditionListReadsAppendsAndClears)
 {
-    EXPECT_FALSE(view_->Condition(0).has_value());
+    EXPECT_FALSE(view_->Conditions().Get(0).has_value());
     HighlightCondition ascii = MakeCondition(HighlightTarget_Both, {'O', 'K'}, HIGHLIGHT_A);
     ascii.kind = HighlightKind_Ascii;
-    ASSERT_TRUE(view_->AppendCondition(MakeCondition(HighlightTarget_Sent, {0x0D, 0x0A}, HIGHLIGHT_B)));
-    ASSERT_TRUE(view_->AppendCondition(ascii));
+    ASSERT_TRUE(view_->Conditions().Append(MakeCondition(HighlightTarget_Sent, {0x0D, 0x0A}, HIGHLIGHT_B)));
+    ASSERT_TRUE(view_->Conditions().Append(ascii));
 
-    const std::optional<HighlightCondition> second = view_->Condition(1);
+    const std::optional<HighlightCondition> second = view_->Conditions().Get(1);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(second->length, 2u);
     EXPECT_EQ(second->pattern[0], 'O');
@@ -486,11 +486,11 @@ TEST_F(MonitorViewTest, ConditionListReadsAppendsAndClears)
     EXPECT_EQ(second->target, static_cast<uint32_t>(HighlightTarget_Both));
     EXPECT_EQ(second->kind, static_cast<uint32_t>(HighlightKind_Ascii));
     EXPECT_EQ(second->color, HIGHLIGHT_A);
-    EXPECT_EQ(view_->Condition(0)->color, HIGHLIGHT_B);
-    EXPECT_FALSE(view_->Condition(2).has_value());
+    EXPECT_EQ(view_->Conditions().Get(0)->color, HIGHLIGHT_B);
+    EXPECT_FALSE(view_->Conditions().Get(2).has_value());
 
-    view_->ClearConditions();
-    EXPECT_FALSE(view_->Condition(0).has_value());
+    view_->Conditions().Clear();
+    EXPECT_FALSE(view_->Conditions().Get(0).has_value());
 }
 
 TEST_F(MonitorViewTest, ConditionsWithImpossibleLengthsMatchNothing)
@@ -498,8 +498,8 @@ TEST_F(MonitorViewTest, ConditionsWithImpossibleLengthsMatchNothing)
     HighlightCondition empty = MakeCondition(HighlightTarget_Both, {}, HIGHLIGHT_A);
     HighlightCondition oversized = MakeCondition(HighlightTarget_Both, {0x41}, HIGHLIGHT_B);
     oversized.length = 100000;
-    view_->AppendCondition(empty);
-    view_->AppendCondition(oversized);
+    view_->Conditions().Append(empty);
+    view_->Conditions().Append(oversized);
     AddReceived({0x41});
     PaintScreen(3);
     EXPECT_EQ(TextAt(70, LineTop(0) + 6).color, colors_.Color1);
@@ -750,7 +750,7 @@ TEST_F(MonitorViewTest, PrintPassesRunBesideScreenPassesAndSelection)
 {
     AddReceived(std::vector<uint8_t>(300, 0x82));
     AddSent(std::vector<uint8_t>(300, 0xA0));
-    view_->AppendCondition(MakeCondition(HighlightTarget_Both, {0x82, 0x82}, HIGHLIGHT_A));
+    view_->Conditions().Append(MakeCondition(HighlightTarget_Both, {0x82, 0x82}, HIGHLIGHT_A));
     PaintRequest request;
     request.y0 = 35;
     request.height = HeightFor(30);

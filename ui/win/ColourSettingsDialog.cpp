@@ -5,8 +5,6 @@
 #include "ResourceText.h"
 #include "resource.h"
 
-#include <commdlg.h>
-
 namespace {
 
 constexpr COLORREF kUnusedCustomColour = 0xFFFFFF;
@@ -38,7 +36,7 @@ ColourButton* ColourSettingsDialog::ButtonOf(UINT id)
 void ColourSettingsDialog::OnCommand(UINT id)
 {
     if (ColourButton* button = ButtonOf(id)) {
-        ChooseColour(*button);
+        ChooseButtonColour(*button);
     } else if (id == IDOK) {
         Save();
     } else {
@@ -56,16 +54,11 @@ bool ColourSettingsDialog::OnDrawItem(const DRAWITEMSTRUCT& item)
     return true;
 }
 
-void ColourSettingsDialog::ChooseColour(ColourButton& button)
+void ColourSettingsDialog::ChooseButtonColour(ColourButton& button)
 {
-    CHOOSECOLORW chooser = {};
-    chooser.lStructSize = sizeof chooser;
-    chooser.hwndOwner = Handle();
-    chooser.rgbResult = button.Face();
-    chooser.lpCustColors = customColours_.data();
-    chooser.Flags = CC_FULLOPEN | CC_RGBINIT;
-    if (ChooseColorW(&chooser) && chooser.rgbResult != button.Face()) {
-        button.SetColours(chooser.rgbResult, ContrastCaption(chooser.rgbResult), true);
+    const std::optional<COLORREF> chosen = ChooseColour(Handle(), button.Face(), customColours_);
+    if (chosen && *chosen != button.Face()) {
+        button.SetColours(*chosen, ContrastCaption(*chosen), true);
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ColourButton.h"
+#include "ColourChooser.h"
 #include "Dialog.h"
 #include "SystemSettings.h"
 
@@ -19,10 +20,10 @@ protected:
 
 private:
     ColourButton* ButtonOf(UINT id);
-    void ChooseColour(ColourButton& button);
+    void ChooseButtonColour(ColourButton& button);
     void Save();
 
     std::array<ColourButton, SYSTEM_COLOR_COUNT> buttons_;
     // The chooser's custom colours, kept while the dialog is open.
-    std::array<COLORREF, 16> customColours_;
+    CustomColours customColours_;
 };

@@ -8,6 +8,7 @@
 #include "SettingsDirectory.h"
 #include "SystemSettings.h"
 #include "TestRecords.h"
+#include "WideText.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

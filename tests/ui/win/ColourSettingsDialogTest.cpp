@@ -3,6 +3,7 @@
 #include "ColourSettingsDialog.h"
 
 #include "Color.h"
+#include "ColourChooserIds.h"
 #include "DialogUser.h"
 #include "SettingsDirectory.h"
 #include "UnwritableSettings.h"
@@ -16,12 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Controls of the system's colour chooser (Windows' colordlg.h).
-constexpr int kChooserRed = 706;
-constexpr int kChooserGreen = 707;
-constexpr int kChooserBlue = 708;
-constexpr int kChooserDefineCustom = 719;
 
 using ColourSettingsDialogTest = SettingsDirectory;
 
