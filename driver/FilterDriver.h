@@ -100,6 +100,10 @@ NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp);
 
 // Control-device requests
 NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);
+// A record from a filter: stamped with its arrival time and appended under
+// the list's spin lock; a virtual port's reader and waiter see it. Callable
+// at DISPATCH_LEVEL; never waits. The record's timestamp is overwritten.
+void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
 
 // Power (the build with the pass-through)
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

@@ -3,8 +3,6 @@
 // becomes a capture record delivered to the port's control devices.
 #include "FilterDriver.h"
 
-#include "CaptureIoctl.h"
-
 volatile LONG g_Cycling = 0;
 volatile LONG g_CallCounter = 0;
 
@@ -74,44 +72,16 @@ CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, ULONG* size)
     return record;
 }
 
-// The delivery request is reused for every receiver: it stays ours.
-NTSTATUS NTAPI DeliveryCompletion(PDEVICE_OBJECT, PIRP, PVOID context)
-{
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-// Hands the record to one control device with the internal add request; the
-// device copies it before the request completes.
-void DeliverTo(PDEVICE_OBJECT control, PIRP delivery, PKEVENT done, CaptureRecord* record, ULONG size)
-{
-    IoReuseIrp(delivery, STATUS_SUCCESS);
-    KeClearEvent(done);
-    delivery->AssociatedIrp.SystemBuffer = record;
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(delivery);
-    next->MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_CAPTURE_ADD;
-    next->Parameters.DeviceIoControl.InputBufferLength = size;
-    next->Parameters.DeviceIoControl.OutputBufferLength = 0;
-    IoSetCompletionRoutine(delivery, DeliveryCompletion, done, TRUE, TRUE, TRUE);
-    if (IofCallDriver(control, delivery) == STATUS_PENDING)
-        KeWaitForSingleObject(done, Executive, KernelMode, FALSE, nullptr);
-}
-
+// Every receiver gets the record by a direct call: this runs in the port
+// driver's completion context, possibly at DISPATCH_LEVEL, where no request
+// may be waited for.
 void DeliverToReceivers(FilterExtension* filter, CaptureRecord* record, ULONG size)
 {
-    PDEVICE_OBJECT primary = filter->controlDevice;
-    PIRP delivery = IoAllocateIrp(static_cast<CCHAR>(primary->StackSize + 1), FALSE);
-    if (delivery == nullptr)
-        return;
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    DeliverTo(primary, delivery, &done, record, size);
+    AddCapturedRecord(ControlOf(filter->controlDevice), record, size);
     for (ULONG i = 0; i < filter->listenerCount; ++i) {
         record->portIndex = filter->listenerPortIndex[i];
-        DeliverTo(filter->listeners[i], delivery, &done, record, size);
+        AddCapturedRecord(ControlOf(filter->listeners[i]), record, size);
     }
-    IoFreeIrp(delivery);
 }
 
 void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)

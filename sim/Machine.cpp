@@ -232,6 +232,11 @@ bool Machine::DriverHasOpenHandles(const std::string& serviceName)
     return io_->DriverHasOpenFiles(object);
 }
 
+void Machine::ForcePendingRequests(bool on)
+{
+    io_->forcePending = on;
+}
+
 void Machine::AddFileCloseListener(std::function<void()> listener)
 {
     std::lock_guard<std::mutex> guard(io_->lock);

@@ -90,6 +90,21 @@ TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
     }
 }
 
+// Forced pending runs every completion routine from a DPC at DISPATCH_LEVEL,
+// where the filter may neither send a request nor wait for one.
+TEST_F(CaptureTest, RequestsCompletedAtDispatchLevelAreCapturedWithoutWaiting)
+{
+    machine.ForcePendingRequests(true);
+    StartMonitorOn11();
+    RunTerminalSession();
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<std::vector<uint8_t>> records = FetchAll(control);
+    CloseHandle(control);
+    ASSERT_EQ(6u, records.size());
+    EXPECT_EQ("abc", std::string(records[2].begin() + CAPTURE_RECORD_HEADER_SIZE, records[2].end()));
+}
+
 TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
 {
     StartMonitorOn11();
