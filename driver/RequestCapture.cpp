@@ -30,7 +30,7 @@ ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
 
 // Header fields of the completed request. The field the payload length is
 // read from always equals the payload carried (an open's create options are
-// no length), so every record passes the add request's consistency check.
+// no length), so the monitor never reads past a record.
 void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVICE_OBJECT filter, ULONG payload)
 {
     RtlZeroMemory(record, CAPTURE_RECORD_HEADER_SIZE);
@@ -44,7 +44,8 @@ void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVI
     record->dataLength = static_cast<uint32_t>(irp->IoStatus.Information);
     if (record->dataLength != 0)
         record->dataLength = payload;
-    else
+    // An open that reports information (some port drivers do) carries none.
+    if (record->dataLength == 0)
         record->inputLength = payload;
 }
 
