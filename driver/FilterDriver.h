@@ -12,7 +12,7 @@
 #include "TickTimer.h"
 #include "VirtualPort.h"
 
-constexpr ULONG kPoolTag = 0x206B6444;  // "Ddk "
+constexpr ULONG kPoolTag = 0x7456725A;  // "ZrVt", as pool tools show it
 
 constexpr ULONG kControlDeviceKind = 0;
 constexpr ULONG kFilterDeviceKind = 1;
@@ -30,6 +30,7 @@ struct DeviceHead {
 
 struct FilterExtension {
     DeviceHead head;
+    ULONG sourceNumber;  // the records' sourceDevice: 1, 2, ... in the order filters were made
     ULONG portIndex;
     ULONG captureEnabled;
     PDEVICE_OBJECT targetDevice;

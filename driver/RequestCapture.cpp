@@ -38,7 +38,7 @@ void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVI
     record->minorFunction = stack->MinorFunction;
     if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
         record->ioControlCode = stack->Parameters.DeviceIoControl.IoControlCode;
-    record->sourceDevice = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(filter));
+    record->sourceDevice = FilterOf(filter)->sourceNumber;
     record->portIndex = FilterOf(filter)->portIndex;
     record->inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     record->dataLength = static_cast<uint32_t>(irp->IoStatus.Information);
