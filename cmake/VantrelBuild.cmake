@@ -1,6 +1,6 @@
 # Common compile settings and test registration for both configurations.
 
-set(VANTREL_SANITIZE "" CACHE STRING "Native sanitizer build: address (ASan+UBSan), thread, or empty")
+set(VANTREL_SANITIZE "" CACHE STRING "Native sanitizer build: address (ASan+UBSan), thread, fuzz (clang: libFuzzer+ASan+UBSan), or empty")
 # Seconds a suite may run before it fails.
 set(VANTREL_NATIVE_TEST_TIMEOUT 60)
 set(VANTREL_WINE_TEST_TIMEOUT 600)
@@ -13,11 +13,17 @@ if(NOT WIN32)
     if(VANTREL_SANITIZE STREQUAL "address")
         add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
         add_link_options(-fsanitize=address,undefined)
+    elseif(VANTREL_SANITIZE STREQUAL "fuzz")
+        # clang only: every library is instrumented for libFuzzer; only the
+        # fuzz harness links its driver.
+        add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                            -fno-sanitize-recover=all)
+        add_link_options(-fsanitize=address,undefined)
     elseif(VANTREL_SANITIZE STREQUAL "thread")
         add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
         add_link_options(-fsanitize=thread)
     elseif(NOT VANTREL_SANITIZE STREQUAL "")
-        message(FATAL_ERROR "VANTREL_SANITIZE must be address, thread or empty")
+        message(FATAL_ERROR "VANTREL_SANITIZE must be address, thread, fuzz or empty")
     endif()
 endif()
 

@@ -7,37 +7,6 @@
 
 namespace {
 
-ULONG PayloadLength(const CaptureRecord* record)
-{
-    return CaptureRecordPayloadLength(*record);
-}
-
-// IOCTL_CAPTURE_ADD is reachable from user mode on a device any program may
-// open: only a complete, self-consistent record is taken.
-bool IsCompleteRecord(const void* input, ULONG inputLength)
-{
-    if (input == nullptr || inputLength < CAPTURE_RECORD_HEADER_SIZE)
-        return false;
-    const auto* record = static_cast<const CaptureRecord*>(input);
-    return PayloadLength(record) == inputLength - CAPTURE_RECORD_HEADER_SIZE;
-}
-
-NTSTATUS AddRecord(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
-{
-    ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
-    PVOID input = irp->AssociatedIrp.SystemBuffer;
-    if (!IsCompleteRecord(input, inputLength))
-        return CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
-    LARGE_INTEGER now;
-    KeQuerySystemTime(&now);
-    static_cast<CaptureRecord*>(input)->timestamp = static_cast<uint64_t>(now.QuadPart);
-    bool dropped;
-    if (NT_SUCCESS(ZR_AddBufferCopy(&control->records, 0, inputLength, input, control->maxBytes, &control->statusFlags,
-                                    &dropped)))
-        VirtualPortRecordAdded(control, static_cast<const CaptureRecord*>(input), inputLength, dropped);
-    return CompleteRequest(irp, STATUS_SUCCESS, 0);
-}
-
 NTSTATUS QueryRecords(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
 {
     if (stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(CaptureQueryReply))
@@ -85,7 +54,9 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
 {
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     switch (code) {
-    case IOCTL_CAPTURE_ADD: return AddRecord(control, irp, stack);
+    // Records come only from the filters, by a direct call: an add request
+    // from a program would forge traffic.
+    case IOCTL_CAPTURE_ADD: return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     case IOCTL_CAPTURE_QUERY: return QueryRecords(control, irp, stack);
     case IOCTL_CAPTURE_FETCH: return FetchRecord(control, irp, stack);
     case IOCTL_CAPTURE_PORT_NAMES: return ReturnPortNames(control, irp, stack);
@@ -98,6 +69,17 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
 }
 
 }  // namespace
+
+void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size)
+{
+    LARGE_INTEGER now;
+    KeQuerySystemTime(&now);
+    record->timestamp = static_cast<uint64_t>(now.QuadPart);
+    bool dropped;
+    if (NT_SUCCESS(
+            ZR_AddBufferCopy(&control->records, 0, size, record, control->maxBytes, &control->statusFlags, &dropped)))
+        VirtualPortRecordAdded(control, record, size, dropped);
+}
 
 NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp)
 {

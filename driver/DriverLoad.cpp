@@ -13,6 +13,9 @@ constexpr ULONG kDefaultMaxBytes = 1000000;
 constexpr ULONG kServiceKeyAccess = 0x20019;
 constexpr ULONG kEnumerationBufferBytes = 512;
 
+// Filters made since load: the next one's source number is one more.
+ULONG g_FiltersMade = 0;
+
 struct NameText {
     WCHAR chars[kNameChars];
     USHORT length;  // characters
@@ -164,7 +167,9 @@ NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const Nam
     NTSTATUS status = ToCreateDeviceName(&deviceName, base);
     if (!NT_SUCCESS(status))
         return status;
-    status = IoCreateDevice(driver, extensionSize, &deviceName, type, 0, TRUE, device);
+    // Secure open: an open of a name below the device (\\.\ZrVlObj1\x) is
+    // checked against the device's security as an open of the device is.
+    status = IoCreateDevice(driver, extensionSize, &deviceName, type, FILE_DEVICE_SECURE_OPEN, TRUE, device);
     FreeName(&deviceName);
     if (!NT_SUCCESS(status))
         return status;
@@ -331,6 +336,7 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
         return status;
     FilterExtension* filter = FilterOf(device);
     filter->head.kind = kFilterDeviceKind;
+    filter->sourceNumber = ++g_FiltersMade;
     filter->captureEnabled = 1;
     filter->controlDevice = control;
     ControlExtension* owner = ControlOf(control);
@@ -351,16 +357,36 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
     return STATUS_SUCCESS;
 }
 
-// "FLT" + port value name + 'A' + subkey index.
+constexpr ULONG kLetters = 26;
+
+// The subkey's part of a filter name: 'A' to 'Z' for subkeys 0 to 25, then a
+// letter and a digit, "A0" to "H3", for 26 to 99. A name that ends in a digit
+// has the two-character part and one that ends in a letter the one-character
+// part, so no two ports of any subkeys share a filter name.
+USHORT ToSubkeySuffix(ULONG subkeyIndex, WCHAR* suffix)
+{
+    if (subkeyIndex < kLetters) {
+        suffix[0] = static_cast<WCHAR>('A' + subkeyIndex);
+        return 1;
+    }
+    ULONG later = subkeyIndex - kLetters;
+    suffix[0] = static_cast<WCHAR>('A' + later / 10);
+    suffix[1] = static_cast<WCHAR>('0' + later % 10);
+    return 2;
+}
+
+// "FLT" + port value name + the subkey's part.
 bool ToFilterName(const NameText& portValueName, ULONG subkeyIndex, NameText* filterName)
 {
-    if (portValueName.length + 4 > kNameChars)
+    WCHAR suffix[2];
+    USHORT suffixLength = ToSubkeySuffix(subkeyIndex, suffix);
+    if (3 + portValueName.length + suffixLength > kNameChars)
         return false;
     const WCHAR prefix[] = {'F', 'L', 'T'};
     RtlCopyMemory(filterName->chars, prefix, sizeof prefix);
     RtlCopyMemory(filterName->chars + 3, portValueName.chars, portValueName.length * sizeof(WCHAR));
-    filterName->chars[3 + portValueName.length] = static_cast<WCHAR>('A' + subkeyIndex);
-    filterName->length = static_cast<USHORT>(portValueName.length + 4);
+    RtlCopyMemory(filterName->chars + 3 + portValueName.length, suffix, suffixLength * sizeof(WCHAR));
+    filterName->length = static_cast<USHORT>(3 + portValueName.length + suffixLength);
     return true;
 }
 
@@ -527,6 +553,7 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
 {
     InterlockedExchange(&g_CallCounter, 0);
     InterlockedExchange(&g_Cycling, 1);
+    g_FiltersMade = 0;
     ULONG deviceType = ReadDeviceType(registryPath);
     CreateCaptureObjects(driver, registryPath);
     for (ULONG function = 0; function <= IRP_MJ_MAXIMUM_FUNCTION; ++function)

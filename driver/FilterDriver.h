@@ -12,7 +12,7 @@
 #include "TickTimer.h"
 #include "VirtualPort.h"
 
-constexpr ULONG kPoolTag = 0x206B6444;  // "Ddk "
+constexpr ULONG kPoolTag = 0x7456725A;  // "ZrVt", as pool tools show it
 
 constexpr ULONG kControlDeviceKind = 0;
 constexpr ULONG kFilterDeviceKind = 1;
@@ -30,6 +30,7 @@ struct DeviceHead {
 
 struct FilterExtension {
     DeviceHead head;
+    ULONG sourceNumber;  // the records' sourceDevice: 1, 2, ... in the order filters were made
     ULONG portIndex;
     ULONG captureEnabled;
     PDEVICE_OBJECT targetDevice;
@@ -100,6 +101,10 @@ NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp);
 
 // Control-device requests
 NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);
+// A record from a filter: stamped with its arrival time and appended under
+// the list's spin lock; a virtual port's reader and waiter see it. Callable
+// at DISPATCH_LEVEL; never waits. The record's timestamp is overwritten.
+void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
 
 // Power (the build with the pass-through)
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

@@ -3,8 +3,6 @@
 // becomes a capture record delivered to the port's control devices.
 #include "FilterDriver.h"
 
-#include "CaptureIoctl.h"
-
 volatile LONG g_Cycling = 0;
 volatile LONG g_CallCounter = 0;
 
@@ -32,7 +30,7 @@ ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
 
 // Header fields of the completed request. The field the payload length is
 // read from always equals the payload carried (an open's create options are
-// no length), so every record passes the add request's consistency check.
+// no length), so the monitor never reads past a record.
 void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVICE_OBJECT filter, ULONG payload)
 {
     RtlZeroMemory(record, CAPTURE_RECORD_HEADER_SIZE);
@@ -40,13 +38,14 @@ void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVI
     record->minorFunction = stack->MinorFunction;
     if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
         record->ioControlCode = stack->Parameters.DeviceIoControl.IoControlCode;
-    record->sourceDevice = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(filter));
+    record->sourceDevice = FilterOf(filter)->sourceNumber;
     record->portIndex = FilterOf(filter)->portIndex;
     record->inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     record->dataLength = static_cast<uint32_t>(irp->IoStatus.Information);
     if (record->dataLength != 0)
         record->dataLength = payload;
-    else
+    // An open that reports information (some port drivers do) carries none.
+    if (record->dataLength == 0)
         record->inputLength = payload;
 }
 
@@ -74,44 +73,16 @@ CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, ULONG* size)
     return record;
 }
 
-// The delivery request is reused for every receiver: it stays ours.
-NTSTATUS NTAPI DeliveryCompletion(PDEVICE_OBJECT, PIRP, PVOID context)
-{
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-// Hands the record to one control device with the internal add request; the
-// device copies it before the request completes.
-void DeliverTo(PDEVICE_OBJECT control, PIRP delivery, PKEVENT done, CaptureRecord* record, ULONG size)
-{
-    IoReuseIrp(delivery, STATUS_SUCCESS);
-    KeClearEvent(done);
-    delivery->AssociatedIrp.SystemBuffer = record;
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(delivery);
-    next->MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_CAPTURE_ADD;
-    next->Parameters.DeviceIoControl.InputBufferLength = size;
-    next->Parameters.DeviceIoControl.OutputBufferLength = 0;
-    IoSetCompletionRoutine(delivery, DeliveryCompletion, done, TRUE, TRUE, TRUE);
-    if (IofCallDriver(control, delivery) == STATUS_PENDING)
-        KeWaitForSingleObject(done, Executive, KernelMode, FALSE, nullptr);
-}
-
+// Every receiver gets the record by a direct call: this runs in the port
+// driver's completion context, possibly at DISPATCH_LEVEL, where no request
+// may be waited for.
 void DeliverToReceivers(FilterExtension* filter, CaptureRecord* record, ULONG size)
 {
-    PDEVICE_OBJECT primary = filter->controlDevice;
-    PIRP delivery = IoAllocateIrp(static_cast<CCHAR>(primary->StackSize + 1), FALSE);
-    if (delivery == nullptr)
-        return;
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    DeliverTo(primary, delivery, &done, record, size);
+    AddCapturedRecord(ControlOf(filter->controlDevice), record, size);
     for (ULONG i = 0; i < filter->listenerCount; ++i) {
         record->portIndex = filter->listenerPortIndex[i];
-        DeliverTo(filter->listeners[i], delivery, &done, record, size);
+        AddCapturedRecord(ControlOf(filter->listeners[i]), record, size);
     }
-    IoFreeIrp(delivery);
 }
 
 void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)

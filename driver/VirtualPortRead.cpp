@@ -94,8 +94,7 @@ bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
     auto* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
     ULONG got = ComFunc_ReadDataGet(control, buffer + done, want - done);
     if (got != 0) {
-        if (port->timeouts.ReadIntervalTimeout != 0)
-            TimingOf(irp)->lastDataTick = now;
+        TimingOf(irp)->lastDataTick = now;
         done += got;
         irp->IoStatus.Information = done;
     }
@@ -105,7 +104,7 @@ bool FillHead(ControlExtension* control, PIRP irp, ULONG now)
 
 // The total and interval timeouts: the ticks still to wait, or true in
 // *expired.
-ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG now, ULONG done, bool* expired)
+ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, const ReadTiming* timing, ULONG now, ULONG done, bool* expired)
 {
     *expired = false;
     ULONG wait = 0;
@@ -118,16 +117,15 @@ ULONG RemainingTicks(const SERIAL_TIMEOUTS& timeouts, ReadTiming* timing, ULONG 
         wait = timing->totalTicks - elapsed;
     }
     ULONG intervalTicks = timeouts.ReadIntervalTimeout / 10;
-    if (timing->lastDataTick != 0 && timeouts.ReadIntervalTimeout != 0 && done != 0) {
-        // Counted from the last byte: a check that brought none moves nothing.
+    if (timeouts.ReadIntervalTimeout != 0 && done != 0) {
+        // Counted from the last byte (tick 0 included): a check that brought
+        // none moves nothing.
         ULONG sinceData = now - timing->lastDataTick;
         if (sinceData > intervalTicks) {
             *expired = true;
             return 0;
         }
         intervalTicks -= sinceData;
-    } else {
-        timing->lastDataTick = now;
     }
     if (wait == 0 || wait > intervalTicks)
         wait = intervalTicks != 0 ? intervalTicks : 1;
@@ -166,6 +164,15 @@ void ComFunc_ReadCheck(ReadPass* pass)
         ArmReadSlot(control, wait);
 }
 
+// A cancelled read keeps the bytes it already holds: they were taken from
+// the records and exist nowhere else, so it completes with success and them.
+// One that holds none completes as cancelled.
+void AddCancelledRead(ReadPass* pass, PIRP irp)
+{
+    ULONG_PTR held = irp->IoStatus.Information;
+    AddCompletion(&pass->done, irp, held != 0 ? STATUS_SUCCESS : STATUS_CANCELLED, held);
+}
+
 void CancelAllReads(ReadPass* pass)
 {
     VirtualPortState* port = &pass->control->port;
@@ -173,7 +180,7 @@ void CancelAllReads(ReadPass* pass)
         PIRP irp = port->readQueue;
         port->readQueue = *NextOf(irp);
         if (TakeFromCancel(irp))
-            AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+            AddCancelledRead(pass, irp);
     }
 }
 
@@ -183,7 +190,7 @@ void AcceptRead(ReadPass* pass, PIRP irp)
 {
     IoSetCancelRoutine(irp, ComFunc_CancelRead);
     if (irp->Cancel && TakeFromCancel(irp)) {
-        AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+        AddCancelledRead(pass, irp);
         return;
     }
     // Cancelled but its cancel routine already runs: it finds the request queued.
@@ -203,7 +210,7 @@ void DropCancelledRead(ReadPass* pass, PIRP irp)
     VirtualPortState* port = &pass->control->port;
     bool wasHead = port->readQueue == irp;
     RemoveRequest(&port->readQueue, irp);
-    AddCompletion(&pass->done, irp, STATUS_CANCELLED, 0);
+    AddCancelledRead(pass, irp);
     if (wasHead && port->readQueue != nullptr)
         ComFunc_ReadCheck(pass);
 }

@@ -9,7 +9,9 @@ constexpr uint32_t CaptureControlCode(uint32_t function)
     return (0x22u << 16) | (function << 2);
 }
 
-// Internal: the filter hands one complete record to its capture device.
+// Retired: filters hand records to their capture devices by a direct call
+// in the driver; a capture device refuses this code
+// (STATUS_INVALID_DEVICE_REQUEST), so that no program can forge traffic.
 constexpr uint32_t IOCTL_CAPTURE_ADD = CaptureControlCode(0);
 // 16 bytes out: status flags, size of the next record, records pending, bytes pending.
 constexpr uint32_t IOCTL_CAPTURE_QUERY = CaptureControlCode(1);

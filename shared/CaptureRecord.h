@@ -25,7 +25,7 @@ struct CaptureRecord {
     uint8_t minorFunction;
     uint8_t reserved1[2];
     uint32_t ioControlCode;  // meaningful for RecordKind_DeviceControl
-    uint32_t sourceDevice;
+    uint32_t sourceDevice;   // number of the filter that saw the request, no address
     uint32_t portIndex;
     uint32_t inputLength;
     uint32_t dataLength;  // bytes transferred or returned

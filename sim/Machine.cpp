@@ -232,6 +232,22 @@ bool Machine::DriverHasOpenHandles(const std::string& serviceName)
     return io_->DriverHasOpenFiles(object);
 }
 
+std::vector<ULONG> Machine::PoolTagsOf(const std::string& serviceName)
+{
+    std::vector<ULONG> tags;
+    PDRIVER_OBJECT object = LoadedDriverObject(serviceName);
+    if (object != nullptr) {
+        for (const Pool::Block& block : pool_->BlocksOf(object))
+            tags.push_back(block.tag);
+    }
+    return tags;
+}
+
+void Machine::ForcePendingRequests(bool on)
+{
+    io_->forcePending = on;
+}
+
 void Machine::AddFileCloseListener(std::function<void()> listener)
 {
     std::lock_guard<std::mutex> guard(io_->lock);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -58,8 +59,15 @@ public:
     // Whether an open file object refers to a device of the driver, directly or
     // through a device stack that the driver's device is attached to.
     bool DriverHasOpenHandles(const std::string& serviceName);
+    // Tags of the pool blocks the driver holds now, as a pool dump lists them.
+    std::vector<ULONG> PoolTagsOf(const std::string& serviceName);
     // Called after every close of a file object (a deferred unload may now proceed).
     void AddFileCloseListener(std::function<void()> listener);
+    // As Driver Verifier's forced pending I/O: a request that a driver completes
+    // while its dispatch routine still runs answers its caller STATUS_PENDING,
+    // and the caller's completion routine runs afterwards from a DPC (at
+    // DISPATCH_LEVEL, after the caller's level has dropped below it).
+    void ForcePendingRequests(bool on);
 
     // File changes of the programs: profile writes, copies, moves, deletions
     // and attribute changes, counted from the machine's start. After

@@ -26,6 +26,7 @@ struct TestPortEnd {
     WCHAR deviceName[40];
     BOOLEAN linked;
     BOOLEAN mapped;
+    ULONG openInformation;  // completion information of a successful open
 
     BOOLEAN open;
     BOOLEAN breakOn;

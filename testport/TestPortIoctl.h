@@ -17,6 +17,11 @@
 #define TESTPORT_MAX_PAIRS      8
 #define TESTPORT_MAX_NAME       15
 
+// Optional REG_DWORD value of the Parameters key: the completion information
+// that every successful open reports (0 when absent). Some port drivers
+// complete opens with a non-zero information, as FILE_OPENED.
+#define TESTPORT_OPEN_INFORMATION_VALUE "OpenInformation"
+
 // The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
 #define TESTPORT_DEVICE_PREFIX "\\Device\\VtrlTestPort"
 

@@ -162,19 +162,40 @@ bool PairOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortNames* 
     return ParsePair(text, info->DataLength / sizeof(WCHAR), names);
 }
 
+// The REG_DWORD option value that sets the information of every open.
+bool OpenInformationOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, ULONG* openInformation)
+{
+    UNICODE_STRING expected;
+    RtlInitUnicodeString(&expected, KTEXT_OF(TESTPORT_OPEN_INFORMATION_VALUE));
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(info->Name);
+    name.Length = static_cast<USHORT>(info->NameLength);
+    name.MaximumLength = name.Length;
+    if (info->Type != REG_DWORD || info->DataLength != sizeof(ULONG) || info->DataOffset > size ||
+        size - info->DataOffset < sizeof(ULONG) || !RtlEqualUnicodeString(&name, &expected, TRUE))
+        return false;
+    RtlCopyMemory(openInformation, reinterpret_cast<const UCHAR*>(info) + info->DataOffset, sizeof(ULONG));
+    return true;
+}
+
 ULONG CreatePairsOfKey(PDRIVER_OBJECT driver, HANDLE key, KEY_VALUE_FULL_INFORMATION* info)
 {
     ULONG pairs = 0;
+    ULONG openInformation = 0;
     for (ULONG index = 0; pairs < TESTPORT_MAX_PAIRS; ++index) {
         ULONG size = 0;
         NTSTATUS status = ZwEnumerateValueKey(key, index, KeyValueFullInformation, info, kValueBufferSize, &size);
         if (status == STATUS_NO_MORE_ENTRIES)
             break;
+        if (!NT_SUCCESS(status) || OpenInformationOfValue(info, size, &openInformation))
+            continue;
         PortNames names;
         // Values too long for the buffer are no pair and are skipped.
-        if (NT_SUCCESS(status) && PairOfValue(info, size, &names) && NT_SUCCESS(CreatePair(driver, 2 * pairs, names)))
+        if (PairOfValue(info, size, &names) && NT_SUCCESS(CreatePair(driver, 2 * pairs, names)))
             ++pairs;
     }
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice)
+        EndOf(device)->openInformation = openInformation;
     return pairs;
 }
 

@@ -64,7 +64,7 @@ NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp)
     CompleteAll(&done);
     if (NT_SUCCESS(status))
         StartReadTiming(end);
-    return CompleteNow(irp, status, 0);  // completed
+    return CompleteNow(irp, status, NT_SUCCESS(status) ? end->openInformation : 0);  // completed
 }
 
 NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp)

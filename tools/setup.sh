@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     cmake g++ make libgtest-dev googletest libbenchmark-dev
+    clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 mingw-w64-tools
     wine wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic locales
     # Wine's own fonts: without them the caption buttons are drawn as letters.

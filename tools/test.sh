@@ -23,13 +23,17 @@ run_ctest() {  # run_ctest BUILD_DIR [ctest args...]
     passed=$((passed + total - f)); failed=$((failed + f))
 }
 
-build() {  # build DIR [cmake args...]; prints the build's output only when it fails
+build() {  # build DIR [cmake args...] [--target T]; prints the build's output only when it fails
     local dir=$1; shift
+    local args=() targets=()
+    while (($#)); do
+        if [ "$1" = --target ]; then targets+=(--target "$2"); shift 2; else args+=("$1"); shift; fi
+    done
     mkdir -p "$dir"
-    if ! cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >"$dir/configure.log" 2>&1; then
+    if ! cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "${args[@]}" >"$dir/configure.log" 2>&1; then
         cat "$dir/configure.log"; return 1
     fi
-    if ! cmake --build "$dir" -j"$JOBS" >"$dir/build.log" 2>&1; then
+    if ! cmake --build "$dir" -j"$JOBS" "${targets[@]}" >"$dir/build.log" 2>&1; then
         grep -v '^\[' "$dir/build.log"; return 1
     fi
 }
@@ -39,6 +43,20 @@ if build build/native-asan -DVANTREL_SANITIZE=address; then run_ctest build/nati
 
 echo "== native (thread)"
 if build build/native-tsan -DVANTREL_SANITIZE=thread; then run_ctest build/native-tsan -L threads; else failed=$((failed + 1)); fi
+
+echo "== driver fuzzing (clang, libFuzzer, address, undefined)"
+# One pass or fail: a minute of fuzzing from the kept corpus, in a copy of it.
+if CC=clang CXX=clang++ build build/fuzz -DVANTREL_SANITIZE=fuzz --target driver_fuzz; then
+    rm -rf build/fuzz/corpus && cp -r tests/fuzz/corpus build/fuzz/corpus
+    if build/fuzz/tests/fuzz/driver_fuzz -detect_leaks=0 -entropic=0 -max_total_time=60 \
+        -artifact_prefix=build/fuzz/ build/fuzz/corpus > build/fuzz/fuzz.log 2>&1; then
+        passed=$((passed + 1)); tail -1 build/fuzz/fuzz.log
+    else
+        failed=$((failed + 1)); tail -40 build/fuzz/fuzz.log
+    fi
+else
+    failed=$((failed + 1))
+fi
 
 echo "== windows (wine)"
 if build build/mingw -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/Toolchain-mingw64.cmake"; then

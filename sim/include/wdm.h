@@ -182,6 +182,12 @@ typedef NTSTATUS (*PIO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject, 
 #define FILE_REMOVABLE_MEDIA 0x00000001
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
 
+// IRP_MJ_CREATE: Parameters.Create.Options holds the disposition in its high
+// byte and the create options below it.
+#define FILE_OPEN 0x00000001
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+
 #define IO_NO_INCREMENT 0
 #define IO_SERIAL_INCREMENT 2
 

@@ -72,6 +72,10 @@ NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel
     PIRP irp = AllocateRequest(stackSize, request);
     PIO_STACK_LOCATION stack = FirstStackLocation(irp);
     stack->MajorFunction = IRP_MJ_CREATE;
+    // As CreateFile asks for an existing device: the request's second
+    // parameter word is never 0.
+    stack->Parameters.Create.Options =
+        FILE_OPEN << 24 | FILE_NON_DIRECTORY_FILE | (overlapped ? 0 : FILE_SYNCHRONOUS_IO_NONALERT);
     stack->FileObject = &file->object;
     NTSTATUS status = SendFileRequest(file, irp, true);
     if (!NT_SUCCESS(status)) {

@@ -34,6 +34,14 @@ struct IrpPrivate {
     bool released = false;  // freed by IoFreeIrp or finished by the I/O manager
     std::vector<IrpLevel> levels;
     std::shared_ptr<UserRequest> request;
+    // Forced pending: the completion routine held back at `deferredLevel`
+    // (the level whose dispatch routine completed the request) and the DPC
+    // that runs it once that dispatch routine has returned.
+    int deferredLevel = 0;
+    PIO_COMPLETION_ROUTINE deferredRoutine = nullptr;
+    PVOID deferredContext = nullptr;
+    PDRIVER_OBJECT deferredOwner = nullptr;
+    KDPC resumeDpc{};
 };
 
 constexpr size_t PrivateSize = (sizeof(IrpPrivate) + 15) & ~size_t(15);
@@ -128,6 +136,126 @@ void CheckWithDriver(PIRP irp, const char* call)
         Fail("%s on a request that is not with a driver (no current stack location)", call);
     if (PrivateOf(irp)->state.load() == IrpState::Done)
         Fail("%s on a request that was already completed (touched after it was handed on)", call);
+}
+
+// Calls the completion routine of the level below the current one. False when
+// it returned STATUS_MORE_PROCESSING_REQUIRED: the walk ends there.
+bool InvokeRoutine(PIRP irp, IrpPrivate* state, PDRIVER_OBJECT owner, PIO_COMPLETION_ROUTINE routine, PVOID context)
+{
+    bool hasOwnerLevel = irp->CurrentLocation <= irp->StackCount;
+    PDEVICE_OBJECT device = hasOwnerLevel ? irp->Tail.Overlay.CurrentStackLocation->DeviceObject : nullptr;
+    // A routine that will return STATUS_MORE_PROCESSING_REQUIRED may wake
+    // a thread that completes the request again before it returns.
+    state->state = IrpState::Stopped;
+    NTSTATUS result;
+    {
+        DriverScope scope(owner);
+        result = routine(device, irp, context);
+    }
+    std::unique_lock<std::mutex> guard(state->lock);
+    if (result == STATUS_MORE_PROCESSING_REQUIRED) {
+        Unhold(state, guard);
+        return false;
+    }
+    if (state->state.load() != IrpState::Stopped)
+        Fail("request %p completed twice", static_cast<void*>(irp));
+    state->state = IrpState::Completing;
+    return true;
+}
+
+// Forced pending holds back the routine of a level whose dispatch routine is
+// still running: the request completed synchronously below that caller.
+bool HoldBackRoutine(IrpPrivate* state, int location, PDRIVER_OBJECT owner, PIO_COMPLETION_ROUTINE routine,
+                     PVOID context)
+{
+    if (!Machine::Current().io().forcePending.load())
+        return false;
+    std::lock_guard<std::mutex> guard(state->lock);
+    IrpLevel& level = state->levels[location];
+    if (level.activeDispatches == 0)
+        return false;
+    level.marked = true;  // the verifier marks it pending for the driver
+    state->deferredLevel = location;
+    state->deferredRoutine = routine;
+    state->deferredContext = context;
+    state->deferredOwner = owner;
+    return true;
+}
+
+void FinishWalk(PIRP irp, IrpPrivate* state)
+{
+    state->state = IrpState::Done;
+    if (!state->request)
+        Fail("a request from IoAllocateIrp was completed past its last stack location: its completion "
+             "routine must return STATUS_MORE_PROCESSING_REQUIRED");
+    FinishRequest(irp, *state->request);
+    std::unique_lock<std::mutex> guard(state->lock);
+    state->released = true;
+    Unhold(state, guard);
+}
+
+// Walks the stack locations upwards from the current one, running completion
+// routines, until the request is finished, stopped or held back.
+void WalkCompletion(PIRP irp, IrpPrivate* state)
+{
+    while (irp->CurrentLocation <= irp->StackCount) {
+        int location = irp->CurrentLocation;
+        PIO_STACK_LOCATION stack = irp->Tail.Overlay.CurrentStackLocation;
+        irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
+        PDRIVER_OBJECT owner;
+        {
+            std::lock_guard<std::mutex> guard(state->lock);
+            IrpLevel& level = state->levels[location];
+            level.walked = true;
+            CheckPendingAgreement(level, location);
+            owner = level.routineOwner;
+            level.routineOwner = nullptr;
+        }
+        PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
+        PVOID context = stack->Context;
+        bool invoke = routine != nullptr && ShouldInvoke(irp, stack->Control);
+        ClearStackLocation(stack);
+        ++irp->CurrentLocation;
+        ++irp->Tail.Overlay.CurrentStackLocation;
+        if (invoke) {
+            if (HoldBackRoutine(state, location, owner, routine, context))
+                return;
+            if (!InvokeRoutine(irp, state, owner, routine, context))
+                return;
+        } else if (irp->PendingReturned && irp->CurrentLocation <= irp->StackCount) {
+            MarkPending(irp, state);
+        }
+    }
+    FinishWalk(irp, state);
+}
+
+VOID NTAPI ResumeHeldBackCompletion(PKDPC, PVOID context, PVOID, PVOID)
+{
+    auto irp = static_cast<PIRP>(context);
+    IrpPrivate* state = PrivateOf(irp);
+    PIO_COMPLETION_ROUTINE routine;
+    PVOID routineContext;
+    PDRIVER_OBJECT owner;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        routine = state->deferredRoutine;
+        routineContext = state->deferredContext;
+        owner = state->deferredOwner;
+        state->deferredRoutine = nullptr;
+    }
+    irp->PendingReturned = TRUE;
+    if (InvokeRoutine(irp, state, owner, routine, routineContext))
+        WalkCompletion(irp, state);
+}
+
+// The dispatch routine at `location` has returned after completing a request
+// whose caller's routine was held back: the caller sees STATUS_PENDING, and
+// the routine runs from a DPC. Lock held.
+void QueueHeldBackCompletion(PIRP irp, IrpPrivate* state)
+{
+    state->deferredLevel = 0;
+    KeInitializeDpc(&state->resumeDpc, ResumeHeldBackCompletion, irp);
+    state->resumeDpc.OwnerDriver = nullptr;  // the I/O manager's, not the driver's
 }
 
 }  // namespace
@@ -285,6 +413,11 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     std::unique_lock<std::mutex> guard(state->lock);
     sim::IrpLevel& level = state->levels[location];
     --level.activeDispatches;
+    bool heldBack = state->deferredLevel == location;
+    if (heldBack) {
+        status = STATUS_PENDING;
+        sim::QueueHeldBackCompletion(Irp, state);
+    }
     if (status == STATUS_PENDING)
         level.returnedPending = true;
     else
@@ -292,6 +425,8 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     if (level.walked)
         sim::CheckPendingAgreement(level, location);
     sim::Unhold(state, guard);
+    if (heldBack)
+        KeInsertQueueDpc(&state->resumeDpc, nullptr, nullptr);
     return status;
 }
 
@@ -328,56 +463,7 @@ void IoCompleteRequest(PIRP Irp, CCHAR)
         state->state = IrpState::Completing;
         ++state->holds;
     }
-    while (Irp->CurrentLocation <= Irp->StackCount) {
-        int location = Irp->CurrentLocation;
-        PIO_STACK_LOCATION stack = Irp->Tail.Overlay.CurrentStackLocation;
-        Irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
-        PDRIVER_OBJECT owner;
-        {
-            std::lock_guard<std::mutex> guard(state->lock);
-            sim::IrpLevel& level = state->levels[location];
-            level.walked = true;
-            sim::CheckPendingAgreement(level, location);
-            owner = level.routineOwner;
-            level.routineOwner = nullptr;
-        }
-        PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
-        PVOID context = stack->Context;
-        bool invoke = routine != nullptr && sim::ShouldInvoke(Irp, stack->Control);
-        sim::ClearStackLocation(stack);
-        ++Irp->CurrentLocation;
-        ++Irp->Tail.Overlay.CurrentStackLocation;
-        bool hasOwnerLevel = Irp->CurrentLocation <= Irp->StackCount;
-        if (invoke) {
-            PDEVICE_OBJECT device = hasOwnerLevel ? Irp->Tail.Overlay.CurrentStackLocation->DeviceObject : nullptr;
-            // A routine that will return STATUS_MORE_PROCESSING_REQUIRED may wake
-            // a thread that completes the request again before it returns.
-            state->state = IrpState::Stopped;
-            NTSTATUS result;
-            {
-                sim::DriverScope scope(owner);
-                result = routine(device, Irp, context);
-            }
-            std::unique_lock<std::mutex> guard(state->lock);
-            if (result == STATUS_MORE_PROCESSING_REQUIRED) {
-                sim::Unhold(state, guard);
-                return;
-            }
-            if (state->state.load() != IrpState::Stopped)
-                Fail("request %p completed twice", static_cast<void*>(Irp));
-            state->state = IrpState::Completing;
-        } else if (Irp->PendingReturned && hasOwnerLevel) {
-            sim::MarkPending(Irp, state);
-        }
-    }
-    state->state = IrpState::Done;
-    if (!state->request)
-        Fail("a request from IoAllocateIrp was completed past its last stack location: its completion "
-             "routine must return STATUS_MORE_PROCESSING_REQUIRED");
-    sim::FinishRequest(Irp, *state->request);
-    std::unique_lock<std::mutex> guard(state->lock);
-    state->released = true;
-    sim::Unhold(state, guard);
+    sim::WalkCompletion(Irp, state);
 }
 
 void IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost)

@@ -4,6 +4,7 @@
 
 #include <wdm.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -244,6 +245,7 @@ public:
     std::map<std::string, PDRIVER_INITIALIZE> images;  // by upper-cased file name
     std::vector<std::function<void()>> fileCloseListeners;
     KSPIN_LOCK cancelLock = 0;
+    std::atomic<bool> forcePending{false};  // Machine::ForcePendingRequests
 
     DeviceRecord* FindDevice(PDEVICE_OBJECT device);    // lock held
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);   // lock held

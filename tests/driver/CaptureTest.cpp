@@ -90,6 +90,42 @@ TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
     }
 }
 
+// Forced pending runs every completion routine from a DPC at DISPATCH_LEVEL,
+// where the filter may neither send a request nor wait for one.
+TEST_F(CaptureTest, RequestsCompletedAtDispatchLevelAreCapturedWithoutWaiting)
+{
+    machine.ForcePendingRequests(true);
+    StartMonitorOn11();
+    RunTerminalSession();
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<std::vector<uint8_t>> records = FetchAll(control);
+    CloseHandle(control);
+    ASSERT_EQ(6u, records.size());
+    EXPECT_EQ("abc", std::string(records[2].begin() + CAPTURE_RECORD_HEADER_SIZE, records[2].end()));
+}
+
+// Some port drivers complete an open with a non-zero information.
+TEST_F(CaptureTest, AnOpenCompletedWithInformationArrivesAsAHeaderOnlyRecord)
+{
+    ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
+    SetDword(kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY, TESTPORT_OPEN_INFORMATION_VALUE, 1);
+    ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+    StartMonitorOn11();
+    HANDLE port = Open("COM11");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    CloseHandle(port);
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<std::vector<uint8_t>> records = FetchAll(control);
+    CloseHandle(control);
+    ASSERT_EQ(3u, records.size()) << "open, clean-up, close";
+    Record open = ToRecord(records[0]);
+    EXPECT_EQ(RecordKind_Create, open.header.kind);
+    EXPECT_EQ(0u, CaptureRecordPayloadLength(open.header));
+    EXPECT_TRUE(open.data.empty());
+}
+
 TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
 {
     StartMonitorOn11();

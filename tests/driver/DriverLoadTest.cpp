@@ -87,6 +87,66 @@ TEST_F(DriverLoadTest, MonitorAndPortObjectsGetTheirDevicesLinksAndDeviceMapEntr
     WriteOnPort("COM11", "free again");
 }
 
+TEST_F(DriverLoadTest, DevicesOpenSecurelyAndPoolBlocksCarryTheDriversOwnTag)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    SetString(ObjectKey(2), CAPTURE_VALUE_BASE_NAME_A, "COM5");
+    StartFilter();
+    WriteOnPort("COM11", "kept");
+    for (PDEVICE_OBJECT device = filter->DeviceObject; device != nullptr; device = device->NextDevice)
+        EXPECT_NE(0u, device->Characteristics & FILE_DEVICE_SECURE_OPEN);
+    std::vector<ULONG> tags = machine.PoolTagsOf(kFilterService);
+    ASSERT_FALSE(tags.empty());
+    for (ULONG tag : tags)
+        EXPECT_EQ(std::string("ZrVt"), std::string(reinterpret_cast<const char*>(&tag), 4));
+}
+
+// The source field tells the ports apart without a kernel address.
+TEST_F(DriverLoadTest, RecordsNameTheirFilterByANumberThatIsNoAddress)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    SetString(ObjectKey(1), "COM13", kPort2Path);
+    StartFilter();
+    WriteOnPort("COM11", "one");
+    WriteOnPort("COM13", "two");
+    WriteOnPort("COM11", "three");
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<Record> writes = WriteRecords(control);
+    CloseHandle(control);
+    ASSERT_EQ(3u, writes.size());
+    EXPECT_EQ(writes[0].header.sourceDevice, writes[2].header.sourceDevice);
+    EXPECT_NE(writes[0].header.sourceDevice, writes[1].header.sourceDevice);
+    for (PDEVICE_OBJECT device = filter->DeviceObject; device != nullptr; device = device->NextDevice) {
+        for (const Record& write : writes)
+            EXPECT_NE(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)), write.header.sourceDevice);
+    }
+}
+
+// Subkeys 26 and up name their filters with a letter and a digit. Subkeys are
+// enumerated in name order: ZrVlObj9, the last of 40, has index 39 ("B3").
+TEST_F(DriverLoadTest, FortySubkeysGiveFortyValidFilterNamesAndTheLastCaptures)
+{
+    constexpr int kObjects = 40;
+    for (int number = 1; number < kObjects; ++number)
+        WriteMonitorObject(number == 9 ? kObjects : number, "COM11", kPort0Path, 10000);
+    WriteMonitorObject(9, "COM13", kPort2Path, 10000);
+    StartFilter();
+    std::vector<std::string> suffixes;
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        suffixes.push_back(std::string(1, letter));
+    for (int later = 0; later < kObjects - 26; ++later)
+        suffixes.push_back(std::string(1, static_cast<char>('A' + later / 10)) + static_cast<char>('0' + later % 10));
+    for (size_t index = 0; index + 1 < suffixes.size(); ++index)
+        EXPECT_EQ("\\Device\\FLTCOM11" + suffixes[index] + "0", DosTarget("FLTCOM11" + suffixes[index]));
+    EXPECT_EQ("\\Device\\FLTCOM13B30", DosTarget("FLTCOM13B3"));
+    WriteOnPort("COM13", "last");
+    HANDLE control = Open(MonitorObjectName(9));
+    ASSERT_NE(INVALID_HANDLE_VALUE, control);
+    EXPECT_EQ(1u, WriteRecords(control).size());
+    CloseHandle(control);
+}
+
 TEST_F(DriverLoadTest, PortNamesNeedEightBytesForEveryPort)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);

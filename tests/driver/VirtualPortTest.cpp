@@ -323,6 +323,24 @@ TEST_F(VirtualPortTest, EveryOpenStartsFromTheDefaultsButModemStatusStays)
     EXPECT_EQ(0x13, chars.XoffChar);
 }
 
+// Bytes that arrive before the port's first tick count as well.
+TEST_F(VirtualPortTest, IntervalTimeoutRunsFromAByteOfTickZero)
+{
+    StartOutput(CAPTURE_FORM_READ_DATA);
+    OpenReader(FILE_FLAG_OVERLAPPED);
+    OpenWriter();
+    SetTimeouts(50, 0, 0);
+    PendingRead& read = StartRead();
+    Receive("ab");
+    machine.AdvanceTicks(3);
+    Write("w");  // a record the read skips
+    machine.AdvanceTicks(2);
+    EXPECT_FALSE(Done(&read.overlapped)) << "50 ms after the last byte";
+    machine.AdvanceTicks(1);
+    ASSERT_TRUE(Done(&read.overlapped)) << "60 ms after the last byte";
+    EXPECT_EQ("ab", BytesOf(read));
+}
+
 TEST_F(VirtualPortTest, PurgeAndCloseEndQueuedReadsAndWaits)
 {
     StartOutput(CAPTURE_FORM_READ_DATA);
@@ -379,6 +397,26 @@ TEST_F(VirtualPortTest, CancelIoEndsAQueuedReadAndTheNextOneStillReads)
     ASSERT_TRUE(Done(&again));
     ASSERT_TRUE(GetOverlappedResult(reader, &again, &done, FALSE));
     EXPECT_EQ("wxyz", std::string(buffer, done));
+}
+
+// The bytes a read took from the records exist nowhere else: cancelling it
+// hands them out instead of dropping them.
+TEST_F(VirtualPortTest, ACancelledReadCompletesWithTheBytesItHolds)
+{
+    StartOutput(CAPTURE_FORM_READ_DATA);
+    OpenReader(FILE_FLAG_OVERLAPPED);
+    OpenWriter();
+    SetTimeouts(0, 0, 0);
+    PendingRead& read = StartRead();
+    Receive("abcd");
+    ASSERT_FALSE(Done(&read.overlapped)) << "waiting for the whole length";
+    ASSERT_TRUE(CancelIo(reader));
+    ASSERT_TRUE(Done(&read.overlapped));
+    EXPECT_EQ("abcd", BytesOf(read));
+    PendingRead& next = StartRead();
+    Receive("ef");
+    ASSERT_TRUE(CancelIo(reader));
+    EXPECT_EQ("ef", BytesOf(next));
 }
 
 // ----- what each form delivers -----

@@ -35,6 +35,7 @@ struct FilterExtension {
     PDEVICE_OBJECT routineDevice;
     ULONG_PTR routineInformation;
     BOOLEAN routineSawPending;
+    KIRQL routineIrql;
 };
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -101,6 +102,7 @@ NTSTATUS FilterRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context)
     filter->routineDevice = device;
     filter->routineInformation = irp->IoStatus.Information;
     filter->routineSawPending = irp->PendingReturned;
+    filter->routineIrql = KeGetCurrentIrql();
     if (irp->PendingReturned)
         IoMarkIrpPending(irp);
     return STATUS_SUCCESS;
@@ -240,6 +242,19 @@ TEST_F(IrpTest, PendingIsPropagatedThroughTheCompletionRoutine)
     ASSERT_TRUE(GetOverlappedResult(port, &overlapped, &written, FALSE));
     EXPECT_EQ(3u, written);
     EXPECT_TRUE(Filter().routineSawPending);
+    CloseHandle(port);
+}
+
+TEST_F(IrpTest, ForcedPendingAnswersPendingAndRunsTheRoutineFromADpc)
+{
+    machine.ForcePendingRequests(true);
+    HANDLE port = Open();
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(port, "ab", 2, &written, nullptr));
+    EXPECT_EQ(2u, written);
+    EXPECT_TRUE(Filter().routineSawPending);
+    EXPECT_EQ(DISPATCH_LEVEL, Filter().routineIrql);
     CloseHandle(port);
 }
 
