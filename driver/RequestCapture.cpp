@@ -59,14 +59,21 @@ ULONG PayloadOf(PIRP irp, PIO_STACK_LOCATION stack)
     return wanted < room ? wanted : room;
 }
 
-CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, ULONG* size)
+// Most records are a few bytes of data: those are built on the stack, and
+// only the receivers' own copies come from the pool.
+constexpr ULONG kStackRecordBytes = CAPTURE_RECORD_HEADER_SIZE + 256;
+
+// The record in `stackBuffer` when it fits there, else in a pool block the
+// caller frees; nullptr when the pool has no room.
+CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, UCHAR* stackBuffer, ULONG* size)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG payload = PayloadOf(irp, stack);
     *size = CAPTURE_RECORD_HEADER_SIZE + payload;
-    auto* record = static_cast<CaptureRecord*>(ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag));
-    if (record == nullptr)
+    void* block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag);
+    if (block == nullptr)
         return nullptr;
+    auto* record = static_cast<CaptureRecord*>(block);
     FillHeader(record, irp, stack, filter, payload);
     if (payload != 0)
         RtlCopyMemory(CaptureRecordData(record), irp->AssociatedIrp.SystemBuffer, payload);
@@ -90,12 +97,14 @@ void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
     FilterExtension* filter = FilterOf(filterDevice);
     if (g_Cycling == 0 || filter->captureEnabled == 0 || filter->controlDevice == nullptr)
         return;
+    UCHAR stackBuffer[kStackRecordBytes];
     ULONG size;
-    CaptureRecord* record = BuildRecord(irp, filterDevice, &size);
+    CaptureRecord* record = BuildRecord(irp, filterDevice, stackBuffer, &size);
     if (record == nullptr)
         return;
     DeliverToReceivers(filter, record, size);
-    ExFreePoolWithTag(record, kPoolTag);
+    if (record != static_cast<void*>(stackBuffer))
+        ExFreePoolWithTag(record, kPoolTag);
 }
 
 NTSTATUS NTAPI CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
