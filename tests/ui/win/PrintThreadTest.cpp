@@ -9,6 +9,7 @@
 
 #include <stdlib.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -21,8 +22,11 @@ public:
     Surface& Drawing() override { return *surface_; }
     bool ReadBits(BITMAPINFO& info, unsigned char* bits) override
     {
+        if (onPage)
+            onPage();
         return surface_->ReadBits(width_, height_, info, bits);
     }
+    std::function<void()> onPage;  // as each page goes to paper
 
 private:
     std::unique_ptr<GdiSurface> surface_;
@@ -43,11 +47,13 @@ protected:
         source_.view = view_.get();
         source_.portName = "COM1";
         source_.lineSettings = "9600,N,8,1";
-        source_.makePageImage = [](int width, int height) -> std::unique_ptr<PageImage> {
+        source_.makePageImage = [this](int width, int height) -> std::unique_ptr<PageImage> {
             auto surface = GdiSurface::Create(width, height);
             if (surface == nullptr)
                 return nullptr;
-            return std::make_unique<GdiPageImage>(std::move(surface), width, height);
+            auto image = std::make_unique<GdiPageImage>(std::move(surface), width, height);
+            image->onPage = onPage_;
+            return image;
         };
     }
 
@@ -78,6 +84,7 @@ protected:
         EXPECT_FALSE(run_.Running());
     }
 
+    std::function<void()> onPage_;
     PrintJob job_;
     PrintSource source_;
     PrintRun run_;
@@ -87,8 +94,8 @@ protected:
 };
 
 // The order of these runs is the order of the documents the check expects:
-// 3 pages, 2 sheets, 1 page.
-TEST_F(PrintThreadTest, PagesAndSheetsOfThreeRuns)
+// 3 pages, 2 sheets, 1 page, and 1 sheet of a run cancelled on its first page.
+TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
 {
     const uint32_t perPage = LinesPerPageOf(false);
     ASSERT_GT(perPage, 0u);
@@ -101,6 +108,10 @@ TEST_F(PrintThreadTest, PagesAndSheetsOfThreeRuns)
 
     store_.Reset();
     Print(false);
+
+    FillLines(2 * LinesPerPageOf(true) + 1);
+    onPage_ = [this] { run_.Cancel(); };
+    Print(true);
 }
 
 }  // namespace
