@@ -7,12 +7,28 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace {
+
+void WriteBmp(const std::string& path, const BITMAPINFO& info, const unsigned char* bits, size_t size)
+{
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + size);
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr) << path;
+    fwrite(&file, sizeof file, 1, out);
+    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+    fwrite(bits, size, 1, out);
+    fclose(out);
+}
 
 class GdiPageImage : public PageImage {
 public:
@@ -24,9 +40,15 @@ public:
     {
         if (onPage)
             onPage();
-        return surface_->ReadBits(width_, height_, info, bits);
+        const bool read = surface_->ReadBits(width_, height_, info, bits);
+        if (read && !firstPagePath.empty()) {
+            WriteBmp(firstPagePath, info, bits, static_cast<size_t>(height_) * PAGE_IMAGE_WIDTH * 3);
+            firstPagePath.clear();
+        }
+        return read;
     }
     std::function<void()> onPage;  // as each page goes to paper
+    std::string firstPagePath;     // where the first page image is saved, if anywhere
 
 private:
     std::unique_ptr<GdiSurface> surface_;
@@ -53,6 +75,7 @@ protected:
                 return nullptr;
             auto image = std::make_unique<GdiPageImage>(std::move(surface), width, height);
             image->onPage = onPage_;
+            image->firstPagePath = firstPagePath_;
             return image;
         };
     }
@@ -85,6 +108,7 @@ protected:
     }
 
     std::function<void()> onPage_;
+    std::string firstPagePath_;
     PrintJob job_;
     PrintSource source_;
     PrintRun run_;
@@ -100,7 +124,9 @@ TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
     const uint32_t perPage = LinesPerPageOf(false);
     ASSERT_GT(perPage, 0u);
     FillLines(2 * perPage + 1);
+    firstPagePath_ = PAGE_IMAGE_PATH;
     Print(false);
+    firstPagePath_.clear();
 
     store_.Reset();
     FillLines(2 * LinesPerPageOf(true) + 1);
