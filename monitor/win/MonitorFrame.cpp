@@ -198,7 +198,8 @@ void MonitorFrame::Tick()
         statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
     if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
         ShowLineSettings();
-    if (clearRequested_) {
+    // A clear asked for before a print started waits for its end.
+    if (clearRequested_ && !Printing()) {
         clearRequested_ = false;
         store_.Reset();
         view_->SetFirstVisibleLine(0);

@@ -3,7 +3,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <ctime>
 #include <string>
 
 namespace {
@@ -26,30 +25,29 @@ PrinterMetrics MetricsOf(HDC printer)
                           GetDeviceCaps(printer, HORZSIZE), GetDeviceCaps(printer, VERTSIZE)};
 }
 
-std::string Formatted(const char* format, int a, int b = 0, int c = 0, int d = 0, int e = 0, int f = 0)
-{
-    char text[64];
-    snprintf(text, sizeof text, format, a, b, c, d, e, f);
-    return text;
-}
-
-struct RunTime {
-    std::string text;  // the same on every page of the run
-};
-
-RunTime TakeRunTime()
+// Local time at the start of the run, the same on every page.
+std::string RunTimeText()
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    return RunTime{Formatted("%04d/%02d/%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                             now.wSecond)};
+    char text[32];
+    snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+    return text;
 }
 
-void DrawPageHeader(Surface& image, const PrintSource& source, const RunTime& time, uint32_t pageNumber)
+std::string PageNumberText(uint32_t pageNumber)
+{
+    char text[24];
+    snprintf(text, sizeof text, "Page %u", pageNumber);
+    return text;
+}
+
+void DrawPageHeader(Surface& image, const PrintSource& source, const std::string& runTime, uint32_t pageNumber)
 {
     image.DrawText(0, 0, Font::Data, kBlack, kWhite, kHeaderTitle);
-    image.DrawText(300, 0, Font::Small, kBlack, kWhite, Formatted("Page %d", static_cast<int>(pageNumber)));
-    image.DrawText(465, 0, Font::Small, kBlack, kWhite, time.text);
+    image.DrawText(300, 0, Font::Small, kBlack, kWhite, PageNumberText(pageNumber));
+    image.DrawText(465, 0, Font::Small, kBlack, kWhite, runTime);
     image.DrawText(0, 20, Font::Small, kBlack, kWhite, "Port:" + source.portName);
     image.DrawText(80, 20, Font::Small, kBlack, kWhite, source.lineSettings);
     image.DrawText(2, 35, Font::Small, kBlack, kWhite, "Counter");
@@ -73,11 +71,11 @@ public:
             first = source.selection->first;
             end = source.selection->end;
         }
-        const RunTime time = TakeRunTime();
+        const std::string runTime = RunTimeText();
         image_.Drawing().FillRect(Rect{0, 0, PAGE_IMAGE_WIDTH, geometry_.imageHeight}, kWhite);
         uint32_t page = 0;
         while (task_.run->ShouldContinue()) {
-            DrawPageHeader(image_.Drawing(), source, time, page + 1);
+            DrawPageHeader(image_.Drawing(), source, runTime, page + 1);
             PaintRequest request;
             request.y0 = PAGE_HEADER_HEIGHT;
             request.height = geometry_.imageHeight - PAGE_HEADER_HEIGHT;
