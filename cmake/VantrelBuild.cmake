@@ -44,8 +44,9 @@ endif()
 # windows. All Wine programs share one screen, and Wine stacks the windows of
 # different processes in the order they were mapped, whatever their z-order,
 # so such suites run one at a time; a suite that links window code must say so.
+# PREFIX: a Wine suite that needs a Wine session of its own runs in this prefix.
 function(vantrel_test)
-    cmake_parse_arguments(T "DESKTOP" "NAME;RUNS" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "DESKTOP" "NAME;RUNS;PREFIX" "SOURCES;LIBS;LABELS" ${ARGN})
     if(T_RUNS STREQUAL "both")
     elseif(T_RUNS STREQUAL "native" AND WIN32)
         return()
@@ -60,7 +61,11 @@ function(vantrel_test)
     if(WIN32)
         target_link_options(${T_NAME} PRIVATE -static)
     endif()
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(WIN32 AND T_PREFIX)
+        add_test(NAME ${T_NAME} COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-run.sh ${T_PREFIX} $<TARGET_FILE:${T_NAME}>)
+    else()
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     # A hung suite fails on its own instead of stalling the whole run: a
     # native suite takes seconds, a Wine one starts the prefix and windows.
     if(WIN32)

@@ -88,6 +88,28 @@
 #define IDC_CONDITION_ADD        1042
 #define IDC_CONDITION_DELETE     1043
 
+// Print progress and print dialogs.
+#define IDD_PRINT_PROGRESS      143
+#define IDD_PRINT               144
+#define IDC_PRINT_PROGRESS      1019
+#define IDC_PRINT_CANCEL        1020
+#define IDC_PRINTER             1021
+#define IDC_PRINTER_SETTINGS    1022
+#define IDC_MARGIN_TOP          1023
+#define IDC_MARGIN_BOTTOM       1024
+#define IDC_MARGIN_TOP_SPIN     1025
+#define IDC_MARGIN_BOTTOM_SPIN  1026
+#define IDC_MARGIN_LEFT         1027
+#define IDC_MARGIN_LEFT_SPIN    1028
+#define IDC_MARGIN_RIGHT        1029
+#define IDC_MARGIN_RIGHT_SPIN   1030
+#define IDC_SOFT_LAYOUT         1031
+#define IDC_PRINT_ALL           1032
+#define IDC_PRINT_SELECTION     1033
+#define IDS_NO_PRINTER          40050
+#define IDS_PRINT_NO_ROOM       40051
+#define IDS_BUSY_PRINTING       40052
+#define IDS_PRINT_CAPTION       40053
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR   30000
 #define IDS_FORM_PORT_FORMAT        30001

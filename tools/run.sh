@@ -17,6 +17,8 @@ SHOTS=screenshots
 WINDOW_TIMEOUT_S=60
 
 bash tools/setup.sh
+# The print command of a monitor prints to a PDF queue, default for Wine.
+bash tools/cups-setup.sh VantrelRun "$ROOT/$BUILD/run/print"
 
 echo "run: building $EXE"
 mkdir -p "$BUILD"

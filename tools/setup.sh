@@ -12,6 +12,8 @@ PACKAGES=(
     fonts-wine
     # Test code signing of the Windows build.
     openssl osslsigncode
+    # A real print queue that writes PDF files, and the tools to read them.
+    cups printer-driver-cups-pdf poppler-utils
 )
 
 missing=()

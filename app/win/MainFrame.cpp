@@ -208,7 +208,9 @@ bool CMainFrame::OnCommand(UINT id)
         return true;
     }
     case ID_CAPTURE_START:
-        if (capture_->OnStartCapture(Handle())) {
+        if (monitorWindows_.AnyPrinting()) {
+            ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
+        } else if (capture_->OnStartCapture(Handle())) {
             SetCapturing(true);
         }
         return true;
@@ -268,6 +270,10 @@ bool CMainFrame::ConfirmClose()
 {
     if (capturing) {
         ShowResourceMessage(Handle(), IDS_EXIT_WHILE_CAPTURING, IDS_EXIT_CAPTION, MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    if (monitorWindows_.AnyPrinting()) {
+        ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
         return false;
     }
     return true;

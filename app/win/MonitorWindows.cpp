@@ -1,6 +1,8 @@
 #include "MonitorWindows.h"
 
+#include "GdiSurface.h"
 #include "HighlightConditionsDialog.h"
+#include "PrintCommand.h"
 #include "ResourceText.h"
 #include "WideText.h"
 #include "resource.h"
@@ -19,6 +21,32 @@ void RunHighlightConditionsDialog(HWND owner, HighlightConditionList& conditions
     dialog.RunModal(owner);
 }
 
+// The page image is made like the monitor's screen surface.
+class GdiPageImage : public PageImage {
+public:
+    explicit GdiPageImage(std::unique_ptr<GdiSurface> surface, int width, int height)
+        : surface_(std::move(surface)), width_(width), height_(height)
+    {}
+    Surface& Drawing() override { return *surface_; }
+    bool ReadBits(BITMAPINFO& info, unsigned char* bits) override
+    {
+        return surface_->ReadBits(width_, height_, info, bits);
+    }
+
+private:
+    std::unique_ptr<GdiSurface> surface_;
+    int width_;
+    int height_;
+};
+
+std::unique_ptr<PageImage> MakePageImage(int width, int height)
+{
+    std::unique_ptr<GdiSurface> surface = GdiSurface::Create(width, height);
+    if (surface == nullptr)
+        return nullptr;
+    return std::make_unique<GdiPageImage>(std::move(surface), width, height);
+}
+
 }  // namespace
 
 void MonitorWindows::CloseAll()
@@ -29,6 +57,7 @@ void MonitorWindows::CloseAll()
         }
     }
     windows_.clear();
+    printRuns_.clear();
 }
 
 void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
@@ -39,6 +68,7 @@ void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
         return;
     }
     frame->SetHighlightSettingsDialog(RunHighlightConditionsDialog);
+    frame->SetPrintCommand(this);
     SetWindowTextW(frame->Handle(), MonitorTitle(monitor.port).c_str());
     SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ShowWindow(frame->Handle(), SW_SHOW);
@@ -54,4 +84,33 @@ void MonitorWindows::NotifyStop(HWND mainFrame)
                          reinterpret_cast<LPARAM>(&stop));
         }
     }
+}
+
+void MonitorWindows::Print(MonitorFrame& monitor)
+{
+    std::unique_ptr<PrintRun>& run = printRuns_[&monitor];
+    if (run == nullptr)
+        run = std::make_unique<PrintRun>();
+    PrintSource source;
+    source.view = monitor.View();
+    source.selection = monitor.View()->SelectionRange();
+    source.portName = monitor.PortName();
+    source.lineSettings = monitor.LineSettings();
+    source.makePageImage = MakePageImage;
+    RunPrintCommand(monitor.Handle(), source, *run);
+}
+
+bool MonitorWindows::Printing(const MonitorFrame& monitor) const
+{
+    auto run = printRuns_.find(&monitor);
+    return run != printRuns_.end() && run->second->Running();
+}
+
+bool MonitorWindows::AnyPrinting() const
+{
+    for (const auto& run : printRuns_) {
+        if (run.second->Running())
+            return true;
+    }
+    return false;
 }

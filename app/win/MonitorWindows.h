@@ -4,19 +4,27 @@
 
 #include "CaptureCommands.h"
 #include "MonitorFrame.h"
+#include "PrintLayout.h"
+
+#include <map>
 
 #include <memory>
 #include <vector>
 
-class MonitorWindows : public MonitorWindowSet {
+class MonitorWindows : public MonitorWindowSet, public MonitorPrintCommand {
 public:
     void CloseAll() override;
     void Open(const MonitorToOpen& monitor, HWND owner) override;
     void NotifyStop(HWND mainFrame) override;
 
+    void Print(MonitorFrame& monitor) override;
+    bool Printing(const MonitorFrame& monitor) const override;
+    // Capture start closes the monitors: not while one is printed.
+    bool AnyPrinting() const;
     // In creation order; a window the user closed stays until the next start.
     const std::vector<std::unique_ptr<MonitorFrame>>& Windows() const { return windows_; }
 
 private:
     std::vector<std::unique_ptr<MonitorFrame>> windows_;
+    std::map<const MonitorFrame*, std::unique_ptr<PrintRun>> printRuns_;
 };

@@ -84,10 +84,10 @@ void DrawOpaqueText(HDC dc, int x, int y, Color textColor, Color background, std
 
 }  // namespace
 
-std::unique_ptr<GdiSurface> GdiSurface::Create()
+std::unique_ptr<GdiSurface> GdiSurface::Create(int width, int height)
 {
     std::unique_ptr<GdiSurface> surface(new GdiSurface());
-    if (!surface->Init())
+    if (!surface->Init(width, height))
         return nullptr;
     return surface;
 }
@@ -104,12 +104,12 @@ GdiSurface::~GdiSurface()
     FreeMemoryDc(surface_);
 }
 
-bool GdiSurface::Init()
+bool GdiSurface::Init(int width, int height)
 {
     HDC screen = GetDC(nullptr);
     if (screen == nullptr)
         return false;
-    const bool made = MakeMemoryDc(screen, OFFSCREEN_WIDTH, OFFSCREEN_HEIGHT, surface_) &&
+    const bool made = MakeMemoryDc(screen, width, height, surface_) &&
                       MakeMemoryDc(screen, GLYPH_BOX_SIZE, GLYPH_BOX_SIZE, glyphBox_);
     ReleaseDC(nullptr, screen);
     if (!made)
@@ -143,6 +143,22 @@ void GdiSurface::FreeMemoryDc(MemoryDc& target)
     if (target.dc != nullptr)
         DeleteDC(target.dc);
     target = MemoryDc{};
+}
+
+bool GdiSurface::ReadBits(int width, int height, BITMAPINFO& info, unsigned char* bits) const
+{
+    info = BITMAPINFO{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    // GetDIBits wants the bitmap out of its DC meanwhile.
+    SelectObject(surface_.dc, surface_.original);
+    const int rows = GetDIBits(surface_.dc, surface_.bitmap, 0, height, bits, &info, DIB_RGB_COLORS);
+    SelectObject(surface_.dc, surface_.bitmap);
+    return rows == height;
 }
 
 void GdiSurface::CopyTo(HDC target, int width, int height) const

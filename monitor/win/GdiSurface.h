@@ -7,6 +7,7 @@
 // Surface::DrawText, not the user32 macro of that name.
 #undef DrawText
 
+#include "MonitorView.h"
 #include "Surface.h"
 
 #include <memory>
@@ -15,14 +16,18 @@
 
 class GdiSurface : public Surface {
 public:
-    // Null when a DC, bitmap or font cannot be made.
-    static std::unique_ptr<GdiSurface> Create();
+    // Null when a DC, bitmap or font cannot be made. The screen's surface is
+    // 1600 x 1200; a printed page's is 640 wide.
+    static std::unique_ptr<GdiSurface> Create(int width = OFFSCREEN_WIDTH, int height = OFFSCREEN_HEIGHT);
     ~GdiSurface() override;
     GdiSurface(const GdiSurface&) = delete;
     GdiSurface& operator=(const GdiSurface&) = delete;
 
     // Copies the surface's top-left width x height onto target at (0, 0).
     void CopyTo(HDC target, int width, int height) const;
+    // The top-left width x height as a bottom-up 24-bit image without
+    // compression; `bits` holds height rows of width x 3 bytes, 4-aligned.
+    bool ReadBits(int width, int height, BITMAPINFO& info, unsigned char* bits) const;
     // The face the data font was realised with.
     std::wstring FaceName(Font font) const;
 
@@ -45,7 +50,7 @@ private:
     };
 
     GdiSurface() = default;
-    bool Init();
+    bool Init(int width, int height);
     static bool MakeMemoryDc(HDC reference, int width, int height, MemoryDc& target);
     static void FreeMemoryDc(MemoryDc& target);
     HFONT FontOf(Font font) const { return font == Font::Data ? dataFont_ : smallFont_; }

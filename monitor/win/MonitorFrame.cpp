@@ -199,7 +199,8 @@ void MonitorFrame::Tick()
         statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
     if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
         ShowLineSettings();
-    if (clearRequested_) {
+    // A clear asked for before a print started waits for its end.
+    if (clearRequested_ && !Printing()) {
         clearRequested_ = false;
         store_.Reset();
         view_->SetFirstVisibleLine(0);
@@ -337,21 +338,39 @@ void MonitorFrame::EditHighlightConditions()
 bool MonitorFrame::OnCommand(UINT id)
 {
     switch (id) {
-    case ID_MONITOR_CLEAR: clearRequested_ = true; return true;
-    case ID_MONITOR_PAUSE: TogglePause(); return true;
+    // Clear and resume would change the store under the print thread.
+    case ID_MONITOR_CLEAR:
+        if (!Printing())
+            clearRequested_ = true;
+        return true;
+    case ID_MONITOR_PAUSE:
+        if (!Printing())
+            TogglePause();
+        return true;
     case ID_MONITOR_DOUBLE_BYTE: ToggleDoubleByte(); return true;
     case ID_MONITOR_HIGHLIGHT: EditHighlightConditions(); return true;
-    default:  // print: its dialog does not exist yet
+    case ID_MONITOR_PRINT: Print(); return true;
+    default:
         return false;
     }
+}
+
+void MonitorFrame::Print()
+{
+    if (printCommand_ != nullptr && view_ != nullptr && !stream_.Running() && !Printing())
+        printCommand_->Print(*this);
 }
 
 CommandState MonitorFrame::OnUpdateCommand(UINT id)
 {
     CommandState state;
     switch (id) {
-    case ID_MONITOR_PAUSE: state.checked = !stream_.Running(); break;
-    case ID_MONITOR_PRINT:
+    case ID_MONITOR_CLEAR: state.enabled = !Printing(); break;
+    case ID_MONITOR_PAUSE:
+        state.checked = !stream_.Running();
+        state.enabled = !Printing();
+        break;
+    case ID_MONITOR_PRINT: state.enabled = !stream_.Running() && !Printing(); break;
     case ID_MONITOR_HIGHLIGHT: state.enabled = !stream_.Running(); break;
     case ID_MONITOR_DOUBLE_BYTE: state.checked = view_ != nullptr && view_->DoubleByteDisplay(); break;
     default: break;

@@ -27,6 +27,19 @@ constexpr int MONITOR_MIN_HEIGHT = 240;
 // the dialogs are not this folder's, so the owner of the monitors hands it in.
 using HighlightSettingsDialog = std::function<void(HWND owner, HighlightConditionList& conditions, uint32_t limit)>;
 
+class MonitorFrame;
+
+// The print command, carried out above the monitor's layer: it reads the
+// paused monitor from a thread of its own and returns when that has ended.
+class MonitorPrintCommand {
+public:
+    virtual void Print(MonitorFrame& monitor) = 0;
+    virtual bool Printing(const MonitorFrame& monitor) const = 0;
+
+protected:
+    ~MonitorPrintCommand() = default;
+};
+
 class MonitorFrame : public FrameWindow {
 public:
     // No device: an empty monitor that can only pause.
@@ -40,8 +53,11 @@ public:
     bool Create();
 
     void SetHighlightSettingsDialog(HighlightSettingsDialog dialog) { highlightSettings_ = std::move(dialog); }
-
+    // Without one the print command does nothing.
+    void SetPrintCommand(MonitorPrintCommand* command) { printCommand_ = command; }
     const std::string& PortName() const { return portName_; }
+    // The first pane of the status bar, cp932.
+    std::string LineSettings() const { return stream_.LineSettings(); }
     bool Running() const { return stream_.Running(); }
     // For the tests, which read them while the monitor is paused.
     RecordStore& Store() { return store_; }
@@ -56,8 +72,12 @@ protected:
     bool OnCommand(UINT id) override;
     CommandState OnUpdateCommand(UINT id) override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The print thread reads the store: the monitor stays while it runs.
+    bool ConfirmClose() override { return !Printing(); }
 
 private:
+    bool Printing() const { return printCommand_ != nullptr && printCommand_->Printing(*this); }
+    void Print();
     bool CreateStatusBar();
     bool CreateView();
     bool CreateScrollBar();
@@ -81,6 +101,7 @@ private:
     std::string portName_;
     HWND owner_ = nullptr;
     HighlightSettingsDialog highlightSettings_;
+    MonitorPrintCommand* printCommand_ = nullptr;
     RecordStore store_;
     RecordStream stream_;
     std::unique_ptr<GdiSurface> surface_;

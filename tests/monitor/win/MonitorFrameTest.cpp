@@ -268,6 +268,43 @@ TEST_F(MonitorFrameTest, TheNextMonitorTakesTheStoredColoursAndPeriod)
     EXPECT_LE(ticks, 6);
 }
 
+// Stands in for the print command: a print "runs" while `printing` is set.
+struct PrintCommandStandIn : MonitorPrintCommand {
+    void Print(MonitorFrame&) override { ++prints; }
+    bool Printing(const MonitorFrame&) const override { return printing; }
+    int prints = 0;
+    bool printing = false;
+};
+
+TEST_F(MonitorFrameTest, WhileAPrintRunsTheStoreStaysAndTheWindowToo)
+{
+    auto frame = NewFrame();
+    HWND hwnd = frame->Handle();
+    PrintCommandStandIn print;
+    frame->SetPrintCommand(&print);
+    AddLines(*frame, 40);
+    Command(hwnd, kPause);
+    Command(hwnd, kPrint);
+    EXPECT_EQ(1, print.prints);
+
+    Command(hwnd, kClear);  // asked for just before the print started
+    print.printing = true;
+    EXPECT_FALSE(Enabled(hwnd, kPrint));
+    EXPECT_FALSE(Enabled(hwnd, kPause));
+    EXPECT_FALSE(Enabled(hwnd, kClear));
+    Command(hwnd, kPause);
+    Command(hwnd, kPrint);
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    PumpMessagesFor(500);  // ticks that would carry out the clear
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_TRUE(Checked(hwnd, kPause));
+    EXPECT_EQ(1, print.prints);
+    EXPECT_EQ(41u, frame->View()->LineCount()) << "the clear waits for the print";
+
+    print.printing = false;
+    EXPECT_TRUE(PumpMessagesUntil([&] { return frame->View()->LineCount() == 1; }, 5000).conditionMet);
+}
+
 TEST_F(MonitorFrameTest, WidthStaysAt640)
 {
     auto frame = NewFrame();
