@@ -18,25 +18,44 @@ HANDLE OpenPort(const char* path)
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// COM11 captured into one monitor object, read by the monitor's record
+// stream into a store of `cells` cells.
+struct CapturedCom11 {
+    CapturedCom11(DWORD maxBytes, uint32_t cells)
+        : setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", maxBytes), port(OpenPort("\\\\.\\COM11")), store(cells, 1000000),
+          stream(store, 0, [](uint32_t) {})
+    {
+        stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
+        stream.PollDevice(0);  // the open
+    }
+    ~CapturedCom11()
+    {
+        stream.Close();
+        CloseHandle(port);
+    }
+    void WriteOneByteRecords(int count)
+    {
+        DWORD written = 0;
+        for (int i = 0; i < count; ++i)
+            WriteFile(port, "w", 1, &written, nullptr);
+    }
+
+    FilterMachine setup;
+    HANDLE port;
+    RecordStore store;
+    RecordStream stream;
+};
+
 void BM_RecordsFromWriteToRecordStream(benchmark::State& state)
 {
-    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 1000000);
-    HANDLE port = OpenPort("\\\\.\\COM11");
-    RecordStore store(100000, 1000000);
-    RecordStream stream(store, 0, [](uint32_t) {});
-    stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
-    stream.PollDevice(0);
+    CapturedCom11 capture(1000000, 100000);
     const int batch = 1000;
-    DWORD written = 0;
     for (auto _ : state) {
-        for (int i = 0; i < batch; ++i)
-            WriteFile(port, "w", 1, &written, nullptr);
-        stream.PollDevice(0);
+        capture.WriteOneByteRecords(batch);
+        capture.stream.PollDevice(0);
     }
     state.SetItemsProcessed(state.iterations() * batch);
-    state.counters["sent"] = stream.SentTotal();
-    stream.Close();
-    CloseHandle(port);
+    state.counters["sent"] = capture.stream.SentTotal();
 }
 BENCHMARK(BM_RecordsFromWriteToRecordStream)->Unit(benchmark::kMillisecond);
 
@@ -45,27 +64,18 @@ BENCHMARK(BM_RecordsFromWriteToRecordStream)->Unit(benchmark::kMillisecond);
 void BM_DrainTenThousandRecords(benchmark::State& state)
 {
     const int waiting = 10000;
-    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 100000000);
-    HANDLE port = OpenPort("\\\\.\\COM11");
-    RecordStore store(100000, 1000000);
-    RecordStream stream(store, 0, [](uint32_t) {});
-    stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
-    stream.PollDevice(0);
-    DWORD written = 0;
+    CapturedCom11 capture(100000000, 100000);
     uint64_t requests = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (int i = 0; i < waiting; ++i)
-            WriteFile(port, "w", 1, &written, nullptr);
-        requests = stream.Requests();
+        capture.WriteOneByteRecords(waiting);
+        requests = capture.stream.Requests();
         state.ResumeTiming();
-        stream.PollDevice(0);
-        requests = stream.Requests() - requests;
+        capture.stream.PollDevice(0);
+        requests = capture.stream.Requests() - requests;
     }
     state.SetItemsProcessed(state.iterations() * waiting);
     state.counters["requests_per_record"] = static_cast<double>(requests) / waiting;
-    stream.Close();
-    CloseHandle(port);
 }
 BENCHMARK(BM_DrainTenThousandRecords)->Unit(benchmark::kMillisecond);
 
@@ -75,27 +85,19 @@ BENCHMARK(BM_DrainTenThousandRecords)->Unit(benchmark::kMillisecond);
 void BM_MonitorTick(benchmark::State& state)
 {
     const int waiting = static_cast<int>(state.range(0));
-    FilterMachine setup(CAPTURE_MONITOR_OBJECT_PREFIX_A "1", 100000000);
-    HANDLE port = OpenPort("\\\\.\\COM11");
-    RecordStore store(1000000, 1000000);
+    CapturedCom11 capture(100000000, 1000000);
     NullSurface surface;
-    MonitorView view(store, surface, MonitorColors{});
+    MonitorView view(capture.store, surface, MonitorColors{});
     view.SetViewHeight(20 + 40 * 29);
-    RecordStream stream(store, 0, [](uint32_t) {});
-    stream.Open("\\\\.\\" CAPTURE_MONITOR_OBJECT_PREFIX_A "1");
-    DWORD written = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (int i = 0; i < waiting; ++i)
-            WriteFile(port, "w", 1, &written, nullptr);
+        capture.WriteOneByteRecords(waiting);
         state.ResumeTiming();
-        stream.PollDevice(0);
+        capture.stream.PollDevice(0);
         view.SetFirstVisibleLine(view.LargestFirstVisibleLine());
         view.PaintScreen();
     }
     state.SetItemsProcessed(state.iterations() * waiting);
-    stream.Close();
-    CloseHandle(port);
 }
 BENCHMARK(BM_MonitorTick)->Arg(9200)->Arg(120000)->Unit(benchmark::kMillisecond);
 

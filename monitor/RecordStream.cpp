@@ -131,7 +131,7 @@ void RecordStream::ReportIdle(uint32_t now)
         idleReport_(idleMs);
 }
 
-bool RecordStream::QueryNextSize(uint32_t& size) const
+bool RecordStream::QueryNextSize(uint32_t& size)
 {
     CaptureQueryReply reply{};
     DWORD returned = 0;

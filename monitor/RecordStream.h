@@ -65,7 +65,7 @@ private:
     Batch FetchAndProcessBatch(uint32_t now, bool& announced);
     void ProcessBatch(const CaptureBatchHeader& header, uint32_t returned, uint32_t now);
     bool DrainOneByOne(uint32_t now);
-    bool QueryNextSize(uint32_t& size) const;
+    bool QueryNextSize(uint32_t& size);
     bool FetchAndProcess(uint32_t size, uint32_t now);
     void ReportIdle(uint32_t now);
 
@@ -76,7 +76,7 @@ private:
     // Cleared for good when the driver does not know the batched fetch.
     bool batched_ = true;
     std::vector<uint8_t> batch_;
-    mutable uint64_t requests_ = 0;
+    uint64_t requests_ = 0;
     uint64_t droppedRecords_ = 0;
     uint64_t droppedBytes_ = 0;
 };

@@ -45,6 +45,24 @@ protected:
         EXPECT_TRUE(CloseHandle(peer));
         EXPECT_TRUE(CloseHandle(port));
     }
+
+    // COM11 captured under a 100-byte limit, the open already fetched, then
+    // writes of "1", "2" and "3" twenty times each: 60-byte records, of which
+    // the first is dropped.
+    void WriteThreeRecordsOverA100ByteLimit(HANDLE* port, HANDLE* control)
+    {
+        StartMonitorOn11(100);
+        *port = Open("COM11");
+        ASSERT_NE(INVALID_HANDLE_VALUE, *port);
+        *control = Open(MonitorObjectName(1));
+        ASSERT_NE(INVALID_HANDLE_VALUE, *control);
+        ASSERT_EQ(1u, FetchAll(*control).size()) << "the open";
+        DWORD done = 0;
+        for (char fill : {'1', '2', '3'}) {
+            std::string bytes(20, fill);
+            ASSERT_TRUE(WriteFile(*port, bytes.data(), 20, &done, nullptr));
+        }
+    }
 };
 
 TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
@@ -174,17 +192,9 @@ TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
 
 TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
 {
-    StartMonitorOn11(100);
-    HANDLE port = Open("COM11");
-    ASSERT_NE(INVALID_HANDLE_VALUE, port);
-    HANDLE control = Open(MonitorObjectName(1));
-    ASSERT_NE(INVALID_HANDLE_VALUE, control);
-    ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
-    DWORD done = 0;
-    for (char fill : {'1', '2', '3'}) {
-        std::string bytes(20, fill);  // 60-byte records
-        ASSERT_TRUE(WriteFile(port, bytes.data(), 20, &done, nullptr));
-    }
+    HANDLE port = INVALID_HANDLE_VALUE;
+    HANDLE control = INVALID_HANDLE_VALUE;
+    ASSERT_NO_FATAL_FAILURE(WriteThreeRecordsOverA100ByteLimit(&port, &control));
     CaptureQueryReply reply = Query(control);
     EXPECT_EQ(CAPTURE_FLAG_DATA_LOST, reply.statusFlags);
     EXPECT_EQ(2u, reply.pendingRecords);
@@ -216,17 +226,9 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
 
 TEST_F(CaptureTest, ABatchTakesWholeRecordsInOrderAndReportsTheDrops)
 {
-    StartMonitorOn11(100);
-    HANDLE port = Open("COM11");
-    ASSERT_NE(INVALID_HANDLE_VALUE, port);
-    HANDLE control = Open(MonitorObjectName(1));
-    ASSERT_NE(INVALID_HANDLE_VALUE, control);
-    ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
-    DWORD done = 0;
-    for (char fill : {'1', '2', '3'}) {
-        std::string bytes(20, fill);  // 60-byte records; the first is dropped
-        ASSERT_TRUE(WriteFile(port, bytes.data(), 20, &done, nullptr));
-    }
+    HANDLE port = INVALID_HANDLE_VALUE;
+    HANDLE control = INVALID_HANDLE_VALUE;
+    ASSERT_NO_FATAL_FAILURE(WriteThreeRecordsOverA100ByteLimit(&port, &control));
     auto fetchBatch = [control](DWORD room) {
         std::vector<uint8_t> reply(room);
         DWORD returned = 0;
