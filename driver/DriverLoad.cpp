@@ -156,7 +156,7 @@ void ReleaseDevice(PDEVICE_OBJECT device)
     }
     FreeName(&head->baseName);
     if (head->kind == kControlDeviceKind)
-        ZR_DeleteAllBuffer(&ControlOf(device)->records);
+        ZR_DeleteList(&ControlOf(device)->records);
     IoDeleteDevice(device);
 }
 
@@ -248,7 +248,7 @@ NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULO
     control->head.kind = kControlDeviceKind;
     control->maxBytes = maxBytes;
     control->outputForm = form;
-    ZR_InitializeList(&control->records);
+    ZR_InitializeList(&control->records, maxBytes);
     VirtualPortPrepare(control);
     status = CreateLink(*device, base);
     if (NT_SUCCESS(status) && IsVirtualPortForm(form))

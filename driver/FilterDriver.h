@@ -14,8 +14,10 @@
 
 constexpr ULONG kPoolTag = 0x7456725A;  // "ZrVt", as pool tools show it
 
-constexpr ULONG kControlDeviceKind = 0;
-constexpr ULONG kFilterDeviceKind = 1;
+// A device released before its kind is set (its extension still zero) owns
+// no records.
+constexpr ULONG kControlDeviceKind = 1;
+constexpr ULONG kFilterDeviceKind = 2;
 
 constexpr ULONG kMaxPorts = 100;
 constexpr ULONG kPortNameBytes = 8;

@@ -18,14 +18,23 @@ void Unlock(RecordList* list)
     KeReleaseSpinLock(&list->lock, list->savedIrql);
 }
 
-// The node and its record copy share one block: one allocation per record,
-// freed together.
-RecordNode* NewNode(ULONG consumed, ULONG size, const void* source)
+bool IsSmallRecord(ULONG size)
 {
-    SIZE_T blockSize = sizeof(RecordNode) + static_cast<SIZE_T>(size);
-    auto* node = static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, blockSize, kPoolTag));
-    if (node == nullptr)
-        return nullptr;
+    return size <= CAPTURE_RECORD_HEADER_SIZE + kSmallRecordDataBytes;
+}
+
+// The node and its record copy share one block: one allocation per record,
+// freed together. Small records all get the small size, so that any spare
+// fits any of them.
+RecordNode* AllocateNode(ULONG size)
+{
+    ULONG room = IsSmallRecord(size) ? CAPTURE_RECORD_HEADER_SIZE + kSmallRecordDataBytes : size;
+    SIZE_T blockSize = sizeof(RecordNode) + static_cast<SIZE_T>(room);
+    return static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, blockSize, kPoolTag));
+}
+
+void FillNode(RecordNode* node, ULONG consumed, ULONG size, const void* source)
+{
     node->consumed = consumed;
     node->size = size;
     node->next = nullptr;
@@ -35,12 +44,34 @@ RecordNode* NewNode(ULONG consumed, ULONG size, const void* source)
         node->data = node + 1;
         RtlCopyMemory(node->data, source, size);
     }
-    return node;
 }
 
 void FreeNode(RecordNode* node)
 {
     ExFreePoolWithTag(node, kPoolTag);
+}
+
+// Caller holds the lock.
+RecordNode* TakeSpareLocked(RecordList* list)
+{
+    RecordNode* node = list->spares;
+    if (node != nullptr) {
+        list->spares = node->next;
+        --list->spareCount;
+    }
+    return node;
+}
+
+// Caller holds the lock; the node is unlinked. False when it is not kept:
+// the caller frees it once the lock is released.
+bool KeepSpareLocked(RecordList* list, RecordNode* node)
+{
+    if (!IsSmallRecord(node->size) || list->count + list->spareCount >= list->spareLimit)
+        return false;
+    node->next = list->spares;
+    list->spares = node;
+    ++list->spareCount;
+    return true;
 }
 
 // Caller holds the lock.
@@ -130,9 +161,26 @@ void FreeChain(RecordNode* chain)
     }
 }
 
+// Keeps what it can of a chain of unlinked nodes as spares, frees the rest.
+void RecycleChain(RecordList* list, RecordNode* chain)
+{
+    RecordNode* unkept = nullptr;
+    Lock(list);
+    while (chain != nullptr) {
+        RecordNode* next = chain->next;
+        if (!KeepSpareLocked(list, chain)) {
+            chain->next = unkept;
+            unkept = chain;
+        }
+        chain = next;
+    }
+    Unlock(list);
+    FreeChain(unkept);
+}
+
 }  // namespace
 
-void ZR_InitializeList(RecordList* list)
+void ZR_InitializeList(RecordList* list, ULONG maxBytes)
 {
     list->head = nullptr;
     list->tail = nullptr;
@@ -140,6 +188,11 @@ void ZR_InitializeList(RecordList* list)
     list->bytes = 0;
     list->droppedRecords = 0;
     list->droppedBytes = 0;
+    list->spares = nullptr;
+    list->spareCount = 0;
+    // The list drops records only once it holds more than maxBytes, so it
+    // can hold one record of header alone past that.
+    list->spareLimit = maxBytes / CAPTURE_RECORD_HEADER_SIZE + 2;
     KeInitializeSpinLock(&list->lock);
     list->savedIrql = PASSIVE_LEVEL;
 }
@@ -148,27 +201,34 @@ NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const vo
                           ULONG* statusFlags, bool* dropped)
 {
     *dropped = false;
-    RecordNode* node = NewNode(consumed, size, source);
+    Lock(list);
+    RecordNode* node = IsSmallRecord(size) ? TakeSpareLocked(list) : nullptr;
+    if (node == nullptr) {
+        Unlock(list);
+        node = AllocateNode(size);
+        Lock(list);
+    }
     if (node == nullptr) {
         // Lost as surely as a dropped one, and reported the same way.
-        Lock(list);
         CountLossLocked(list, source, size, statusFlags);
         Unlock(list);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    RecordNode* droppedChain = nullptr;
-    Lock(list);
+    FillNode(node, consumed, size, source);
+    RecordNode* unkept = nullptr;
     while (list->bytes > maxBytes && list->head != nullptr) {
         RecordNode* oldest = list->head;
         UnlinkLocked(list, oldest);
         CountLossLocked(list, oldest->data, oldest->size, statusFlags);
-        oldest->next = droppedChain;
-        droppedChain = oldest;
         *dropped = true;
+        if (!KeepSpareLocked(list, oldest)) {
+            oldest->next = unkept;
+            unkept = oldest;
+        }
     }
     AppendLocked(list, node);
     Unlock(list);
-    FreeChain(droppedChain);
+    FreeChain(unkept);
     return STATUS_SUCCESS;
 }
 
@@ -184,9 +244,11 @@ ULONG ZR_TakeOldest(RecordList* list, PVOID output, ULONG room, ULONG* statusFla
     static_cast<CaptureRecord*>(output)->flags = *statusFlags;
     *statusFlags &= ~CAPTURE_FLAG_DATA_LOST;
     UnlinkLocked(list, oldest);
-    Unlock(list);
     ULONG size = oldest->size;
-    FreeNode(oldest);
+    bool kept = KeepSpareLocked(list, oldest);
+    Unlock(list);
+    if (!kept)
+        FreeNode(oldest);
     return size;
 }
 
@@ -221,7 +283,7 @@ ULONG ZR_TakeBatch(RecordList* list, PVOID output, ULONG room, ULONG* statusFlag
         flags = firstFlags & ~CAPTURE_FLAG_DATA_LOST;
         written += node->size;
     }
-    FreeChain(chain);
+    RecycleChain(list, chain);
     return written;
 }
 
@@ -234,10 +296,13 @@ bool ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context)
         return false;
     }
     bool remove = visit(oldest, context);
-    if (remove)
+    bool freeIt = false;
+    if (remove) {
         UnlinkLocked(list, oldest);
+        freeIt = !KeepSpareLocked(list, oldest);
+    }
     Unlock(list);
-    if (remove)
+    if (freeIt)
         FreeNode(oldest);
     return true;
 }
@@ -254,14 +319,18 @@ RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags)
     return state;
 }
 
-void ZR_DeleteAllBuffer(RecordList* list)
+void ZR_DeleteList(RecordList* list)
 {
     Lock(list);
     RecordNode* chain = list->head;
+    RecordNode* spares = list->spares;
     list->head = nullptr;
     list->tail = nullptr;
     list->count = 0;
     list->bytes = 0;
+    list->spares = nullptr;
+    list->spareCount = 0;
     Unlock(list);
     FreeChain(chain);
+    FreeChain(spares);
 }

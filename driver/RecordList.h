@@ -13,11 +13,22 @@ struct RecordNode {
     RecordNode* prev;
 };
 
+// Records of up to this many data bytes (nearly all of a serial port's)
+// share one node size, and their nodes are kept for reuse.
+constexpr ULONG kSmallRecordDataBytes = 32;
+
 struct RecordList {
     RecordNode* head;
     RecordNode* tail;
     ULONG count;
     ULONG bytes;
+    // Small nodes whose records are gone, linked by next: kept while the
+    // list and its spares hold fewer than spareLimit nodes, as many as the
+    // byte limit lets the list hold, so a busy port allocates nothing once
+    // its list has been full.
+    RecordNode* spares;
+    ULONG spareCount;
+    ULONG spareLimit;
     // Dropped since a batched fetch last reported them.
     ULONG droppedRecords;
     ULONG droppedBytes;
@@ -33,7 +44,7 @@ struct RecordListState {
     ULONG bytes;
 };
 
-void ZR_InitializeList(RecordList* list);
+void ZR_InitializeList(RecordList* list, ULONG maxBytes);
 
 // Appends a copy of `size` bytes after dropping oldest records while the list
 // holds more than maxBytes; a drop sets the data-lost bit in *statusFlags and
@@ -63,4 +74,5 @@ typedef bool (*RecordVisitor)(RecordNode* node, PVOID context);
 bool ZR_VisitOldest(RecordList* list, RecordVisitor visit, PVOID context);
 
 RecordListState ZR_GetState(RecordList* list, const ULONG* statusFlags);
-void ZR_DeleteAllBuffer(RecordList* list);
+// The device is going away: frees the records and the spare nodes.
+void ZR_DeleteList(RecordList* list);

@@ -28,7 +28,7 @@ struct IrpLevel {
 
 struct IrpPrivate {
     uint32_t magic = IrpMagic;
-    std::mutex lock;
+    ShortLock lock;
     std::atomic<IrpState> state{IrpState::Ready};
     int holds = 0;
     bool released = false;  // freed by IoFreeIrp or finished by the I/O manager
@@ -82,7 +82,7 @@ PIRP NewIrp(CCHAR stackSize)
 }
 
 // Frees the request once nobody holds it any more; called with the lock held.
-void Unhold(IrpPrivate* state, std::unique_lock<std::mutex>& guard)
+void Unhold(IrpPrivate* state, std::unique_lock<ShortLock>& guard)
 {
     --state->holds;
     bool destroy = state->released && state->holds == 0;
@@ -108,7 +108,7 @@ void CheckPendingAgreement(const IrpLevel& level, int location)
 void MarkPending(PIRP irp, IrpPrivate* state)
 {
     irp->Tail.Overlay.CurrentStackLocation->Control |= SL_PENDING_RETURNED;
-    std::lock_guard<std::mutex> guard(state->lock);
+    std::lock_guard<ShortLock> guard(state->lock);
     state->levels[irp->CurrentLocation].marked = true;
 }
 
@@ -152,7 +152,7 @@ bool InvokeRoutine(PIRP irp, IrpPrivate* state, PDRIVER_OBJECT owner, PIO_COMPLE
         DriverScope scope(owner);
         result = routine(device, irp, context);
     }
-    std::unique_lock<std::mutex> guard(state->lock);
+    std::unique_lock<ShortLock> guard(state->lock);
     if (result == STATUS_MORE_PROCESSING_REQUIRED) {
         Unhold(state, guard);
         return false;
@@ -170,7 +170,7 @@ bool HoldBackRoutine(IrpPrivate* state, int location, PDRIVER_OBJECT owner, PIO_
 {
     if (!Machine::Current().io().forcePending.load())
         return false;
-    std::lock_guard<std::mutex> guard(state->lock);
+    std::lock_guard<ShortLock> guard(state->lock);
     IrpLevel& level = state->levels[location];
     if (level.activeDispatches == 0)
         return false;
@@ -189,7 +189,7 @@ void FinishWalk(PIRP irp, IrpPrivate* state)
         Fail("a request from IoAllocateIrp was completed past its last stack location: its completion "
              "routine must return STATUS_MORE_PROCESSING_REQUIRED");
     FinishRequest(irp, *state->request);
-    std::unique_lock<std::mutex> guard(state->lock);
+    std::unique_lock<ShortLock> guard(state->lock);
     state->released = true;
     Unhold(state, guard);
 }
@@ -204,7 +204,7 @@ void WalkCompletion(PIRP irp, IrpPrivate* state)
         irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
         PDRIVER_OBJECT owner;
         {
-            std::lock_guard<std::mutex> guard(state->lock);
+            std::lock_guard<ShortLock> guard(state->lock);
             IrpLevel& level = state->levels[location];
             level.walked = true;
             CheckPendingAgreement(level, location);
@@ -237,7 +237,7 @@ VOID NTAPI ResumeHeldBackCompletion(PKDPC, PVOID context, PVOID, PVOID)
     PVOID routineContext;
     PDRIVER_OBJECT owner;
     {
-        std::lock_guard<std::mutex> guard(state->lock);
+        std::lock_guard<ShortLock> guard(state->lock);
         routine = state->deferredRoutine;
         routineContext = state->deferredContext;
         owner = state->deferredOwner;
@@ -280,14 +280,14 @@ std::shared_ptr<UserRequest> RequestOf(PIRP irp)
 void HoldIrp(PIRP irp)
 {
     IrpPrivate* state = PrivateOf(irp);
-    std::lock_guard<std::mutex> guard(state->lock);
+    std::lock_guard<ShortLock> guard(state->lock);
     ++state->holds;
 }
 
 void ReleaseIrp(PIRP irp)
 {
     IrpPrivate* state = PrivateOf(irp);
-    std::unique_lock<std::mutex> guard(state->lock);
+    std::unique_lock<ShortLock> guard(state->lock);
     Unhold(state, guard);
 }
 
@@ -330,6 +330,7 @@ void FinishRequest(PIRP irp, UserRequest& request)
 using sim::Fail;
 using sim::IrpState;
 using sim::PrivateOf;
+using sim::ShortLock;
 
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN)
 {
@@ -339,7 +340,7 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN)
 void IoFreeIrp(PIRP Irp)
 {
     sim::IrpPrivate* state = PrivateOf(Irp);
-    std::unique_lock<std::mutex> guard(state->lock);
+    std::unique_lock<ShortLock> guard(state->lock);
     if (state->released)
         Fail("IoFreeIrp of a request that was already freed");
     if (state->request)
@@ -362,7 +363,7 @@ void IoReuseIrp(PIRP Irp, NTSTATUS Iostatus)
         Fail("IoReuseIrp of a request that is still with a driver");
     if (Irp->CancelRoutine != nullptr)
         Fail("IoReuseIrp of a request whose cancel routine is still set");
-    std::lock_guard<std::mutex> guard(state->lock);
+    std::lock_guard<ShortLock> guard(state->lock);
     state->state = IrpState::Ready;
     for (auto& level : state->levels)
         level = sim::IrpLevel();
@@ -381,7 +382,7 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     sim::IrpPrivate* state = PrivateOf(Irp);
     int location;
     {
-        std::lock_guard<std::mutex> guard(state->lock);
+        std::lock_guard<ShortLock> guard(state->lock);
         if (state->released)
             Fail("IoCallDriver with a request that was freed");
         if (state->state.load() == IrpState::Done)
@@ -410,7 +411,7 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         sim::DriverScope scope(DeviceObject->DriverObject);
         status = dispatch(DeviceObject, Irp);
     }
-    std::unique_lock<std::mutex> guard(state->lock);
+    std::unique_lock<ShortLock> guard(state->lock);
     sim::IrpLevel& level = state->levels[location];
     --level.activeDispatches;
     bool heldBack = state->deferredLevel == location;
@@ -446,7 +447,7 @@ void IoCompleteRequest(PIRP Irp, CCHAR)
 {
     sim::IrpPrivate* state = PrivateOf(Irp);
     {
-        std::lock_guard<std::mutex> guard(state->lock);
+        std::lock_guard<ShortLock> guard(state->lock);
         IrpState current = state->state.load();
         if (current == IrpState::Completing || current == IrpState::Done)
             Fail("request %p completed twice", static_cast<void*>(Irp));
@@ -527,7 +528,7 @@ void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, 
     if (InvokeOnCancel)
         next->Control |= SL_INVOKE_ON_CANCEL;
     sim::IrpPrivate* state = PrivateOf(Irp);
-    std::lock_guard<std::mutex> guard(state->lock);
+    std::lock_guard<ShortLock> guard(state->lock);
     state->levels[Irp->CurrentLocation - 1].routineOwner = sim::CurrentThread().driver;
 }
 

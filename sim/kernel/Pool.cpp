@@ -15,7 +15,7 @@ void* Pool::Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner)
     if (memory == nullptr)
         return nullptr;
     std::memset(memory, 0xCD, size);  // pool memory is not zeroed
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<ShortLock> guard(lock_);
     blocks_[memory] = Block{size, tag, owner};
     return memory;
 }
@@ -24,7 +24,7 @@ Pool::Block Pool::Free(void* memory, std::optional<ULONG> tag)
 {
     Block block;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<ShortLock> guard(lock_);
         auto found = blocks_.find(memory);
         if (found == blocks_.end())
             Fail("ExFreePool of %p, which is not an allocated pool block (freed twice?)", memory);
@@ -40,7 +40,7 @@ Pool::Block Pool::Free(void* memory, std::optional<ULONG> tag)
 
 std::vector<Pool::Block> Pool::BlocksOf(PDRIVER_OBJECT owner)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<ShortLock> guard(lock_);
     std::vector<Block> found;
     for (const auto& entry : blocks_) {
         if (entry.second.owner == owner)

@@ -272,6 +272,35 @@ TEST_F(CaptureTest, ABatchTakesWholeRecordsInOrderAndReportsTheDrops)
     CloseHandle(port);
 }
 
+// A 400-byte limit holds ten one-byte records: the list and its spare nodes
+// never hold more than the limit needs, and nodes freed by drops and by
+// fetches are kept for the next records rather than returned to the pool.
+TEST_F(CaptureTest, SmallRecordNodesAreKeptForReuseWithinTheByteLimit)
+{
+    StartMonitorOn11(400);
+    HANDLE port = Open("COM11");
+    HANDLE control = Open(MonitorObjectName(1));
+    ASSERT_EQ(1u, FetchAll(control).size()) << "the open";
+    const size_t baseline = machine.PoolTagsOf(kFilterService).size();
+    const size_t mostNodes = 400 / CAPTURE_RECORD_HEADER_SIZE + 3;
+    auto writeOneByteRecords = [port](int count) {
+        DWORD done = 0;
+        for (int i = 0; i < count; ++i)
+            ASSERT_TRUE(WriteFile(port, "w", 1, &done, nullptr));
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_NO_FATAL_FAILURE(writeOneByteRecords(100));
+        size_t heldWhileFull = machine.PoolTagsOf(kFilterService).size() - baseline;
+        EXPECT_GE(heldWhileFull, 10u);
+        EXPECT_LE(heldWhileFull, mostNodes) << "round " << round;
+        EXPECT_FALSE(FetchAll(control).empty());
+        EXPECT_EQ(heldWhileFull, machine.PoolTagsOf(kFilterService).size() - baseline)
+            << "fetched nodes are kept, round " << round;
+    }
+    CloseHandle(control);
+    CloseHandle(port);
+}
+
 TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
 {
     StartMonitorOn11();
