@@ -338,37 +338,95 @@ TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
 
 namespace {
 
-// A program writes far faster than the monitor drains, into a small device
-// buffer and a small store: every byte is accounted for, and the bytes that
-// remain come in order, with a loss marker wherever some went missing.
+// A program writes far faster than the monitor and a reader of the virtual
+// port COM21 (raw written bytes) drain, into small device buffers and a small
+// store: every byte is accounted for, and the bytes that remain come in
+// order, with a loss marker wherever some went missing.
 class LossAccountingTest : public FilterFixture, public ::testing::WithParamInterface<sim::ClockMode> {
 protected:
     LossAccountingTest() : FilterFixture(GetParam()) {}
+
+    static constexpr uint32_t kTotal = 5000;
+    static uint8_t WrittenByte(uint32_t i) { return static_cast<uint8_t>(i); }
+
+    void StartMonitorAndVirtualPortOn11(DWORD maxBytes)
+    {
+        WriteMonitorObject(1, "COM11", kPort0Path, maxBytes);
+        std::string key = ObjectKey(2);
+        SetString(key, CAPTURE_VALUE_BASE_NAME_A, "COM21");
+        SetString(key, "COM11", kPort0Path);
+        SetDword(key, CAPTURE_VALUE_FORM_A, CAPTURE_FORM_WRITTEN_DATA);
+        SetDword(key, CAPTURE_VALUE_MAX_BYTES_A, maxBytes);
+        StartFilter();
+    }
+
+    static void ReadAvailable(HANDLE reader, std::vector<uint8_t>* received)
+    {
+        uint8_t bytes[4096];
+        DWORD done = 0;
+        ASSERT_TRUE(ReadFile(reader, bytes, sizeof bytes, &done, nullptr));
+        received->insert(received->end(), bytes, bytes + done);
+    }
+
+    // The driver's count of the bytes it dropped, asked without taking a record.
+    static uint32_t DroppedBytesOf(HANDLE device)
+    {
+        CaptureBatchHeader header{};
+        DWORD returned = 0;
+        EXPECT_TRUE(
+            DeviceIoControl(device, IOCTL_CAPTURE_FETCH_BATCH, nullptr, 0, &header, sizeof header, &returned, nullptr));
+        EXPECT_EQ(sizeof header, returned);
+        return header.droppedBytes;
+    }
+
+    // The received bytes matched in order against the written ones: the
+    // written bytes skipped on the way, or kTotal + 1 when they do not match.
+    static uint32_t SkippedMatchingInOrder(const std::vector<uint8_t>& received)
+    {
+        uint32_t next = 0;
+        for (uint8_t byte : received) {
+            while (next < kTotal && WrittenByte(next) != byte)
+                ++next;
+            if (next == kTotal)
+                return kTotal + 1;
+            ++next;
+        }
+        return kTotal - static_cast<uint32_t>(received.size());
+    }
 };
 
 TEST_P(LossAccountingTest, EveryWrittenByteIsKeptOrReportedDroppedAndGapsAreMarked)
 {
-    const uint32_t total = 5000;
     const uint32_t writesPerTick = 200;
-    WriteMonitorObject(1, "COM11", kPort0Path, 50 * (CAPTURE_RECORD_HEADER_SIZE + 1));
-    StartFilter();
+    StartMonitorAndVirtualPortOn11(50 * (CAPTURE_RECORD_HEADER_SIZE + 1));
     HANDLE port = Open("COM11");
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    HANDLE reader = Open("COM21");
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    std::vector<uint8_t> received;
     RecordStore store(300, 1);
     RecordStream stream(store, GetTickCount(), [](uint32_t) {});
     ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     DWORD done = 0;
-    for (uint32_t i = 0; i < total; ++i) {
-        uint8_t byte = static_cast<uint8_t>(i);
+    for (uint32_t i = 0; i < kTotal; ++i) {
+        uint8_t byte = WrittenByte(i);
         ASSERT_TRUE(WriteFile(port, &byte, 1, &done, nullptr));
-        if (i % writesPerTick == writesPerTick - 1)
+        if (i % writesPerTick == writesPerTick - 1) {
             stream.PollDevice(GetTickCount());
+            ASSERT_NO_FATAL_FAILURE(ReadAvailable(reader, &received));
+        }
     }
     stream.PollDevice(GetTickCount());
+    ASSERT_NO_FATAL_FAILURE(ReadAvailable(reader, &received));
     CloseHandle(port);
 
+    uint32_t readerDropped = DroppedBytesOf(reader);
+    EXPECT_GT(readerDropped, 0u);
+    EXPECT_EQ(readerDropped, SkippedMatchingInOrder(received)) << "the reader got the rest, in order";
+    CloseHandle(reader);
+
     EXPECT_GT(stream.DroppedBytes(), 0u);
-    EXPECT_EQ(total, stream.SentTotal() + stream.DroppedBytes()) << "shown or evicted, or dropped";
+    EXPECT_EQ(kTotal, stream.SentTotal() + stream.DroppedBytes()) << "shown or evicted, or dropped";
     int bytesSeen = 0;
     int previous = -1;
     bool markerSincePrevious = false;
