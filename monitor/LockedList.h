@@ -1,5 +1,8 @@
-// A doubly linked list of nodes that own malloc'ed data blocks, guarded by
-// its own mutex. Used for the record store and the highlight conditions.
+// A doubly linked list of nodes that own their data, guarded by its own
+// mutex. Used for the record store and the highlight conditions. A copied
+// block lives in the node's own allocation; removed nodes of up to
+// kSpareDataBytes are kept for the next appends, so a full store that evicts
+// as it adds allocates nothing.
 #pragma once
 
 #include <atomic>
@@ -9,7 +12,7 @@
 struct ListNode {
     int32_t value;    // caller's value (a record's cell count)
     uint32_t length;  // size of the data block in bytes
-    void* data;       // owned, from std::malloc; may be null
+    void* data;       // owned: just after the node, or from std::malloc; may be null
     ListNode* next;
     ListNode* prev;
 };
@@ -24,8 +27,8 @@ public:
     // Takes ownership of data (from std::malloc). False when no node could
     // be allocated (the block is freed then).
     bool AppendOwned(int32_t value, uint32_t length, void* data);
-    // Appends a fresh copy of length bytes of source (no block for length 0).
-    // False when memory ran out.
+    // Appends a copy of length bytes of source, kept with the node (no data
+    // for length 0). False when memory ran out.
     bool AppendCopy(int32_t value, uint32_t length, const void* source);
     void Remove(ListNode* node);
     void Clear();
@@ -42,7 +45,16 @@ public:
     int32_t NodeCount() const;
     uint32_t ByteTotal() const;
 
+    static constexpr uint32_t kSpareDataBytes = 256;
+    static constexpr uint32_t kMostSpares = 4096;
+
 private:
+    static constexpr uint32_t kSpareClassBytes = 16;
+    static constexpr uint32_t kSpareClasses = kSpareDataBytes / kSpareClassBytes + 1;
+
+    ListNode* NewNodeLocked(uint32_t inlineBytes);
+    void ReleaseNodeLocked(ListNode* node);
+    void LinkLocked(ListNode* node);
     void FreeAllLocked();
 
     mutable std::mutex mutex_;
@@ -50,4 +62,6 @@ private:
     ListNode* tail_ = nullptr;
     int32_t count_ = 0;
     uint32_t byteTotal_ = 0;
+    ListNode* spares_[kSpareClasses] = {};  // linked by next, by inline data size class
+    uint32_t spareCount_ = 0;
 };

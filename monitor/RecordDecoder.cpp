@@ -72,23 +72,15 @@ RecordDecoder::RecordDecoder(RecordStore& store, uint32_t createdTick) : store_(
 
 void RecordDecoder::Process(CaptureRecord* record, uint32_t size, uint32_t now)
 {
-    if (record == nullptr)
-        return;
-    if (Admit(record, size, now))
-        Keep(record, size, now);
-    else
-        std::free(record);
+    if (record != nullptr)
+        ProcessInPlace(record, size, now);
+    std::free(record);
 }
 
 void RecordDecoder::ProcessInPlace(CaptureRecord* record, uint32_t size, uint32_t now)
 {
-    if (!Admit(record, size, now))
-        return;
-    auto* copy = static_cast<CaptureRecord*>(std::malloc(size));
-    if (copy == nullptr)
-        return;
-    std::memcpy(copy, record, size);
-    Keep(copy, size, now);
+    if (Admit(record, size, now))
+        Keep(*record, size, now);
 }
 
 bool RecordDecoder::Admit(CaptureRecord* record, uint32_t size, uint32_t now)
@@ -107,14 +99,13 @@ void RecordDecoder::AddLostDataMarker(uint32_t now)
     havePreviousTimestamp_ = false;
     idleSaturated_ = false;
     lastRecordTick_ = now;
-    auto* marker = static_cast<CaptureRecord*>(std::calloc(1, LostDataMarkerSize));
-    if (marker == nullptr)
-        return;
+    alignas(CaptureRecord) uint8_t bytes[LostDataMarkerSize] = {};
+    auto* marker = reinterpret_cast<CaptureRecord*>(bytes);
     marker->kind = RecordKind_DeviceControl;
     marker->ioControlCode = IOCTL_SERIAL_GET_COMMSTATUS;
     marker->dataLength = 1;
     CaptureRecordData(marker)[0] = LineErrorCode_LostData;
-    store_.Add(marker, LostDataMarkerSize);
+    store_.AddCopy(*marker, LostDataMarkerSize);
 }
 
 // Updates totals and line settings; returns whether the record is kept.
@@ -152,15 +143,15 @@ bool RecordDecoder::DecodeDeviceControl(CaptureRecord& record)
     }
 }
 
-void RecordDecoder::Keep(CaptureRecord* record, uint32_t size, uint32_t now)
+void RecordDecoder::Keep(CaptureRecord& record, uint32_t size, uint32_t now)
 {
-    const uint64_t fetchedTimestamp = record->timestamp;
-    record->timestamp = TimeCounterFor(fetchedTimestamp);
+    const uint64_t fetchedTimestamp = record.timestamp;
+    record.timestamp = TimeCounterFor(fetchedTimestamp);
     havePreviousTimestamp_ = true;
     previousTimestamp_ = fetchedTimestamp;
     idleSaturated_ = false;
     lastRecordTick_ = now;
-    store_.Add(record, size);
+    store_.AddCopy(record, size);
 }
 
 uint32_t RecordDecoder::TimeCounterFor(uint64_t timestamp) const

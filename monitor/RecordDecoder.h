@@ -26,8 +26,8 @@ public:
     // Takes ownership of a std::malloc'ed buffer holding size bytes as fetched.
     // Records that do not fit in size bytes are dropped unread.
     void Process(CaptureRecord* record, uint32_t size, uint32_t now);
-    // The same for a record inside a buffer the caller keeps and reuses: only
-    // a record the store keeps is copied, for the store.
+    // The same for a record inside a buffer the caller keeps and reuses; the
+    // store keeps its own copy of what it shows.
     void ProcessInPlace(CaptureRecord* record, uint32_t size, uint32_t now);
     // Nothing pending: returns the idle time to show (IdleSaturatedReport once
     // saturated).
@@ -48,7 +48,7 @@ private:
     void AddLostDataMarker(uint32_t now);
     bool Decode(CaptureRecord& record);
     bool DecodeDeviceControl(CaptureRecord& record);
-    void Keep(CaptureRecord* record, uint32_t size, uint32_t now);
+    void Keep(CaptureRecord& record, uint32_t size, uint32_t now);
     uint32_t TimeCounterFor(uint64_t timestamp) const;
 
     RecordStore& store_;

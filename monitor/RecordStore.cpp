@@ -24,7 +24,8 @@ uint32_t TimeCounter(const CaptureRecord& record)
 // Never more data cells than the block really holds.
 uint32_t DataBytesPresent(const CaptureRecord& record, uint32_t size)
 {
-    return std::min(record.dataLength, size - CAPTURE_RECORD_HEADER_SIZE);
+    const uint32_t length = record.dataLength;  // records lie packed, unaligned, in a fetched batch
+    return std::min(length, size - CAPTURE_RECORD_HEADER_SIZE);
 }
 
 }  // namespace
@@ -41,30 +42,28 @@ uint32_t RecordStore::DataCells(const ListNode* node) const
     return CellCount(node) - (HasTimeCell(RecordOf(node)) ? 1 : 0);
 }
 
-void RecordStore::Add(CaptureRecord* record, uint32_t size)
+void RecordStore::AddCopy(const CaptureRecord& record, uint32_t size)
 {
-    if (record == nullptr)
+    if (size < CAPTURE_RECORD_HEADER_SIZE)
         return;
-    if (size < CAPTURE_RECORD_HEADER_SIZE) {
-        std::free(record);
-        return;
-    }
-    const uint32_t dataCells = DataBytesPresent(*record, size);
-    const uint32_t cells = dataCells + (HasTimeCell(*record) ? 1 : 0);
-    const uint8_t kind = record->kind;
-    if (cells == 0) {
-        std::free(record);
-        return;
-    }
-    if (!list_.AppendOwned(static_cast<int32_t>(cells), size, record))
+    const uint32_t dataCells = DataBytesPresent(record, size);
+    const uint32_t cells = dataCells + (HasTimeCell(record) ? 1 : 0);
+    if (cells == 0 || !list_.AppendCopy(static_cast<int32_t>(cells), size, &record))
         return;
     index_.push_back(IndexEntry{list_.Tail(), cellsAdded_, receivedAdded_, sentAdded_});
     cellsAdded_ += cells;
-    if (kind == RecordKind_Read)
+    if (record.kind == RecordKind_Read)
         receivedAdded_ += dataCells;
-    else if (kind == RecordKind_Write)
+    else if (record.kind == RecordKind_Write)
         sentAdded_ += dataCells;
     Grow(cells);
+}
+
+void RecordStore::Add(CaptureRecord* record, uint32_t size)
+{
+    if (record != nullptr)
+        AddCopy(*record, size);
+    std::free(record);
 }
 
 void RecordStore::Grow(uint32_t cells)

@@ -38,8 +38,10 @@ public:
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
-    // Takes ownership of a std::malloc'ed record of size bytes whose timestamp
-    // already holds its time counter in ms.
+    // Keeps a copy of a record of size bytes whose timestamp already holds
+    // its time counter in ms.
+    void AddCopy(const CaptureRecord& record, uint32_t size);
+    // The same for a std::malloc'ed record, which it frees.
     void Add(CaptureRecord* record, uint32_t size);
     void Grow(uint32_t cells);
     // Empties the display down to the idle cell; the byte bases stay.

@@ -142,14 +142,16 @@ using sim::Fail;
 
 namespace {
 
-ULONG_PTR OwnerToken()
+// The per-thread state is looked up once per call: spin locks are taken for
+// every record, and the lookup is most of their cost here.
+ULONG_PTR OwnerToken(sim::ThreadState& thread)
 {
-    return reinterpret_cast<ULONG_PTR>(&CurrentThread()) | 1;
+    return reinterpret_cast<ULONG_PTR>(&thread) | 1;
 }
 
-void TakeSpinLock(PKSPIN_LOCK SpinLock)
+void TakeSpinLock(PKSPIN_LOCK SpinLock, sim::ThreadState& thread)
 {
-    ULONG_PTR token = OwnerToken();
+    ULONG_PTR token = OwnerToken(thread);
     for (;;) {
         ULONG_PTR expected = 0;
         if (__atomic_compare_exchange_n(SpinLock, &expected, token, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
@@ -160,12 +162,28 @@ void TakeSpinLock(PKSPIN_LOCK SpinLock)
     }
 }
 
-void DropSpinLock(PKSPIN_LOCK SpinLock)
+void DropSpinLock(PKSPIN_LOCK SpinLock, sim::ThreadState& thread)
 {
-    ULONG_PTR token = OwnerToken();
-    ULONG_PTR expected = token;
+    ULONG_PTR expected = OwnerToken(thread);
     if (!__atomic_compare_exchange_n(SpinLock, &expected, 0, false, __ATOMIC_RELEASE, __ATOMIC_RELAXED))
         Fail("spin lock %p released but not held by this thread", static_cast<void*>(SpinLock));
+}
+
+void RaiseIrql(sim::ThreadState& thread, KIRQL NewIrql, PKIRQL OldIrql)
+{
+    if (NewIrql < thread.irql)
+        Fail("KeRaiseIrql to %u below the current level %u", NewIrql, thread.irql);
+    *OldIrql = thread.irql;
+    thread.irql = NewIrql;
+}
+
+void LowerIrql(sim::ThreadState& thread, KIRQL NewIrql)
+{
+    if (NewIrql > thread.irql)
+        Fail("KeLowerIrql to %u above the current level %u", NewIrql, thread.irql);
+    thread.irql = NewIrql;
+    if (NewIrql < DISPATCH_LEVEL && !thread.deferredDpcs.empty())
+        sim::Machine::Current().timers().RunDeferredDpcs();
 }
 
 std::optional<uint64_t> DeadlineOf(PLARGE_INTEGER timeout)
@@ -187,11 +205,7 @@ KIRQL KeGetCurrentIrql(void)
 
 void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql)
 {
-    KIRQL current = CurrentThread().irql;
-    if (NewIrql < current)
-        Fail("KeRaiseIrql to %u below the current level %u", NewIrql, current);
-    *OldIrql = current;
-    CurrentThread().irql = NewIrql;
+    RaiseIrql(CurrentThread(), NewIrql, OldIrql);
 }
 
 KIRQL KeRaiseIrqlToDpcLevel(void)
@@ -203,12 +217,7 @@ KIRQL KeRaiseIrqlToDpcLevel(void)
 
 void KeLowerIrql(KIRQL NewIrql)
 {
-    KIRQL current = CurrentThread().irql;
-    if (NewIrql > current)
-        Fail("KeLowerIrql to %u above the current level %u", NewIrql, current);
-    CurrentThread().irql = NewIrql;
-    if (NewIrql < DISPATCH_LEVEL && !CurrentThread().deferredDpcs.empty())
-        sim::Machine::Current().timers().RunDeferredDpcs();
+    LowerIrql(CurrentThread(), NewIrql);
 }
 
 void KeInitializeSpinLock(PKSPIN_LOCK SpinLock)
@@ -218,26 +227,29 @@ void KeInitializeSpinLock(PKSPIN_LOCK SpinLock)
 
 void KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql)
 {
-    KeRaiseIrql(DISPATCH_LEVEL, OldIrql);
-    TakeSpinLock(SpinLock);
+    sim::ThreadState& thread = CurrentThread();
+    RaiseIrql(thread, DISPATCH_LEVEL, OldIrql);
+    TakeSpinLock(SpinLock, thread);
 }
 
 void KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql)
 {
-    DropSpinLock(SpinLock);
-    KeLowerIrql(NewIrql);
+    sim::ThreadState& thread = CurrentThread();
+    DropSpinLock(SpinLock, thread);
+    LowerIrql(thread, NewIrql);
 }
 
 void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock)
 {
-    if (CurrentThread().irql < DISPATCH_LEVEL)
+    sim::ThreadState& thread = CurrentThread();
+    if (thread.irql < DISPATCH_LEVEL)
         Fail("KeAcquireSpinLockAtDpcLevel called below DISPATCH_LEVEL");
-    TakeSpinLock(SpinLock);
+    TakeSpinLock(SpinLock, thread);
 }
 
 void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock)
 {
-    DropSpinLock(SpinLock);
+    DropSpinLock(SpinLock, CurrentThread());
 }
 
 void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State)

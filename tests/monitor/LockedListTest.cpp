@@ -67,6 +67,34 @@ TEST(LockedList, ZeroLengthCopyHasNoBlockAndRemovesCleanly)
     EXPECT_EQ(list.Head(), nullptr);
 }
 
+// A store that evicts as it adds: removed nodes come back for appends of the
+// same size class, owned blocks are still freed, and large copies are not kept.
+TEST(LockedList, RemovedNodesAreReusedForAppendsOfTheirSizeClass)
+{
+    LockedList list;
+    char bytes[LockedList::kSpareDataBytes + 1] = {};
+    ASSERT_TRUE(list.AppendCopy(1, 41, bytes));
+    ListNode* small = list.Head();
+    list.Remove(small);
+    ASSERT_TRUE(list.AppendCopy(2, 48, bytes));
+    EXPECT_EQ(list.Head(), small) << "41 and 48 bytes share a class";
+    EXPECT_EQ(list.Head()->data, static_cast<void*>(list.Head() + 1));
+    list.Remove(list.Head());
+    ASSERT_TRUE(list.AppendCopy(3, 49, bytes));
+    EXPECT_NE(list.Head(), small) << "49 bytes need the next class";
+
+    ASSERT_TRUE(list.AppendOwned(4, 8, std::malloc(8)));
+    ListNode* owning = list.Tail();
+    list.Remove(owning);  // frees its block: a leak would show under AddressSanitizer
+    ASSERT_TRUE(list.AppendCopy(5, 0, nullptr));
+    EXPECT_EQ(list.Tail(), owning) << "a node without data is of the smallest class";
+    EXPECT_EQ(list.Tail()->data, nullptr);
+
+    ASSERT_TRUE(list.AppendCopy(6, sizeof bytes, bytes));
+    EXPECT_EQ(0, std::memcmp(list.Tail()->data, bytes, sizeof bytes));
+    EXPECT_EQ(ValuesForward(list), (std::vector<int32_t>{3, 5, 6}));
+}
+
 TEST(LockedList, RemovingTheOnlyNodeEmptiesEverything)
 {
     LockedList list;
