@@ -17,20 +17,38 @@ LockedList::~LockedList()
     FreeAllLocked();
 }
 
-// A node with room for inlineBytes after it: a spare of its size class when
-// there is one. Spares of a class all have the class's full room.
+// Chunks start with the link to the previous one; blocks keep the 16-byte
+// alignment of malloc.
+constexpr size_t kChunkHeaderBytes = 16;
+
+void* LockedList::CarveLocked(size_t bytes)
+{
+    if (chunkCursor_ == nullptr || static_cast<size_t>(chunkEnd_ - chunkCursor_) < bytes) {
+        auto* chunk = static_cast<char*>(std::malloc(kChunkBytes));
+        if (chunk == nullptr)
+            return nullptr;
+        *reinterpret_cast<void**>(chunk) = chunks_;
+        chunks_ = chunk;
+        chunkCursor_ = chunk + kChunkHeaderBytes;
+        chunkEnd_ = chunk + kChunkBytes;
+    }
+    void* block = chunkCursor_;
+    chunkCursor_ += bytes;
+    return block;
+}
+
+// A node with room for inlineBytes after it. Small nodes of one class all
+// have the class's full room, so any spare of the class will do.
 ListNode* LockedList::NewNodeLocked(uint32_t inlineBytes)
 {
-    if (inlineBytes > kSpareDataBytes)
+    if (inlineBytes > kSmallDataBytes)
         return static_cast<ListNode*>(std::malloc(sizeof(ListNode) + inlineBytes));
-    uint32_t spareClass = (inlineBytes + kSpareClassBytes - 1) / kSpareClassBytes;
-    ListNode* node = spares_[spareClass];
-    if (node != nullptr) {
-        spares_[spareClass] = node->next;
-        --spareCount_;
-        return node;
-    }
-    return static_cast<ListNode*>(std::malloc(sizeof(ListNode) + spareClass * kSpareClassBytes));
+    uint32_t sizeClass = SizeClassOf(inlineBytes);
+    ListNode* node = spares_[sizeClass];
+    if (node == nullptr)
+        return static_cast<ListNode*>(CarveLocked(sizeof(ListNode) + sizeClass * kClassBytes));
+    spares_[sizeClass] = node->next;
+    return node;
 }
 
 void LockedList::ReleaseNodeLocked(ListNode* node)
@@ -38,14 +56,13 @@ void LockedList::ReleaseNodeLocked(ListNode* node)
     uint32_t inlineBytes = HasInlineData(node) ? node->length : 0;
     if (!HasInlineData(node))
         std::free(node->data);
-    if (inlineBytes > kSpareDataBytes || spareCount_ >= kMostSpares) {
+    if (inlineBytes > kSmallDataBytes) {
         std::free(node);
         return;
     }
-    uint32_t spareClass = (inlineBytes + kSpareClassBytes - 1) / kSpareClassBytes;
-    node->next = spares_[spareClass];
-    spares_[spareClass] = node;
-    ++spareCount_;
+    uint32_t sizeClass = SizeClassOf(inlineBytes);
+    node->next = spares_[sizeClass];
+    spares_[sizeClass] = node;
 }
 
 void LockedList::LinkLocked(ListNode* node)
@@ -116,19 +133,22 @@ void LockedList::FreeAllLocked()
     ListNode* node = head_.load(std::memory_order_relaxed);
     while (node != nullptr) {
         ListNode* next = node->next;
-        if (!HasInlineData(node))
+        bool inlineData = HasInlineData(node);
+        if (!inlineData)
             std::free(node->data);
-        std::free(node);
+        if (inlineData && node->length > kSmallDataBytes)
+            std::free(node);
         node = next;
     }
-    for (ListNode*& spare : spares_) {
-        while (spare != nullptr) {
-            ListNode* next = spare->next;
-            std::free(spare);
-            spare = next;
-        }
+    while (chunks_ != nullptr) {
+        void* previous = *static_cast<void**>(chunks_);
+        std::free(chunks_);
+        chunks_ = previous;
     }
-    spareCount_ = 0;
+    for (ListNode*& spare : spares_)
+        spare = nullptr;
+    chunkCursor_ = nullptr;
+    chunkEnd_ = nullptr;
     head_.store(nullptr, std::memory_order_release);
     tail_ = nullptr;
     count_ = 0;

@@ -1,8 +1,10 @@
 // A doubly linked list of nodes that own their data, guarded by its own
 // mutex. Used for the record store and the highlight conditions. A copied
-// block lives in the node's own allocation; removed nodes of up to
-// kSpareDataBytes are kept for the next appends, so a full store that evicts
-// as it adds allocates nothing.
+// block lives in the node's own allocation. Nodes with up to kSmallDataBytes
+// of data are carved from chunks of kChunkBytes and, once removed, kept for
+// the next appends of their size class: a store fills with one allocation
+// per chunk, and a full store that evicts as it adds allocates nothing.
+// Chunks go back when the list is cleared or destroyed.
 #pragma once
 
 #include <atomic>
@@ -45,13 +47,15 @@ public:
     int32_t NodeCount() const;
     uint32_t ByteTotal() const;
 
-    static constexpr uint32_t kSpareDataBytes = 256;
-    static constexpr uint32_t kMostSpares = 4096;
+    static constexpr uint32_t kSmallDataBytes = 256;
+    static constexpr uint32_t kChunkBytes = 16384;
 
 private:
-    static constexpr uint32_t kSpareClassBytes = 16;
-    static constexpr uint32_t kSpareClasses = kSpareDataBytes / kSpareClassBytes + 1;
+    static constexpr uint32_t kClassBytes = 16;
+    static constexpr uint32_t kSmallClasses = kSmallDataBytes / kClassBytes + 1;
 
+    static uint32_t SizeClassOf(uint32_t inlineBytes) { return (inlineBytes + kClassBytes - 1) / kClassBytes; }
+    void* CarveLocked(size_t bytes);
     ListNode* NewNodeLocked(uint32_t inlineBytes);
     void ReleaseNodeLocked(ListNode* node);
     void LinkLocked(ListNode* node);
@@ -62,6 +66,8 @@ private:
     ListNode* tail_ = nullptr;
     int32_t count_ = 0;
     uint32_t byteTotal_ = 0;
-    ListNode* spares_[kSpareClasses] = {};  // linked by next, by inline data size class
-    uint32_t spareCount_ = 0;
+    ListNode* spares_[kSmallClasses] = {};  // removed small nodes by size class, linked by next
+    void* chunks_ = nullptr;                // linked by their first word
+    char* chunkCursor_ = nullptr;
+    char* chunkEnd_ = nullptr;
 };

@@ -67,14 +67,18 @@ TEST(LockedList, ZeroLengthCopyHasNoBlockAndRemovesCleanly)
     EXPECT_EQ(list.Head(), nullptr);
 }
 
-// A store that evicts as it adds: removed nodes come back for appends of the
-// same size class, owned blocks are still freed, and large copies are not kept.
-TEST(LockedList, RemovedNodesAreReusedForAppendsOfTheirSizeClass)
+// Small nodes are carved one after the other from a chunk; as a store evicts
+// as it adds, removed nodes come back for appends of the same size class;
+// owned blocks are still freed, and large copies are not kept.
+TEST(LockedList, SmallNodesShareChunksAndRemovedOnesAreReusedForTheirSizeClass)
 {
     LockedList list;
-    char bytes[LockedList::kSpareDataBytes + 1] = {};
+    char bytes[LockedList::kSmallDataBytes + 1] = {};
     ASSERT_TRUE(list.AppendCopy(1, 41, bytes));
+    ASSERT_TRUE(list.AppendCopy(0, 41, bytes));
     ListNode* small = list.Head();
+    EXPECT_EQ(reinterpret_cast<char*>(list.Tail()), reinterpret_cast<char*>(small) + sizeof(ListNode) + 48);
+    list.Remove(list.Tail());
     list.Remove(small);
     ASSERT_TRUE(list.AppendCopy(2, 48, bytes));
     EXPECT_EQ(list.Head(), small) << "41 and 48 bytes share a class";
