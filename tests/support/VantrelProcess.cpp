@@ -1,5 +1,6 @@
 #include "VantrelProcess.h"
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -64,10 +65,10 @@ MainFrameSearch FindMainFrames(DWORD processId)
     return search;
 }
 
-HWND FindWindowTitled(DWORD processId, const std::wstring& title)
+HWND FindWindowWhere(DWORD processId, const std::function<bool(HWND)>& match)
 {
     for (HWND hwnd : TopLevelWindows(processId)) {
-        if (TitleOf(hwnd) == title) {
+        if (match(hwnd)) {
             return hwnd;
         }
     }
@@ -133,12 +134,17 @@ HWND VantrelProcess::WaitForMainFrame() const
 
 HWND VantrelProcess::WaitForWindowTitled(const std::wstring& title) const
 {
+    return WaitForWindow([&title](HWND hwnd) { return TitleOf(hwnd) == title; });
+}
+
+HWND VantrelProcess::WaitForWindow(const std::function<bool(HWND)>& match) const
+{
     DWORD start = GetTickCount();
     do {
-        if (HWND hwnd = FindWindowTitled(process_.dwProcessId, title)) {
+        if (HWND hwnd = FindWindowWhere(process_.dwProcessId, match)) {
             return hwnd;
         }
-    } while (WaitForSingleObject(process_.hProcess, 50) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);
+    } while (WaitForSingleObject(process_.hProcess, 20) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // Beside this test program, as the build tells; both paths are Windows paths.
@@ -28,6 +29,9 @@ public:
     // A top-level window of the process with exactly this title; null when
     // none showed in time.
     HWND WaitForWindowTitled(const std::wstring& title) const;
+    // A top-level window of the process that matches; null when none showed
+    // in time.
+    HWND WaitForWindow(const std::function<bool(HWND)>& match) const;
     // False when the process still runs after the timeout.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     // WM_CLOSE to the main frame, then the wait for the exit.
