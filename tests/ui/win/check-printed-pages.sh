@@ -59,10 +59,11 @@ for doc in ${SAME_HEADER_TIME:-}; do
     done
     convert "${bands[0]}" -fill white -colorize 100 "$work/white-band.png"
     below 0.05 "$(rmse "${bands[0]}" "$work/white-band.png")" || { echo "document $doc: no header time"; status=1; }
+    differing=0
     for band in "${bands[@]:1}"; do
-        below "$(rmse "$band" "${bands[0]}")" 0.01 \
-            || { echo "document $doc: the header time of ${band##*/} differs from page 1"; status=1; }
+        below "$(rmse "$band" "${bands[0]}")" 0.01 || differing=$((differing + 1))
     done
-    echo "document $doc: header time alike on ${#bands[@]} pages"
+    echo "document $doc: the header time of $differing of ${#bands[@]} pages differs from page 1"
+    ((differing == 0)) || status=1
 done
 exit $status
