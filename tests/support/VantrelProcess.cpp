@@ -1,5 +1,7 @@
 #include "VantrelProcess.h"
 
+#include <commctrl.h>
+
 #include <functional>
 #include <vector>
 
@@ -9,6 +11,7 @@ namespace {
 const DWORD kWindowTimeoutMs = 30000;
 const DWORD kCloseTimeoutMs = 10000;
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
+const UINT kStartCaptureCommand = 26000;
 
 struct WindowList {
     DWORD processId;  // 0: every process
@@ -94,6 +97,17 @@ std::wstring VantrelExePath()
 int CountMainFrames(DWORD processId)
 {
     return FindMainFrames(processId).count;
+}
+
+bool WaitForStartEnabled(HWND mainFrame, DWORD timeoutMs)
+{
+    HWND toolBar = FindWindowExW(mainFrame, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    for (DWORD waited = 0; toolBar != nullptr && waited < timeoutMs; waited += 50) {
+        if (SendMessageW(toolBar, TB_ISBUTTONENABLED, kStartCaptureCommand, 0) != 0)
+            return true;
+        Sleep(50);
+    }
+    return false;
 }
 
 VantrelProcess::~VantrelProcess()

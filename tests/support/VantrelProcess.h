@@ -13,6 +13,9 @@ std::wstring VantrelExePath();
 
 // Visible main frames of a process; 0 names every process.
 int CountMainFrames(DWORD processId);
+// Waits until the toolbar's capture start button of a main frame is enabled,
+// as it is again once a capture stop has finished.
+bool WaitForStartEnabled(HWND mainFrame, DWORD timeoutMs);
 
 class VantrelProcess {
 public:

@@ -6,7 +6,6 @@
 #include "PrintJob.h"
 #include "VantrelProcess.h"
 
-#include <commctrl.h>
 #include <direct.h>
 #include <stdlib.h>
 
@@ -56,18 +55,6 @@ void SendOnTerminal(size_t bytes)
     }
     CloseHandle(terminal);
     CloseHandle(peer);
-}
-
-// The toolbar's start button is enabled again once a stop has finished.
-bool WaitForStartEnabled(HWND mainFrame)
-{
-    HWND toolBar = FindWindowExW(mainFrame, nullptr, TOOLBARCLASSNAMEW, nullptr);
-    for (DWORD waited = 0; toolBar != nullptr && waited < kPrintEndMs; waited += 50) {
-        if (SendMessageW(toolBar, TB_ISBUTTONENABLED, kStartCapture, 0) != 0)
-            return true;
-        Sleep(50);
-    }
-    return false;
 }
 
 struct BoxSeen {
@@ -156,7 +143,7 @@ TEST_F(PrintCaptureTest, CaptureStartAndExitWaitForALongPrintThatKeepsEveryPage)
     PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
     HWND monitor = vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11(停止中)");
     ASSERT_NE(nullptr, monitor);
-    ASSERT_TRUE(WaitForStartEnabled(mainFrame)) << "the stop did not finish";
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame, kPrintEndMs)) << "the stop did not finish";
 
     PostMessageW(monitor, WM_COMMAND, kPrint, 0);
     HWND dialog = vantrel.WaitForWindowTitled(L"印刷");
