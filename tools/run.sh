@@ -3,8 +3,10 @@
 # (COM11 <-> COM12) and demo traffic on COM11, which Vantrel captures. With a
 # display the windows stay until the user closes them; without one the run
 # happens on a private Xvfb, saves screenshots/vantrel-main.png and
-# screenshots/vantrel-monitor.png, stops capture, closes the application and
-# ends. Vantrel's settings file is $BUILD/run/Vantrel.ini.
+# screenshots/vantrel-monitor.png, stops capture, prints the stopped monitor
+# to the PDF queue and saves the first printed page as
+# screenshots/vantrel-print.png, closes the application and ends. Vantrel's
+# settings file is $BUILD/run/Vantrel.ini.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -13,12 +15,15 @@ EXE=$ROOT/$BUILD/app/Vantrel.exe
 DEMO=$ROOT/$BUILD/testport/VtrlDemo.exe
 TESTPORT=$ROOT/$BUILD/testport/VtrlTestPort.sys
 RUN_DIR=$ROOT/$BUILD/run
+PRINT_DIR=$RUN_DIR/print
+PRINT_QUEUE=VantrelRun
 SHOTS=screenshots
 WINDOW_TIMEOUT_S=60
+PRINT_TIMEOUT_S=60
 
 bash tools/setup.sh
 # The print command of a monitor prints to a PDF queue, default for Wine.
-bash tools/cups-setup.sh VantrelRun "$ROOT/$BUILD/run/print"
+bash tools/cups-setup.sh "$PRINT_QUEUE" "$PRINT_DIR"
 
 echo "run: building $EXE"
 mkdir -p "$BUILD"
@@ -94,7 +99,19 @@ wine "$DEMO" 25 --start-capture
 sleep 1  # the monitor's next refresh
 import -window root "$SHOTS/vantrel-monitor.png"
 echo "run: screenshot saved to $SHOTS/vantrel-monitor.png"
-wine "$DEMO" 0 --stop-capture
+
+# The document is complete once the queue has handed it to its folder.
+printed_document() { ls "$PRINT_DIR"/*.pdf 2>/dev/null | head -1; }
+rm -f "$PRINT_DIR"/*.pdf
+echo "run: stopping capture and printing the monitor to $PRINT_QUEUE"
+wine "$DEMO" 0 --stop-capture --print "$PRINT_QUEUE"
+for _ in $(seq $((PRINT_TIMEOUT_S * 10))); do
+    [ -n "$(printed_document)" ] && ! lpstat -o "$PRINT_QUEUE" 2>/dev/null | grep -q . && break
+    sleep 0.1
+done
+[ -n "$(printed_document)" ] || { echo "run: no document in $PRINT_DIR after ${PRINT_TIMEOUT_S}s" >&2; exit 1; }
+pdftoppm -f 1 -l 1 -r 100 -png -singlefile "$(printed_document)" "$SHOTS/vantrel-print"
+echo "run: $(pdfinfo "$(printed_document)" | awk '/^Pages:/ {print $2}') printed pages, the first saved to $SHOTS/vantrel-print.png"
 
 # Without /f taskkill asks the window to close, as the user would.
 wine taskkill /im Vantrel.exe >/dev/null 2>&1 || true

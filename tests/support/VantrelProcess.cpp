@@ -1,5 +1,8 @@
 #include "VantrelProcess.h"
 
+#include <commctrl.h>
+
+#include <functional>
 #include <vector>
 
 namespace {
@@ -8,6 +11,7 @@ namespace {
 const DWORD kWindowTimeoutMs = 30000;
 const DWORD kCloseTimeoutMs = 10000;
 const wchar_t kMainFrameClass[] = L"VantrelMainFrame";
+const UINT kStartCaptureCommand = 26000;
 
 struct WindowList {
     DWORD processId;  // 0: every process
@@ -64,10 +68,10 @@ MainFrameSearch FindMainFrames(DWORD processId)
     return search;
 }
 
-HWND FindWindowTitled(DWORD processId, const std::wstring& title)
+HWND FindWindowWhere(DWORD processId, const std::function<bool(HWND)>& match)
 {
     for (HWND hwnd : TopLevelWindows(processId)) {
-        if (TitleOf(hwnd) == title) {
+        if (match(hwnd)) {
             return hwnd;
         }
     }
@@ -93,6 +97,17 @@ std::wstring VantrelExePath()
 int CountMainFrames(DWORD processId)
 {
     return FindMainFrames(processId).count;
+}
+
+bool WaitForStartEnabled(HWND mainFrame, DWORD timeoutMs)
+{
+    HWND toolBar = FindWindowExW(mainFrame, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    for (DWORD waited = 0; toolBar != nullptr && waited < timeoutMs; waited += 50) {
+        if (SendMessageW(toolBar, TB_ISBUTTONENABLED, kStartCaptureCommand, 0) != 0)
+            return true;
+        Sleep(50);
+    }
+    return false;
 }
 
 VantrelProcess::~VantrelProcess()
@@ -133,12 +148,17 @@ HWND VantrelProcess::WaitForMainFrame() const
 
 HWND VantrelProcess::WaitForWindowTitled(const std::wstring& title) const
 {
+    return WaitForWindow([&title](HWND hwnd) { return TitleOf(hwnd) == title; });
+}
+
+HWND VantrelProcess::WaitForWindow(const std::function<bool(HWND)>& match) const
+{
     DWORD start = GetTickCount();
     do {
-        if (HWND hwnd = FindWindowTitled(process_.dwProcessId, title)) {
+        if (HWND hwnd = FindWindowWhere(process_.dwProcessId, match)) {
             return hwnd;
         }
-    } while (WaitForSingleObject(process_.hProcess, 50) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);
+    } while (WaitForSingleObject(process_.hProcess, 20) == WAIT_TIMEOUT && GetTickCount() - start < kWindowTimeoutMs);
     return nullptr;
 }
 

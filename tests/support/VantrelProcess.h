@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // Beside this test program, as the build tells; both paths are Windows paths.
@@ -12,6 +13,9 @@ std::wstring VantrelExePath();
 
 // Visible main frames of a process; 0 names every process.
 int CountMainFrames(DWORD processId);
+// Waits until the toolbar's capture start button of a main frame is enabled,
+// as it is again once a capture stop has finished.
+bool WaitForStartEnabled(HWND mainFrame, DWORD timeoutMs);
 
 class VantrelProcess {
 public:
@@ -28,6 +32,9 @@ public:
     // A top-level window of the process with exactly this title; null when
     // none showed in time.
     HWND WaitForWindowTitled(const std::wstring& title) const;
+    // A top-level window of the process that matches; null when none showed
+    // in time.
+    HWND WaitForWindow(const std::function<bool(HWND)>& match) const;
     // False when the process still runs after the timeout.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     // WM_CLOSE to the main frame, then the wait for the exit.

@@ -6,7 +6,6 @@
 #include "VantrelProcess.h"
 #include "WindowPicture.h"
 
-#include <commctrl.h>
 #include <direct.h>
 
 #include <string>
@@ -20,18 +19,6 @@ constexpr DWORD kWaitMs = 20000;
 // must draw with what the settings file holds, not with the defaults.
 constexpr uint32_t kSentColor = 0x2080C0;
 constexpr uint32_t kReceivedColor = 0x00A040;
-
-// The toolbar's start button is enabled again once a stop has finished.
-bool WaitForStartEnabled(HWND mainFrame)
-{
-    HWND toolBar = FindWindowExW(mainFrame, nullptr, TOOLBARCLASSNAMEW, nullptr);
-    for (DWORD waited = 0; toolBar != nullptr && waited < kWaitMs; waited += 50) {
-        if (SendMessageW(toolBar, TB_ISBUTTONENABLED, kStartCapture, 0) != 0)
-            return true;
-        Sleep(50);
-    }
-    return false;
-}
 
 // The hexadecimal cells of the monitor's first display line, in the
 // picture of its whole window.
@@ -167,7 +154,7 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
 
     PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
     EXPECT_NE(nullptr, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11(停止中)"));
-    ASSERT_TRUE(WaitForStartEnabled(mainFrame)) << "the stop did not finish";
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame, kWaitMs)) << "the stop did not finish";
     DWORD exitCode = 1;
     EXPECT_TRUE(vantrel.Close(&exitCode));
     EXPECT_EQ(0u, exitCode);

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <winspool.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -80,6 +82,62 @@ TEST(PrintDialogTest, MarginsAreCheckedAndOkHandsOverPrinterSettingsAndLayout)
     EXPECT_EQ(job.margins.bottom, 100u);
     EXPECT_EQ(job.margins.left, 0u);
     EXPECT_EQ(job.margins.right, 4u);
+}
+
+// The driver's current settings of the queue, as the dialog reads them.
+std::vector<unsigned char> CurrentDeviceMode(const char* queue)
+{
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(queue), &printer, nullptr))
+        return {};
+    const LONG size = DocumentPropertiesA(nullptr, printer, const_cast<char*>(queue), nullptr, nullptr, 0);
+    std::vector<unsigned char> block(size > 0 ? static_cast<size_t>(size) : 0);
+    if (!block.empty())
+        DocumentPropertiesA(nullptr, printer, const_cast<char*>(queue), reinterpret_cast<DEVMODEA*>(block.data()),
+                            nullptr, DM_OUT_BUFFER);
+    ClosePrinter(printer);
+    return block;
+}
+
+// A visible dialog of the thread other than `dialog`, owned by it.
+WindowMatch DialogOwnedBy(HWND dialog)
+{
+    return
+        [dialog](HWND hwnd) { return hwnd != dialog && IsDialogWindow(hwnd) && GetWindow(hwnd, GW_OWNER) == dialog; };
+}
+
+TEST(PrintDialogTest, PrinterSettingsOpenTheDriversDialogAndASelectionCanBePrinted)
+{
+    const char* queue = getenv("VANTREL_PRINT_QUEUE");
+    ASSERT_NE(queue, nullptr);
+    const std::vector<unsigned char> before = CurrentDeviceMode(queue);
+    ASSERT_GE(before.size(), sizeof(DEVMODEA));
+    PrintJob job;
+    job.range = PrintRange::All;  // the monitor has a selection
+    PrintDialog dialog(job);
+    bool selectionEnabled = false, settingsShown = false, enabledAfterSettings = false;
+    ModalRun run = RunModalAsUser(dialog, DialogWithControl(IDC_PRINTER_SETTINGS), [&](HWND window) {
+        selectionEnabled = IsWindowEnabled(GetDlgItem(window, IDC_PRINT_SELECTION)) != FALSE;
+        SelectPrinter(window, queue);
+        PostMessageW(window, WM_COMMAND, IDC_PRINTER_SETTINGS, 0);
+        HWND settings = WaitForThreadWindow(GetWindowThreadProcessId(window, nullptr), DialogOwnedBy(window));
+        settingsShown = settings != nullptr;
+        if (settings != nullptr) {
+            PostMessageW(settings, WM_COMMAND, IDOK, 0);
+            WaitUntilGone(settings);
+        }
+        for (int tries = 0; tries < 100 && !enabledAfterSettings; ++tries, Sleep(10))
+            enabledAfterSettings = IsWindowEnabled(window) != FALSE;
+        SendDlgItemMessageW(window, IDC_PRINT_SELECTION, BM_CLICK, 0, 0);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_TRUE(run.shown);
+    EXPECT_TRUE(selectionEnabled);
+    EXPECT_TRUE(settingsShown) << "no settings dialog of the printer's driver";
+    EXPECT_TRUE(enabledAfterSettings);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ(job.range, PrintRange::Selection);
+    EXPECT_EQ(before, job.deviceMode) << "the settings confirmed unchanged keep the device mode";
 }
 
 }  // namespace

@@ -1,20 +1,35 @@
 // The print thread on the real PDF queue (tools/cups-setup.sh): each run
 // here becomes one PDF whose pages check-printed-pages.sh counts, in the
-// order of the runs.
+// order of the runs, and compares with the page images saved here.
+#include "DialogUser.h"
 #include "GdiSurface.h"
+#include "PageCallRecorder.h"
 #include "PrintJob.h"
+#include "PrintProgressDialog.h"
 #include "TestRecords.h"
+#include "resource.h"
+
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
+
+// Where a run's first page image goes for check-printed-pages.sh.
+std::string PageImagePath(const char* name)
+{
+    CreateDirectoryA(PAGE_IMAGE_DIR, nullptr);
+    return std::string(PAGE_IMAGE_DIR) + "\\" + name + ".bmp";
+}
 
 void WriteBmp(const std::string& path, const BITMAPINFO& info, const unsigned char* bits, size_t size)
 {
@@ -42,13 +57,16 @@ public:
             onPage();
         const bool read = surface_->ReadBits(width_, height_, info, bits);
         if (read && !firstPagePath.empty()) {
-            WriteBmp(firstPagePath, info, bits, static_cast<size_t>(height_) * PAGE_IMAGE_WIDTH * 3);
+            const size_t size = static_cast<size_t>(height_) * PAGE_IMAGE_WIDTH * 3;
+            WriteBmp(firstPagePath, info, bits, size);
+            firstPageBits->assign(bits, bits + size);
             firstPagePath.clear();
         }
         return read;
     }
-    std::function<void()> onPage;  // as each page goes to paper
-    std::string firstPagePath;     // where the first page image is saved, if anywhere
+    std::function<void()> onPage;                         // as each page goes to paper
+    std::string firstPagePath;                            // where the first page image is saved, if anywhere
+    std::vector<unsigned char>* firstPageBits = nullptr;  // and kept
 
 private:
     std::unique_ptr<GdiSurface> surface_;
@@ -62,6 +80,7 @@ protected:
     {
         const char* queue = getenv("VANTREL_PRINT_QUEUE");
         ASSERT_NE(queue, nullptr) << "the print queue fixture sets VANTREL_PRINT_QUEUE";
+        ASSERT_TRUE(pageCalls_.Installed());
         job_.printer = queue;
         screen_ = GdiSurface::Create();
         ASSERT_NE(screen_, nullptr);
@@ -76,6 +95,8 @@ protected:
             auto image = std::make_unique<GdiPageImage>(std::move(surface), width, height);
             image->onPage = onPage_;
             image->firstPagePath = firstPagePath_;
+            image->firstPageBits = &firstPageBits_;
+            pageImageHeight_ = height;
             return image;
         };
     }
@@ -89,55 +110,158 @@ protected:
         return geometry ? LinesPerPage(geometry->imageHeight) : 0;
     }
 
-    // Sixteen sent bytes a line.
+    // Sixteen sent bytes a line, each line's bytes its own number.
     void FillLines(uint32_t lines)
     {
         while (view_->LineCount() < lines) {
-            TestRecord record = MakeDataRecord(RecordKind_Write, std::vector<uint8_t>(16, 'a'), 0);
+            const auto line = static_cast<uint8_t>(view_->LineCount());
+            TestRecord record = MakeDataRecord(RecordKind_Write, std::vector<uint8_t>(16, line), 0);
             store_.Add(record.record, record.size);
         }
     }
 
-    void Print(bool softLayout)
+    // `pageCalls`: StartPage "S", EndPage "E", EndDoc "D" in their order.
+    void Print(bool softLayout, const char* pageCalls)
     {
         job_.softLayout = softLayout;
-        PrintTask task{&job_, &source_, &run_};
         run_.Begin();
-        PrintThread(&task);
+        PrintThread(&task_);
         EXPECT_FALSE(run_.Running());
+        EXPECT_EQ(pageCalls, pageCalls_.Take());
     }
 
+    PageCallRecorder pageCalls_;
     std::function<void()> onPage_;
     std::string firstPagePath_;
+    std::vector<unsigned char> firstPageBits_;
+    int pageImageHeight_ = 0;
     PrintJob job_;
     PrintSource source_;
     PrintRun run_;
+    PrintTask task_{&job_, &source_, &run_};
     RecordStore store_{100000, 1};
     std::unique_ptr<GdiSurface> screen_;
     std::unique_ptr<MonitorView> view_;
 };
 
-// The order of these runs is the order of the documents the check expects:
-// 3 pages, 2 sheets, 1 page, and 1 sheet of a run cancelled on its first page.
+// The order of the runs in this file is the order of the documents the
+// check expects. Here: 3 pages, 2 sheets, 1 page, and 1 sheet of a run
+// cancelled on its first page.
 TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
 {
     const uint32_t perPage = LinesPerPageOf(false);
     ASSERT_GT(perPage, 0u);
     FillLines(2 * perPage + 1);
-    firstPagePath_ = PAGE_IMAGE_PATH;
-    Print(false);
+    firstPagePath_ = PageImagePath("all");
+    // The run spans more than a second: a header time taken per page would
+    // differ between its pages.
+    int pagesDrawn = 0;
+    onPage_ = [&pagesDrawn] {
+        if (++pagesDrawn == 2)
+            Sleep(1100);
+    };
+    Print(false, "SESESED");
     firstPagePath_.clear();
+    onPage_ = nullptr;
 
     store_.Reset();
     FillLines(2 * LinesPerPageOf(true) + 1);
-    Print(true);
+    Print(true, "SESED");
 
     store_.Reset();
-    Print(false);
+    Print(false, "SED");
 
+    // The sheet of a left half alone is ended before the document.
     FillLines(2 * LinesPerPageOf(true) + 1);
     onPage_ = [this] { run_.Cancel(); };
-    Print(true);
+    Print(true, "SED");
+}
+
+// 1 page: three lines chosen across the first page break of all lines.
+TEST_F(PrintThreadTest, ASelectionPrintsOnlyItsLines)
+{
+    const uint32_t perPage = LinesPerPageOf(false);
+    ASSERT_GT(perPage, 1u);
+    FillLines(2 * perPage + 1);
+    view_->SelectLine(perPage - 1, false);
+    view_->SelectLine(perPage + 1, true);
+    source_.selection = view_->SelectionRange();
+    job_.range = PrintRange::Selection;
+    firstPagePath_ = PageImagePath("selection");
+    Print(false, "SED");
+
+    // Below the header texts the page is the layout pass's drawing of the
+    // selected lines alone (bottom-up rows: the first ones of the image).
+    auto alone = GdiSurface::Create(PAGE_IMAGE_WIDTH, pageImageHeight_);
+    ASSERT_NE(alone, nullptr);
+    alone->FillRect(Rect{0, 0, PAGE_IMAGE_WIDTH, pageImageHeight_}, 0xFFFFFF);
+    PaintRequest request;
+    request.y0 = PAGE_HEADER_HEIGHT;
+    request.height = pageImageHeight_ - PAGE_HEADER_HEIGHT;
+    request.firstLine = perPage - 1;
+    request.lineLimit = 3;
+    request.printColours = true;
+    view_->PaintLines(*alone, request);
+    std::vector<unsigned char> expected(firstPageBits_.size());
+    BITMAPINFO info = {};
+    ASSERT_TRUE(alone->ReadBits(PAGE_IMAGE_WIDTH, pageImageHeight_, info, expected.data()));
+    const int headerTextsBottom = PAGE_HEADER_HEIGHT + 20;
+    const auto linesBytes = static_cast<ptrdiff_t>(pageImageHeight_ - headerTextsBottom) * PAGE_IMAGE_WIDTH * 3;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + linesBytes, firstPageBits_.begin()));
+}
+
+// 2 pages of four: the progress box shows activity, ignores Enter and Esc,
+// and its cancel, pressed while page 2 is drawn, ends the run after that
+// page; the box closes once the thread has ended.
+TEST_F(PrintThreadTest, CancelInTheProgressBoxEndsTheRunAfterThePageBeingDrawn)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    ASSERT_TRUE(InitCommonControlsEx(&controls));
+    FillLines(3 * LinesPerPageOf(false) + 1);
+    HANDLE pageTwoDrawn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE cancelPressed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    int pagesDrawn = 0;
+    onPage_ = [&] {
+        if (++pagesDrawn == 2) {
+            SetEvent(pageTwoDrawn);
+            WaitForSingleObject(cancelPressed, 10000);
+        }
+    };
+    run_.Begin();
+    HANDLE thread = CreateThread(nullptr, 0, PrintThread, &task_, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+
+    LRESULT firstPosition = -1, laterPosition = -1;
+    bool openAfterEnterAndEsc = false, cancelDisabled = false;
+    PrintProgressDialog progress(run_);
+    ModalRun shown = RunModalAsUser(progress, DialogWithControl(IDC_PRINT_CANCEL), [&](HWND box) {
+        firstPosition = SendDlgItemMessageW(box, IDC_PRINT_PROGRESS, PBM_GETPOS, 0, 0);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        Sleep(1200);  // two ticks of the bar, one at least under load
+        laterPosition = SendDlgItemMessageW(box, IDC_PRINT_PROGRESS, PBM_GETPOS, 0, 0);
+        openAfterEnterAndEsc = IsWindowVisible(box) && run_.ShouldContinue();
+        WaitForSingleObject(pageTwoDrawn, 10000);
+        PostMessageW(GetDlgItem(box, IDC_PRINT_CANCEL), BM_CLICK, 0, 0);
+        for (int tries = 0; tries < 100 && !cancelDisabled; ++tries, Sleep(10))
+            cancelDisabled = !IsWindowEnabled(GetDlgItem(box, IDC_PRINT_CANCEL));
+        SetEvent(cancelPressed);
+        WaitUntilGone(box);
+    });
+    SetEvent(cancelPressed);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(pageTwoDrawn);
+    CloseHandle(cancelPressed);
+
+    EXPECT_TRUE(shown.shown);
+    EXPECT_EQ(0, firstPosition);
+    EXPECT_GT(laterPosition, firstPosition);
+    EXPECT_TRUE(openAfterEnterAndEsc);
+    EXPECT_TRUE(cancelDisabled);
+    EXPECT_EQ(2, pagesDrawn);
+    EXPECT_FALSE(run_.Running());
+    EXPECT_EQ("SESED", pageCalls_.Take());
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #!/bin/bash
 # Waits for the PDF documents of the print queue and checks their page
 # counts in job order: check-printed-pages.sh OUTDIR COUNT...
-# With PAGE_IMAGE (a BMP of the first document's first page image) that page
-# of the PDF must match the image far better than a blank page does.
+# PAGE_IMAGES="DOC:BMP ...": page 1 of document DOC (from 1, in job order)
+#   must match the page image BMP far better than a blank page does; both
+#   are blurred a little, so that a shift by a printer pixel does not count.
+# SAME_HEADER_TIME="DOC ...": every page of document DOC shows the date and
+#   time of its header exactly as its first page does.
 set -euo pipefail
 outdir=$1; shift
 expected=("$@")
@@ -21,19 +24,46 @@ for i in "${!files[@]}"; do
     [[ $pages == "${expected[$i]}" ]] || { echo "  expected ${expected[$i]}"; status=1; }
 done
 
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 # Normalised RMSE of two images of the same size.
 rmse() { { compare -metric RMSE "$1" "$2" null: 2>&1 || true; } | sed -E 's/.*\((.*)\)/\1/'; }
-if [[ -n ${PAGE_IMAGE:-} ]]; then
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
-    pdftoppm -r 40 -f 1 -l 1 -png "${files[0]}" "$work/pdf"
-    printed=$(ls "$work"/pdf*.png)
-    size=$(identify -format '%wx%h' "$printed")
-    convert "$PAGE_IMAGE" -resize "$size!" "$work/image.png"
+below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+for item in ${PAGE_IMAGES:-}; do
+    doc=${item%%:*} image=${item#*:}
+    pdftoppm -r 40 -f 1 -l 1 -png -singlefile "${files[$((doc - 1))]}" "$work/printed"
+    size=$(identify -format '%wx%h' "$work/printed.png")
+    convert "$work/printed.png" -blur 0x1 "$work/printed.png"
+    convert "$image" -resize "$size!" -blur 0x1 "$work/image.png"
     convert -size "$size" xc:white "$work/blank.png"
-    match=$(rmse "$printed" "$work/image.png")
+    match=$(rmse "$work/printed.png" "$work/image.png")
     blank=$(rmse "$work/blank.png" "$work/image.png")
-    echo "first page: RMSE $match against its page image, blank page $blank"
-    awk -v m="$match" -v b="$blank" 'BEGIN { exit !(m < b / 2) }' || { echo "  the printed page is not the page image"; status=1; }
-fi
+    echo "document $doc page 1: RMSE $match against ${image##*/}, blank page $blank"
+    below "$match" "$(awk -v b="$blank" 'BEGIN { print b / 3 }')" \
+        || { echo "  the printed page is not that page image"; status=1; }
+done
+
+# The date and time sit at x 465..640 and y 0..15 of the 640-pixel-wide page
+# image, which covers the page without margins; the band stops above the
+# second header row.
+for doc in ${SAME_HEADER_TIME:-}; do
+    pdftoppm -r 100 -png "${files[$((doc - 1))]}" "$work/time"
+    bands=()
+    for page in "$work"/time*.png; do
+        size=$(identify -format '%w %h' "$page")
+        width=${size% *} height=${size#* }
+        convert "$page" -crop "$((width * 175 / 640))x$((height * 18 / 905))+$((width * 465 / 640))+0" +repage \
+            "$page.band.png"
+        bands+=("$page.band.png")
+    done
+    convert "${bands[0]}" -fill white -colorize 100 "$work/white-band.png"
+    below 0.05 "$(rmse "${bands[0]}" "$work/white-band.png")" || { echo "document $doc: no header time"; status=1; }
+    differing=0
+    for band in "${bands[@]:1}"; do
+        below "$(rmse "$band" "${bands[0]}")" 0.01 || differing=$((differing + 1))
+    done
+    echo "document $doc: the header time of $differing of ${#bands[@]} pages differs from page 1"
+    ((differing == 0)) || status=1
+done
 exit $status
