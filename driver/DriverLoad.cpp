@@ -297,6 +297,20 @@ ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilt
     return listening;
 }
 
+constexpr ULONG kLowerDeviceFlags = DO_BUFFERED_IO | DO_DIRECT_IO | DO_POWER_PAGABLE;
+
+// A filter shows the device below it to the I/O manager, which sets up a
+// request's buffers by the top device's flags, and to the drivers above it:
+// type, characteristics, I/O method and power paging are the port's. Secure
+// open stays whatever the port chose. The filter is still initializing here
+// (until DriverEntry returns), so no request reaches it before this.
+void TakeOnLowerDeviceTraits(PDEVICE_OBJECT filter, PDEVICE_OBJECT lower)
+{
+    filter->DeviceType = lower->DeviceType;
+    filter->Characteristics = lower->Characteristics | FILE_DEVICE_SECURE_OPEN;
+    filter->Flags = (filter->Flags & ~kLowerDeviceFlags) | (lower->Flags & kLowerDeviceFlags);
+}
+
 void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
 {
     PDEVICE_OBJECT target = nullptr;
@@ -309,6 +323,7 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
         return;
     }
     device->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+    TakeOnLowerDeviceTraits(device, lower);
     FilterExtension* filter = FilterOf(device);
     filter->targetDevice = target;
     filter->lowerDevice = lower;

@@ -144,6 +144,13 @@ void ZR_InitializeList(RecordList* list)
     list->savedIrql = PASSIVE_LEVEL;
 }
 
+void ZR_CountLoss(RecordList* list, const void* record, ULONG size, ULONG* statusFlags)
+{
+    Lock(list);
+    CountLossLocked(list, record, size, statusFlags);
+    Unlock(list);
+}
+
 NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
                           ULONG* statusFlags, bool* dropped)
 {
