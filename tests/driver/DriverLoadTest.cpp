@@ -217,12 +217,8 @@ TEST_F(DriverLoadTest, EighteenObjectsOnOnePortEachHearEveryWrite)
     for (int number = 1; number <= objects; ++number)
         WriteMonitorObject(number, "COM13", kPort2Path, 10000);
     StartFilter();
-    for (int number = 1; number <= objects; ++number) {
-        HANDLE control = Open(MonitorObjectName(number));
-        ASSERT_NE(INVALID_HANDLE_VALUE, control);
-        FetchAll(control);  // the load's own opens of the port, heard by some
-        CloseHandle(control);
-    }
+    for (int number = 1; number <= objects; ++number)
+        FetchRecords(number);  // the load's own opens of the port, heard by some
     WriteOnPort("COM13", "all");
     for (int number = 1; number <= objects; ++number) {
         HANDLE control = Open(MonitorObjectName(number));
