@@ -81,6 +81,11 @@ void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG s
         VirtualPortRecordAdded(control, record, size, dropped);
 }
 
+void CountLostRecord(ControlExtension* control, CaptureRecord* record, ULONG size)
+{
+    ZR_CountLoss(&control->records, record, size, &control->statusFlags);
+}
+
 NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp)
 {
     ControlExtension* control = ControlOf(device);

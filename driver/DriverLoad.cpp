@@ -273,9 +273,10 @@ void ToPortName(const NameText& valueName, UCHAR* portName)
         portName[i] = i < valueName.length ? static_cast<UCHAR>(valueName.chars[i] & 0xFF) : 0;
 }
 
-// Makes the new filter's control device a listener of every other filter of
-// this port that has a primary control device and room for one more.
-ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilter, bool attachedOnly)
+// Makes the new filter's control device a listener of every other attached
+// filter of this port that has a primary control device and room for one
+// more (a filter that is not attached hears nothing to pass on).
+ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilter)
 {
     FilterExtension* added = FilterOf(newFilter);
     const UCHAR* portName = ControlOf(added->controlDevice)->portNames[added->portIndex];
@@ -285,7 +286,7 @@ ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilt
             continue;
         FilterExtension* filter = FilterOf(device);
         if (filter->controlDevice == nullptr || filter->listenerCount >= kMaxListeners ||
-            (attachedOnly && filter->lowerDevice == nullptr))
+            filter->lowerDevice == nullptr)
             continue;
         if (!SamePortName(ControlOf(filter->controlDevice)->portNames[filter->portIndex], portName))
             continue;
@@ -295,6 +296,20 @@ ULONG ListenThroughExistingFilters(PDRIVER_OBJECT driver, PDEVICE_OBJECT newFilt
         ++listening;
     }
     return listening;
+}
+
+constexpr ULONG kLowerDeviceFlags = DO_BUFFERED_IO | DO_DIRECT_IO | DO_POWER_PAGABLE;
+
+// A filter shows the device below it to the I/O manager, which sets up a
+// request's buffers by the top device's flags, and to the drivers above it:
+// type, characteristics, I/O method and power paging are the port's. Secure
+// open stays whatever the port chose. The filter is still initializing here
+// (until DriverEntry returns), so no request reaches it before this.
+void TakeOnLowerDeviceTraits(PDEVICE_OBJECT filter, PDEVICE_OBJECT lower)
+{
+    filter->DeviceType = lower->DeviceType;
+    filter->Characteristics = lower->Characteristics | FILE_DEVICE_SECURE_OPEN;
+    filter->Flags = (filter->Flags & ~kLowerDeviceFlags) | (lower->Flags & kLowerDeviceFlags);
 }
 
 void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
@@ -309,6 +324,7 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
         return;
     }
     device->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+    TakeOnLowerDeviceTraits(device, lower);
     FilterExtension* filter = FilterOf(device);
     filter->targetDevice = target;
     filter->lowerDevice = lower;
@@ -316,15 +332,12 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
 
 // A port that another capture object already captures is shared through that
 // object's filter instead of stacking a second filter of ours on the port
-// (whose opening at load would itself be captured as traffic). A port that
-// cannot be opened is shared the same way, with any filter of that port.
+// (whose opening at load would itself be captured as traffic). When every
+// such filter has its listeners, the object stacks a filter of its own.
 void AttachOrListen(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
 {
-    if (ListenThroughExistingFilters(driver, device, true) != 0)
-        return;
-    AttachToPort(device, devicePath);
-    if (FilterOf(device)->lowerDevice == nullptr)
-        ListenThroughExistingFilters(driver, device, false);
+    if (ListenThroughExistingFilters(driver, device) == 0)
+        AttachToPort(device, devicePath);
 }
 
 NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, const NameText& portValueName,
@@ -555,7 +568,8 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
     ULONG deviceType = ReadDeviceType(registryPath);
-    CreateCaptureObjects(driver, registryPath);
+    // Requests reach a filter as soon as it is attached, and the walk itself
+    // opens ports through the filters it attached before.
     for (ULONG function = 0; function <= IRP_MJ_MAXIMUM_FUNCTION; ++function)
         driver->MajorFunction[function] = TestCom_Dispatch;
 #ifdef VANTREL_POWER_PASSTHROUGH
@@ -565,5 +579,6 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     (void)deviceType;
 #endif
     driver->DriverUnload = TestCom_Unload;
+    CreateCaptureObjects(driver, registryPath);
     return STATUS_SUCCESS;
 }

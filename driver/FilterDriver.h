@@ -107,6 +107,10 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);
 // the list's spin lock; a virtual port's reader and waiter see it. Callable
 // at DISPATCH_LEVEL; never waits. The record's timestamp is overwritten.
 void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
+// A record whose bytes could not be had (header only, with its true lengths)
+// is counted as lost, as the byte limit counts a dropped one. Callable at
+// DISPATCH_LEVEL.
+void CountLostRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
 
 // Power (the build with the pass-through)
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

@@ -197,6 +197,13 @@ void ZR_InitializeList(RecordList* list, ULONG maxBytes)
     list->savedIrql = PASSIVE_LEVEL;
 }
 
+void ZR_CountLoss(RecordList* list, const void* record, ULONG size, ULONG* statusFlags)
+{
+    Lock(list);
+    CountLossLocked(list, record, size, statusFlags);
+    Unlock(list);
+}
+
 NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
                           ULONG* statusFlags, bool* dropped)
 {

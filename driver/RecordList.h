@@ -54,6 +54,9 @@ void ZR_InitializeList(RecordList* list, ULONG maxBytes);
 NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
                           ULONG* statusFlags, bool* dropped);
 
+// Counts a record that never reached the list as lost, as a drop is counted.
+void ZR_CountLoss(RecordList* list, const void* record, ULONG size, ULONG* statusFlags);
+
 // Copies the oldest record into output when it fits (room bytes), stamps the
 // status flags into its `flags`, clears the data-lost bit and deletes it.
 // Returns the bytes copied: 0 when the list is empty or the record does not fit.

@@ -49,14 +49,36 @@ void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVI
         record->inputLength = payload;
 }
 
+// A read or write to a direct-I/O port carries the caller's pages as an MDL
+// and no system buffer (Wine gives both; the MDL is the one to use).
+PMDL TransferMdl(PIRP irp, PIO_STACK_LOCATION stack)
+{
+    bool transfer = stack->MajorFunction == IRP_MJ_READ || stack->MajorFunction == IRP_MJ_WRITE;
+    return transfer ? irp->MdlAddress : nullptr;
+}
+
 ULONG PayloadOf(PIRP irp, PIO_STACK_LOCATION stack)
 {
-    if (stack->MajorFunction == IRP_MJ_CREATE || irp->AssociatedIrp.SystemBuffer == nullptr)
+    PMDL mdl = TransferMdl(irp, stack);
+    if (stack->MajorFunction == IRP_MJ_CREATE || (irp->AssociatedIrp.SystemBuffer == nullptr && mdl == nullptr))
         return 0;
     ULONG information = static_cast<ULONG>(irp->IoStatus.Information);
     ULONG wanted = information != 0 ? information : stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG room = SystemBufferSize(stack);
+    if (mdl != nullptr && MmGetMdlByteCount(mdl) < room)
+        room = MmGetMdlByteCount(mdl);
     return wanted < room ? wanted : room;
+}
+
+// The request's data: the caller's pages mapped into system space for a
+// direct-I/O transfer (the port driver's mapping when it made one), else
+// the system buffer. NULL when the system has no room for the mapping.
+const void* RequestData(PIRP irp, PIO_STACK_LOCATION stack)
+{
+    PMDL mdl = TransferMdl(irp, stack);
+    if (mdl == nullptr)
+        return irp->AssociatedIrp.SystemBuffer;
+    return MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
 }
 
 // Most records are a few bytes of data: those are built on the stack, and
@@ -64,31 +86,37 @@ ULONG PayloadOf(PIRP irp, PIO_STACK_LOCATION stack)
 constexpr ULONG kStackRecordBytes = CAPTURE_RECORD_HEADER_SIZE + 256;
 
 // The record in `stackBuffer` when it fits there, else in a pool block the
-// caller frees; nullptr when the pool has no room.
+// caller frees. nullptr when its bytes cannot be had (no pool, no mapping):
+// `stackBuffer` then holds its header, for the receivers to count the loss.
 CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, UCHAR* stackBuffer, ULONG* size)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG payload = PayloadOf(irp, stack);
     *size = CAPTURE_RECORD_HEADER_SIZE + payload;
-    void* block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag);
+    const void* data = payload != 0 ? RequestData(irp, stack) : nullptr;
+    void* block = nullptr;
+    if (payload == 0 || data != nullptr)
+        block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag);
+    auto* record = static_cast<CaptureRecord*>(block != nullptr ? block : stackBuffer);
+    FillHeader(record, irp, stack, filter, payload);
     if (block == nullptr)
         return nullptr;
-    auto* record = static_cast<CaptureRecord*>(block);
-    FillHeader(record, irp, stack, filter, payload);
     if (payload != 0)
-        RtlCopyMemory(CaptureRecordData(record), irp->AssociatedIrp.SystemBuffer, payload);
+        RtlCopyMemory(CaptureRecordData(record), data, payload);
     return record;
 }
+
+typedef void (*RecordReceiver)(ControlExtension* control, CaptureRecord* record, ULONG size);
 
 // Every receiver gets the record by a direct call: this runs in the port
 // driver's completion context, possibly at DISPATCH_LEVEL, where no request
 // may be waited for.
-void DeliverToReceivers(FilterExtension* filter, CaptureRecord* record, ULONG size)
+void DeliverToReceivers(FilterExtension* filter, CaptureRecord* record, ULONG size, RecordReceiver receive)
 {
-    AddCapturedRecord(ControlOf(filter->controlDevice), record, size);
+    receive(ControlOf(filter->controlDevice), record, size);
     for (ULONG i = 0; i < filter->listenerCount; ++i) {
         record->portIndex = filter->listenerPortIndex[i];
-        AddCapturedRecord(ControlOf(filter->listeners[i]), record, size);
+        receive(ControlOf(filter->listeners[i]), record, size);
     }
 }
 
@@ -100,9 +128,12 @@ void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
     UCHAR stackBuffer[kStackRecordBytes];
     ULONG size;
     CaptureRecord* record = BuildRecord(irp, filterDevice, stackBuffer, &size);
-    if (record == nullptr)
+    if (record == nullptr) {
+        auto* header = reinterpret_cast<CaptureRecord*>(stackBuffer);
+        DeliverToReceivers(filter, header, CAPTURE_RECORD_HEADER_SIZE, CountLostRecord);
         return;
-    DeliverToReceivers(filter, record, size);
+    }
+    DeliverToReceivers(filter, record, size, AddCapturedRecord);
     if (record != static_cast<void*>(stackBuffer))
         ExFreePoolWithTag(record, kPoolTag);
 }

@@ -248,6 +248,11 @@ void Machine::ForcePendingRequests(bool on)
     io_->forcePending = on;
 }
 
+void Machine::FailSystemMappings(bool on)
+{
+    io_->failMappings = on;
+}
+
 void Machine::AddFileCloseListener(std::function<void()> listener)
 {
     std::lock_guard<std::mutex> guard(io_->lock);

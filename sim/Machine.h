@@ -68,6 +68,9 @@ public:
     // and the caller's completion routine runs afterwards from a DPC (at
     // DISPATCH_LEVEL, after the caller's level has dropped below it).
     void ForcePendingRequests(bool on);
+    // While on, every MmMapLockedPagesSpecifyCache fails as when the system
+    // has no page table entries left (MmGetSystemAddressForMdlSafe gives NULL).
+    void FailSystemMappings(bool on);
 
     // File changes of the programs: profile writes, copies, moves, deletions
     // and attribute changes, counted from the machine's start. After

@@ -24,9 +24,11 @@ struct TestPortEnd {
     KSPIN_LOCK pairLock;
     WCHAR portName[TESTPORT_MAX_NAME + 1];
     WCHAR deviceName[40];
+    ULONG pairIndex;  // the pair's place in the order pairs were made
     BOOLEAN linked;
     BOOLEAN mapped;
     ULONG openInformation;  // completion information of a successful open
+    BOOLEAN directIo;       // reads and writes reach the caller's buffer through its MDL
 
     BOOLEAN open;
     BOOLEAN breakOn;
@@ -91,6 +93,8 @@ void CloseEnd(TestPortEnd* end);
 // Reads and writes (TestPortReadWrite.cpp).
 NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp);
+// Turns a new end into a direct-I/O end (before any request reaches it).
+void UseDirectIo(TestPortEnd* end);
 void InitReadTiming(TestPortEnd* end);
 void StartReadTiming(TestPortEnd* end);
 void StopReadTiming(TestPortEnd* end);

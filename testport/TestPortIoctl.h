@@ -22,6 +22,12 @@
 // complete opens with a non-zero information, as FILE_OPENED.
 #define TESTPORT_OPEN_INFORMATION_VALUE "OpenInformation"
 
+// Optional REG_DWORD value of the Parameters key: a mask of pairs (bit n for
+// the pair made n-th) whose ends work as a plug-in adapter's driver may:
+// direct I/O (reads and writes carry the caller's buffer as an MDL), power
+// pageable, marked as devices of a Plug and Play stack.
+#define TESTPORT_DIRECT_IO_PAIRS_VALUE "DirectIoPairs"
+
 // The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
 #define TESTPORT_DEVICE_PREFIX "\\Device\\VtrlTestPort"
 

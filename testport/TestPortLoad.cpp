@@ -145,6 +145,8 @@ NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
         DeleteEnd(first);
         return status;
     }
+    first->pairIndex = number / 2;
+    second->pairIndex = number / 2;
     KeInitializeSpinLock(&first->pairLock);
     first->lock = &first->pairLock;
     second->lock = &first->pairLock;
@@ -162,11 +164,11 @@ bool PairOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortNames* 
     return ParsePair(text, info->DataLength / sizeof(WCHAR), names);
 }
 
-// The REG_DWORD option value that sets the information of every open.
-bool OpenInformationOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, ULONG* openInformation)
+// A REG_DWORD option value of the Parameters key named `option`.
+bool DwordOptionOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PCWSTR option, ULONG* value)
 {
     UNICODE_STRING expected;
-    RtlInitUnicodeString(&expected, KTEXT_OF(TESTPORT_OPEN_INFORMATION_VALUE));
+    RtlInitUnicodeString(&expected, option);
     UNICODE_STRING name;
     name.Buffer = const_cast<PWSTR>(info->Name);
     name.Length = static_cast<USHORT>(info->NameLength);
@@ -174,28 +176,49 @@ bool OpenInformationOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, 
     if (info->Type != REG_DWORD || info->DataLength != sizeof(ULONG) || info->DataOffset > size ||
         size - info->DataOffset < sizeof(ULONG) || !RtlEqualUnicodeString(&name, &expected, TRUE))
         return false;
-    RtlCopyMemory(openInformation, reinterpret_cast<const UCHAR*>(info) + info->DataOffset, sizeof(ULONG));
+    RtlCopyMemory(value, reinterpret_cast<const UCHAR*>(info) + info->DataOffset, sizeof(ULONG));
     return true;
+}
+
+struct PortOptions {
+    ULONG openInformation;  // of every open
+    ULONG directIoPairs;    // bit n: the n-th pair uses direct I/O
+};
+
+bool OptionOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortOptions* options)
+{
+    return DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_OPEN_INFORMATION_VALUE), &options->openInformation) ||
+           DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_DIRECT_IO_PAIRS_VALUE), &options->directIoPairs);
+}
+
+// Options may follow the pairs in the key, so they apply once all ends exist.
+void ApplyOptions(PDRIVER_OBJECT driver, const PortOptions& options)
+{
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice) {
+        TestPortEnd* end = EndOf(device);
+        end->openInformation = options.openInformation;
+        if ((options.directIoPairs >> end->pairIndex & 1) != 0)
+            UseDirectIo(end);
+    }
 }
 
 ULONG CreatePairsOfKey(PDRIVER_OBJECT driver, HANDLE key, KEY_VALUE_FULL_INFORMATION* info)
 {
     ULONG pairs = 0;
-    ULONG openInformation = 0;
+    PortOptions options = {0, 0};
     for (ULONG index = 0; pairs < TESTPORT_MAX_PAIRS; ++index) {
         ULONG size = 0;
         NTSTATUS status = ZwEnumerateValueKey(key, index, KeyValueFullInformation, info, kValueBufferSize, &size);
         if (status == STATUS_NO_MORE_ENTRIES)
             break;
-        if (!NT_SUCCESS(status) || OpenInformationOfValue(info, size, &openInformation))
+        if (!NT_SUCCESS(status) || OptionOfValue(info, size, &options))
             continue;
         PortNames names;
         // Values too long for the buffer are no pair and are skipped.
         if (PairOfValue(info, size, &names) && NT_SUCCESS(CreatePair(driver, 2 * pairs, names)))
             ++pairs;
     }
-    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice)
-        EndOf(device)->openInformation = openInformation;
+    ApplyOptions(driver, options);
     return pairs;
 }
 

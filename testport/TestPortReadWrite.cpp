@@ -101,10 +101,23 @@ void PutBack(TestPortEnd* end, const UCHAR* data, ULONG length)
     end->receivedCount += count;
 }
 
+// The bytes of a read or write: the system buffer of a buffered end; for a
+// direct-I/O end the caller's pages mapped into system space (the mapping
+// is kept in the MDL, so later calls cost nothing). NULL when the request
+// has no MDL or the mapping fails.
+UCHAR* TransferBuffer(TestPortEnd* end, PIRP irp)
+{
+    if (!end->directIo)
+        return static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+    if (irp->MdlAddress == NULL)
+        return NULL;
+    return static_cast<UCHAR*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+}
+
 void FillRead(TestPortEnd* end, PIRP irp)
 {
     ULONG done = static_cast<ULONG>(irp->IoStatus.Information);
-    UCHAR* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+    UCHAR* buffer = TransferBuffer(end, irp);
     ULONG got = TakeReceived(end, buffer + done, ReadLength(irp) - done);
     if (got == 0)
         return;
@@ -145,9 +158,8 @@ VOID NTAPI Tick(PKDPC, PVOID context, PVOID, PVOID)
 
 // Completes a write at once: every byte counts as sent, whether or not the
 // peer had room (the peer then reports a queue overrun).
-NTSTATUS WriteNow(TestPortEnd* end, PIRP irp, ULONG length)
+NTSTATUS WriteNow(TestPortEnd* end, PIRP irp, const UCHAR* data, ULONG length)
 {
-    const UCHAR* data = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
     Completions done;
     InitCompletions(&done);
     KIRQL irql;
@@ -194,10 +206,16 @@ void StopReadTiming(TestPortEnd* end)
     KeCancelTimer(&end->tickTimer);
 }
 
+void UseDirectIo(TestPortEnd* end)
+{
+    end->directIo = TRUE;
+    end->device->Flags = (end->device->Flags & ~DO_BUFFERED_IO) | DO_DIRECT_IO | DO_POWER_PAGABLE;
+    end->device->Characteristics |= FILE_DEVICE_SECURE_OPEN | FILE_CHARACTERISTIC_PNP_DEVICE;
+}
+
 void GiveBackRead(TestPortEnd* end, PIRP irp)
 {
-    PutBack(end, static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer),
-            static_cast<ULONG>(irp->IoStatus.Information));
+    PutBack(end, TransferBuffer(end, irp), static_cast<ULONG>(irp->IoStatus.Information));
     irp->IoStatus.Information = 0;
 }
 
@@ -260,6 +278,8 @@ NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp)
     TestPortEnd* end = EndOf(device);
     if (ReadLength(irp) == 0)
         return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
+    if (TransferBuffer(end, irp) == NULL)
+        return CompleteNow(irp, STATUS_INSUFFICIENT_RESOURCES, 0);  // completed: no buffer to fill
     irp->IoStatus.Information = 0;
     ClockOf(irp)->started = FALSE;
     Completions done;
@@ -285,7 +305,11 @@ NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp)
     ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
     if (length == 0)
         return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed
-    return WriteNow(EndOf(device), irp, length);     // completed
+    TestPortEnd* end = EndOf(device);
+    const UCHAR* data = TransferBuffer(end, irp);
+    if (data == NULL)
+        return CompleteNow(irp, STATUS_INSUFFICIENT_RESOURCES, 0);  // completed: no bytes to send
+    return WriteNow(end, irp, data, length);                        // completed
 }
 
 }  // namespace testportdriver

@@ -117,6 +117,7 @@ struct _DEVICE_OBJECT;
 struct _DRIVER_OBJECT;
 struct _IRP;
 struct _FILE_OBJECT;
+struct _MDL;
 
 typedef NTSTATUS (*PDRIVER_DISPATCH)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
 typedef NTSTATUS (*PDRIVER_INITIALIZE)(struct _DRIVER_OBJECT* DriverObject, PUNICODE_STRING RegistryPath);
@@ -181,6 +182,7 @@ typedef NTSTATUS (*PIO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject, 
 // DEVICE_OBJECT.Characteristics
 #define FILE_REMOVABLE_MEDIA 0x00000001
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
+#define FILE_CHARACTERISTIC_PNP_DEVICE 0x00000800
 
 // IRP_MJ_CREATE: Parameters.Create.Options holds the disposition in its high
 // byte and the create options below it.
@@ -313,7 +315,7 @@ typedef struct _IO_STACK_LOCATION {
 typedef struct _IRP {
     CSHORT Type;
     USHORT Size;
-    PVOID MdlAddress;
+    struct _MDL* MdlAddress;
     ULONG Flags;
     union {
         struct _IRP* MasterIrp;
@@ -434,6 +436,58 @@ void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, 
                             BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel);
 NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 void PoStartNextPowerIrp(PIRP Irp);
+
+// Memory descriptor lists (sim/kernel/Mdl.cpp). The accessors that the
+// driver kit defines as macros are macros here too.
+#define PAGE_SIZE 0x1000
+#define PAGE_SHIFT 12
+#define BYTE_OFFSET(va) ((ULONG)((ULONG_PTR)(va) & (PAGE_SIZE - 1)))
+#define PAGE_ALIGN(va) ((PVOID)((ULONG_PTR)(va) & ~(ULONG_PTR)(PAGE_SIZE - 1)))
+#define ADDRESS_AND_SIZE_TO_SPAN_PAGES(va, size) ((BYTE_OFFSET(va) + ((SIZE_T)(size)) + (PAGE_SIZE - 1)) >> PAGE_SHIFT)
+
+typedef ULONG_PTR PFN_NUMBER, *PPFN_NUMBER;
+
+typedef struct _MDL {
+    struct _MDL* Next;
+    CSHORT Size;
+    CSHORT MdlFlags;
+    struct _EPROCESS* Process;
+    PVOID MappedSystemVa;
+    PVOID StartVa;
+    ULONG ByteCount;
+    ULONG ByteOffset;
+} MDL, *PMDL;
+
+#define MDL_MAPPED_TO_SYSTEM_VA 0x0001
+#define MDL_PAGES_LOCKED 0x0002
+#define MDL_SOURCE_IS_NONPAGED_POOL 0x0004
+#define MDL_ALLOCATED_FIXED_SIZE 0x0008
+#define MDL_WRITE_OPERATION 0x0080
+
+typedef enum _LOCK_OPERATION { IoReadAccess, IoWriteAccess, IoModifyAccess } LOCK_OPERATION;
+typedef enum _MEMORY_CACHING_TYPE { MmNonCached = 0, MmCached = 1 } MEMORY_CACHING_TYPE;
+typedef enum _MM_PAGE_PRIORITY {
+    LowPagePriority,
+    NormalPagePriority = 16,
+    HighPagePriority = 32
+} MM_PAGE_PRIORITY;
+
+PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, BOOLEAN ChargeQuota, struct _IRP* Irp);
+void IoFreeMdl(PMDL Mdl);
+void MmProbeAndLockPages(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode, LOCK_OPERATION Operation);
+void MmUnlockPages(PMDL MemoryDescriptorList);
+PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
+                                   MEMORY_CACHING_TYPE CacheType, PVOID BaseAddress, ULONG BugCheckOnFailure,
+                                   MM_PAGE_PRIORITY Priority);
+void MmUnmapLockedPages(PVOID BaseAddress, PMDL MemoryDescriptorList);
+
+#define MmGetMdlByteCount(_Mdl) ((_Mdl)->ByteCount)
+#define MmGetMdlByteOffset(_Mdl) ((_Mdl)->ByteOffset)
+#define MmGetMdlVirtualAddress(_Mdl) ((PVOID)((PCHAR)((_Mdl)->StartVa) + (_Mdl)->ByteOffset))
+#define MmGetSystemAddressForMdlSafe(_Mdl, _Priority)                                         \
+    (((_Mdl)->MdlFlags & (MDL_MAPPED_TO_SYSTEM_VA | MDL_SOURCE_IS_NONPAGED_POOL))           \
+         ? (_Mdl)->MappedSystemVa                                                            \
+         : (PVOID)MmMapLockedPagesSpecifyCache((_Mdl), KernelMode, MmCached, NULL, FALSE, (_Priority)))
 
 // Cancellation
 PDRIVER_CANCEL IoSetCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine);

@@ -293,6 +293,7 @@ void ReleaseIrp(PIRP irp)
 
 void FinishRequest(PIRP irp, UserRequest& request)
 {
+    ReleaseRequestMdls(irp);
     NTSTATUS status = irp->IoStatus.Status;
     ULONG_PTR information = irp->IoStatus.Information;
     if (request.copyBack && !NT_ERROR(status) && information > 0) {

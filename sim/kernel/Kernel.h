@@ -263,6 +263,7 @@ public:
     std::vector<std::function<void()>> fileCloseListeners;
     KSPIN_LOCK cancelLock = 0;
     std::atomic<bool> forcePending{false};  // Machine::ForcePendingRequests
+    std::atomic<bool> failMappings{false};  // Machine::FailSystemMappings
 
     DeviceRecord* FindDevice(PDEVICE_OBJECT device);    // lock held
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);   // lock held
@@ -322,6 +323,10 @@ NTSTATUS SendFileRequest(const std::shared_ptr<FileRecord>& file, PIRP irp, bool
 std::shared_ptr<UserRequest> RequestOf(PIRP irp);
 // The I/O manager's part of completion: results and buffers back to the caller.
 void FinishRequest(PIRP irp, UserRequest& request);
+// Direct I/O (Mdl.cpp): the caller's buffer described and locked for a
+// request; at completion the request's MDLs are unlocked (unmapped) and freed.
+PMDL DescribeCallerBuffer(void* buffer, ULONG length, LOCK_OPERATION operation);
+void ReleaseRequestMdls(PIRP irp);
 // Holds the request's memory across a call that may complete it.
 void HoldIrp(PIRP irp);
 void ReleaseIrp(PIRP irp);

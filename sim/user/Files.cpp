@@ -36,34 +36,80 @@ void UseSystemBuffer(PIRP irp, UserRequest& request, ULONG size, const void* inp
     irp->AssociatedIrp.SystemBuffer = request.systemBuffer.get();
 }
 
-// Buffers as the I/O manager sets them up for the top device's I/O method.
-void SetUpParameters(PIRP irp, UserRequest& request, const RequestParams& params, ULONG deviceFlags)
+// The caller's output as an MDL (direct I/O): the driver writes it through
+// the MDL's system mapping, or reads it when `operation` is IoReadAccess.
+// A transfer of no bytes gets no MDL.
+void UseCallerPages(PIRP irp, void* buffer, ULONG length, LOCK_OPERATION operation)
 {
-    PIO_STACK_LOCATION stack = FirstStackLocation(irp);
-    stack->MajorFunction = params.major;
-    bool buffered = (deviceFlags & (DO_BUFFERED_IO | DO_DIRECT_IO)) != 0;
-    switch (params.major) {
-    case IRP_MJ_READ: stack->Parameters.Read.Length = params.outputLength; break;
-    case IRP_MJ_WRITE: stack->Parameters.Write.Length = params.inputLength; break;
-    default:
-        stack->Parameters.DeviceIoControl.IoControlCode = params.code;
-        stack->Parameters.DeviceIoControl.InputBufferLength = params.inputLength;
-        stack->Parameters.DeviceIoControl.OutputBufferLength = params.outputLength;
-        buffered = METHOD_FROM_CTL_CODE(params.code) != METHOD_NEITHER;
-        if (!buffered)
-            stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(params.input);
-        break;
-    }
-    if (!buffered) {
-        irp->UserBuffer = params.output != nullptr ? params.output : const_cast<void*>(params.input);
-        return;
-    }
+    if (length != 0)
+        irp->MdlAddress = DescribeCallerBuffer(buffer, length, operation);
+}
+
+void UseSharedSystemBuffer(PIRP irp, UserRequest& request, const RequestParams& params)
+{
     // Input and output share one system buffer of the larger size.
     ULONG size = params.inputLength > params.outputLength ? params.inputLength : params.outputLength;
     UseSystemBuffer(irp, request, size, params.input, params.inputLength);
     request.copyBack = params.outputLength != 0;
     request.output = params.output;
     request.outputLength = params.outputLength;
+}
+
+// Reads and writes as the top device's I/O flags ask (buffered before
+// direct, as Windows checks them); neither: the caller's own address.
+void SetUpTransfer(PIRP irp, UserRequest& request, const RequestParams& params, ULONG deviceFlags)
+{
+    bool read = params.major == IRP_MJ_READ;
+    void* buffer = read ? params.output : const_cast<void*>(params.input);
+    ULONG length = read ? params.outputLength : params.inputLength;
+    if (deviceFlags & DO_BUFFERED_IO)
+        UseSharedSystemBuffer(irp, request, params);
+    else if (deviceFlags & DO_DIRECT_IO)
+        UseCallerPages(irp, buffer, length, read ? IoWriteAccess : IoReadAccess);
+    else
+        irp->UserBuffer = buffer;
+}
+
+// Control requests by the code's method: buffered shares one system buffer;
+// in-direct and out-direct copy the input to a system buffer and hand the
+// output buffer over as an MDL; neither passes both addresses.
+void SetUpControl(PIRP irp, UserRequest& request, const RequestParams& params)
+{
+    PIO_STACK_LOCATION stack = FirstStackLocation(irp);
+    stack->Parameters.DeviceIoControl.IoControlCode = params.code;
+    stack->Parameters.DeviceIoControl.InputBufferLength = params.inputLength;
+    stack->Parameters.DeviceIoControl.OutputBufferLength = params.outputLength;
+    switch (METHOD_FROM_CTL_CODE(params.code)) {
+    case METHOD_BUFFERED: UseSharedSystemBuffer(irp, request, params); break;
+    case METHOD_IN_DIRECT:
+    case METHOD_OUT_DIRECT:
+        UseSystemBuffer(irp, request, params.inputLength, params.input, params.inputLength);
+        UseCallerPages(irp, params.output, params.outputLength,
+                       METHOD_FROM_CTL_CODE(params.code) == METHOD_IN_DIRECT ? IoReadAccess : IoWriteAccess);
+        break;
+    default:
+        stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(params.input);
+        irp->UserBuffer = params.output;
+        break;
+    }
+}
+
+// Buffers as the I/O manager sets them up for the top device.
+void SetUpParameters(PIRP irp, UserRequest& request, const RequestParams& params, ULONG deviceFlags)
+{
+    PIO_STACK_LOCATION stack = FirstStackLocation(irp);
+    stack->MajorFunction = params.major;
+    switch (params.major) {
+    case IRP_MJ_READ:
+        stack->Parameters.Read.Length = params.outputLength;
+        SetUpTransfer(irp, request, params, deviceFlags);
+        break;
+    case IRP_MJ_WRITE:
+        stack->Parameters.Write.Length = params.inputLength;
+        SetUpTransfer(irp, request, params, deviceFlags);
+        break;
+    default: SetUpControl(irp, request, params); break;
+    }
 }
 
 bool PrepareOverlapped(UserRequest& request, LPOVERLAPPED overlapped)

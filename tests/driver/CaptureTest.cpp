@@ -69,12 +69,7 @@ TEST_F(CaptureTest, ATerminalSessionArrivesAsRecordsInCompletionOrder)
 {
     StartMonitorOn11();
     RunTerminalSession();
-    HANDLE control = Open(MonitorObjectName(1));
-    ASSERT_NE(INVALID_HANDLE_VALUE, control);
-    std::vector<Record> records;
-    for (const auto& bytes : FetchAll(control))
-        records.push_back(ToRecord(bytes));
-    CloseHandle(control);
+    std::vector<Record> records = FetchRecords(1);
 
     ASSERT_EQ(6u, records.size());
     EXPECT_EQ(RecordKind_Create, records[0].header.kind);

@@ -209,6 +209,27 @@ TEST_F(DriverLoadTest, APortInTwoObjectsReachesBothWithTheirOwnPortIndex)
     CloseHandle(second);
 }
 
+// One filter has room for 16 listeners: the 18th object on a port stacks a
+// filter of its own, opening the port through the first filter at load.
+TEST_F(DriverLoadTest, EighteenObjectsOnOnePortEachHearEveryWrite)
+{
+    const int objects = 18;
+    for (int number = 1; number <= objects; ++number)
+        WriteMonitorObject(number, "COM13", kPort2Path, 10000);
+    StartFilter();
+    for (int number = 1; number <= objects; ++number)
+        FetchRecords(number);  // the load's own opens of the port, heard by some
+    WriteOnPort("COM13", "all");
+    for (int number = 1; number <= objects; ++number) {
+        HANDLE control = Open(MonitorObjectName(number));
+        ASSERT_NE(INVALID_HANDLE_VALUE, control);
+        std::vector<Record> writes = WriteRecords(control);
+        CloseHandle(control);
+        ASSERT_EQ(1u, writes.size()) << MonitorObjectName(number);
+        EXPECT_EQ("all", std::string(writes[0].data.begin(), writes[0].data.end()));
+    }
+}
+
 TEST_F(DriverLoadTest, UnusableValuesAreSkippedAndTheRestLoads)
 {
     std::string key = ObjectKey(1);

@@ -127,6 +127,18 @@ inline HANDLE Open(const std::string& name, DWORD flags = 0)
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// Every pending record of monitor object `number`, decoded, oldest first.
+inline std::vector<Record> FetchRecords(int number)
+{
+    HANDLE control = Open(MonitorObjectName(number));
+    EXPECT_NE(INVALID_HANDLE_VALUE, control);
+    std::vector<Record> records;
+    for (const auto& bytes : FetchAll(control))
+        records.push_back(ToRecord(bytes));
+    CloseHandle(control);
+    return records;
+}
+
 // Both drivers on a manual-clock machine; the filter's parameters are written
 // by each test before StartFilter.
 class FilterFixture : public ::testing::Test {

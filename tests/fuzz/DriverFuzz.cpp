@@ -47,12 +47,13 @@ void SetNumber(const std::string& key, const std::string& name, DWORD value)
 }
 
 // A monitor object on COM11, a text port COM21 that also listens to COM11,
-// a form-4 port COM22 on COM13.
+// a form-4 port COM22 on COM13. COM13 and COM14 use direct I/O.
 void StartDrivers(sim::Machine& machine)
 {
     std::string portKey = kServices + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY;
     SetText(portKey, "Pair0", "COM11,COM12");
     SetText(portKey, "Pair1", "COM13,COM14");
+    SetNumber(portKey, TESTPORT_DIRECT_IO_PAIRS_VALUE, 2);
     machine.RegisterDriverImage(TESTPORT_IMAGE_NAME, DriverEntry);
     if (machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME) != STATUS_SUCCESS)
         abort();
@@ -209,6 +210,7 @@ void ForgetFinished(Program& program)
 // Closing every handle ends what it still had pending; time ends the rest.
 void CloseAll(sim::Machine& machine, Program& program)
 {
+    machine.FailSystemMappings(false);
     for (HANDLE handle : program.handles)
         CloseHandle(handle);
     program.handles.clear();
@@ -228,7 +230,7 @@ constexpr uint64_t kMaxRequests = 2000;
 
 void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
 {
-    switch (input.ConsumeIntegralInRange(0, 7)) {
+    switch (input.ConsumeIntegralInRange(0, 8)) {
     case 0: Open(input, program); break;
     case 1: Close(input, program); break;
     case 2: Control(input, program); break;
@@ -236,6 +238,7 @@ void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
     case 4: Transfer(input, program, true); break;
     case 5: Cancel(input, program); break;
     case 6: machine.AdvanceTicks(input.ConsumeIntegralInRange(1, 30)); break;
+    case 7: machine.FailSystemMappings(input.ConsumeBool()); break;
     default: ForgetFinished(program); break;
     }
 }

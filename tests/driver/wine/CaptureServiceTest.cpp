@@ -163,4 +163,33 @@ TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
     EXPECT_EQ(0, memcmp("xy", CaptureRecordData(read), 2));
 }
 
+// A port driver that uses direct I/O: the filter on top takes on its flags,
+// and the records carry the bytes from the caller's pages.
+class DirectIoCaptureServiceTest : public CaptureServiceTest {
+protected:
+    DirectIoCaptureServiceTest() { directIoPairs = 1; }
+};
+
+TEST_F(DirectIoCaptureServiceTest, TheBytesOfADirectIoPortReachTheMonitor)
+{
+    StartTwoMonitors();
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open(kFirstMonitorPath)) << GetLastError();
+    RunTerminalSession();
+    for (int tries = 0; tries < 100 && stream.ReceivedTotal() < 2; ++tries) {
+        stream.PollDevice(GetTickCount());
+        Sleep(50);
+    }
+    stream.Close();
+
+    EXPECT_EQ(3u, stream.SentTotal());
+    EXPECT_EQ(2u, stream.ReceivedTotal());
+    ASSERT_EQ(2, store.List().Count());
+    const auto* write = static_cast<const CaptureRecord*>(store.List().Head()->data);
+    EXPECT_EQ(0, memcmp("abc", CaptureRecordData(write), 3));
+    const auto* read = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
+    EXPECT_EQ(0, memcmp("xy", CaptureRecordData(read), 2));
+}
+
 }  // namespace

@@ -55,7 +55,7 @@ void InstallFilterImage(TestMachine& machine)
 void RemoveInstalledImages() {}
 #endif
 
-void SetTestPortPair()
+void SetTestPortPair(DWORD directIoPairs)
 {
     HKEY key;
     std::string path = kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY;
@@ -63,6 +63,9 @@ void SetTestPortPair()
                                              KEY_WRITE, nullptr, &key, nullptr));
     const char pair[] = "COM11,COM12";
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Pair0", 0, REG_SZ, reinterpret_cast<const BYTE*>(pair), sizeof pair));
+    // Written every time: the registry of a Wine prefix outlives the test.
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, TESTPORT_DIRECT_IO_PAIRS_VALUE, 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&directIoPairs), sizeof directIoPairs));
     RegCloseKey(key);
 }
 
@@ -112,7 +115,7 @@ void FilterServiceTest::SetUp()
     InstallDriverImage(machine, TESTPORT_IMAGE_NAME);
     testPort_ = CreateGroupService(manager_, TESTPORT_SERVICE_NAME, TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME);
     ASSERT_NE(nullptr, testPort_);
-    SetTestPortPair();
+    SetTestPortPair(directIoPairs);
     ASSERT_TRUE(StartAndWait(testPort_));
     InstallFilterImage(machine);
     filter_ = CreateGroupService(manager_, FILTER_SERVICE_NAME, FILTER_DISPLAY_NAME, kInstalledImage);

@@ -29,6 +29,9 @@ protected:
 
     TestMachine machine;
     CaptureItemRows items;
+    // Pairs of the test port on direct I/O, a mask as the test port reads it;
+    // a derived fixture sets it before SetUp.
+    DWORD directIoPairs = 0;
 
 private:
     SC_HANDLE manager_ = nullptr;
