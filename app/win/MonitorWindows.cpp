@@ -86,6 +86,26 @@ void MonitorWindows::NotifyStop(HWND mainFrame)
     }
 }
 
+void MonitorWindows::HoldInput()
+{
+    for (const std::unique_ptr<MonitorFrame>& monitor : windows_) {
+        HWND window = monitor->Handle();
+        if (window != nullptr && IsWindowEnabled(window)) {
+            EnableWindow(window, FALSE);
+            held_.push_back(window);
+        }
+    }
+}
+
+void MonitorWindows::ResumeInput()
+{
+    for (HWND window : held_) {
+        if (IsWindow(window))
+            EnableWindow(window, TRUE);
+    }
+    held_.clear();
+}
+
 void MonitorWindows::Print(MonitorFrame& monitor)
 {
     std::unique_ptr<PrintRun>& run = printRuns_[&monitor];

@@ -16,6 +16,8 @@ public:
     void CloseAll() override;
     void Open(const MonitorToOpen& monitor, HWND owner) override;
     void NotifyStop(HWND mainFrame) override;
+    void HoldInput() override;
+    void ResumeInput() override;
 
     void Print(MonitorFrame& monitor) override;
     bool Printing(const MonitorFrame& monitor) const override;
@@ -27,4 +29,6 @@ public:
 private:
     std::vector<std::unique_ptr<MonitorFrame>> windows_;
     std::map<const MonitorFrame*, std::unique_ptr<PrintRun>> printRuns_;
+    // Disabled by HoldInput; a monitor its own dialog had disabled is not here.
+    std::vector<HWND> held_;
 };

@@ -55,9 +55,11 @@ bool CaptureCommands::StopServiceWithProgress(HWND mainFrame)
         return false;
     }
     StopProgressDialog progress(stopWorker_.Thread());
+    monitors_.HoldInput();
     progress.RunModal(mainFrame);
     // The box closes only when the worker has ended; wait all the same should
     // it fail to show, so the result is never read early.
     WaitForSingleObject(stopWorker_.Thread(), INFINITE);
+    monitors_.ResumeInput();
     return stopWorker_.Result();
 }

@@ -17,6 +17,11 @@ public:
     virtual void Open(const MonitorToOpen& monitor, HWND owner) = 0;
     // The stop notification to every open monitor.
     virtual void NotifyStop(HWND mainFrame) = 0;
+    // While the stop's progress box runs, the monitors take no input: a
+    // command such as a print would otherwise run inside the box's loop.
+    // Resuming enables only the monitors that holding disabled.
+    virtual void HoldInput() = 0;
+    virtual void ResumeInput() = 0;
 };
 
 class CaptureCommands {

@@ -112,11 +112,24 @@ TEST_F(CaptureCommandsTest, StartOpensAMonitorPerMonitorItemAndStopLeavesThemSto
     // A terminal still holding the output port would refuse the stop, but
     // Wine 8 lets a second program open an exclusive device; the simulation's
     // tests of the stop steps show the refusal.
+    // The stop's box runs its own loop on this thread: a timer firing in it
+    // sees whether the stopped monitor would take a command (a print) there.
+    static HWND stoppingMonitor;
+    static int enabledDuringStop;
+    stoppingMonitor = com11.Handle();
+    enabledDuringStop = -1;
+    UINT_PTR probe = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        enabledDuringStop = IsWindowEnabled(stoppingMonitor) ? 1 : 0;
+    });
+    ASSERT_NE(0u, probe);
     {
         MessageBoxAnswerer answerer(GetCurrentThreadId());
         capturing = !commands.OnStopCapture(nullptr);
         EXPECT_TRUE(answerer.Seen().empty());
     }
+    EXPECT_EQ(0, enabledDuringStop) << "-1: the probe never ran inside the stop";
+    EXPECT_TRUE(IsWindowEnabled(com11.Handle()));
     EXPECT_FALSE(capturing);
     EXPECT_EQ(L"キャプチャモニタ - COM11(停止中)", WindowText(com11.Handle()));
     EXPECT_EQ(L"キャプチャモニタ - COM12(停止中)", WindowText(com12.Handle()));
