@@ -24,11 +24,11 @@
 
 namespace {
 
-// Where a run's first page image goes for check-printed-pages.sh.
-std::string PageImagePath(const char* name)
+// Where a run's page images go for check-printed-pages.sh: name-1.bmp, ...
+std::string PageImagePrefix(const char* name)
 {
     CreateDirectoryA(PAGE_IMAGE_DIR, nullptr);
-    return std::string(PAGE_IMAGE_DIR) + "\\" + name + ".bmp";
+    return std::string(PAGE_IMAGE_DIR) + "\\" + name;
 }
 
 void WriteBmp(const std::string& path, const BITMAPINFO& info, const unsigned char* bits, size_t size)
@@ -56,22 +56,23 @@ public:
         if (onPage)
             onPage();
         const bool read = surface_->ReadBits(width_, height_, info, bits);
-        if (read && !firstPagePath.empty()) {
+        if (read && !pagePathPrefix.empty()) {
             const size_t size = static_cast<size_t>(height_) * PAGE_IMAGE_WIDTH * 3;
-            WriteBmp(firstPagePath, info, bits, size);
-            firstPageBits->assign(bits, bits + size);
-            firstPagePath.clear();
+            WriteBmp(pagePathPrefix + "-" + std::to_string(++pagesSaved_) + ".bmp", info, bits, size);
+            if (pagesSaved_ == 1)
+                firstPageBits->assign(bits, bits + size);
         }
         return read;
     }
     std::function<void()> onPage;                         // as each page goes to paper
-    std::string firstPagePath;                            // where the first page image is saved, if anywhere
-    std::vector<unsigned char>* firstPageBits = nullptr;  // and kept
+    std::string pagePathPrefix;                           // where the page images are saved, if anywhere
+    std::vector<unsigned char>* firstPageBits = nullptr;  // the first one also kept
 
 private:
     std::unique_ptr<GdiSurface> surface_;
     int width_;
     int height_;
+    int pagesSaved_ = 0;
 };
 
 class PrintThreadTest : public ::testing::Test {
@@ -94,7 +95,7 @@ protected:
                 return nullptr;
             auto image = std::make_unique<GdiPageImage>(std::move(surface), width, height);
             image->onPage = onPage_;
-            image->firstPagePath = firstPagePath_;
+            image->pagePathPrefix = pagePathPrefix_;
             image->firstPageBits = &firstPageBits_;
             pageImageHeight_ = height;
             return image;
@@ -132,7 +133,7 @@ protected:
 
     PageCallRecorder pageCalls_;
     std::function<void()> onPage_;
-    std::string firstPagePath_;
+    std::string pagePathPrefix_;
     std::vector<unsigned char> firstPageBits_;
     int pageImageHeight_ = 0;
     PrintJob job_;
@@ -152,7 +153,7 @@ TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
     const uint32_t perPage = LinesPerPageOf(false);
     ASSERT_GT(perPage, 0u);
     FillLines(2 * perPage + 1);
-    firstPagePath_ = PageImagePath("all");
+    pagePathPrefix_ = PageImagePrefix("all");
     // The run spans more than a second: a header time taken per page would
     // differ between its pages.
     int pagesDrawn = 0;
@@ -161,7 +162,7 @@ TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
             Sleep(1100);
     };
     Print(false, "SESESED");
-    firstPagePath_.clear();
+    pagePathPrefix_.clear();
     onPage_ = nullptr;
 
     store_.Reset();
@@ -187,7 +188,7 @@ TEST_F(PrintThreadTest, ASelectionPrintsOnlyItsLines)
     view_->SelectLine(perPage + 1, true);
     source_.selection = view_->SelectionRange();
     job_.range = PrintRange::Selection;
-    firstPagePath_ = PageImagePath("selection");
+    pagePathPrefix_ = PageImagePrefix("selection");
     Print(false, "SED");
 
     // Below the header texts the page is the layout pass's drawing of the

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Waits for the PDF documents of the print queue and checks their page
 # counts in job order: check-printed-pages.sh OUTDIR COUNT...
-# PAGE_IMAGES="DOC:BMP ...": page 1 of document DOC (from 1, in job order)
-#   must match the page image BMP far better than a blank page does; both
-#   are blurred a little, so that a shift by a printer pixel does not count.
+# PAGE_IMAGES="DOC:PREFIX ...": every page N of document DOC (from 1, in job
+#   order) must match the page image PREFIX-N.bmp far better than a blank
+#   page does; both are blurred a little, so that a shift by a printer pixel
+#   does not count.
 # SAME_HEADER_TIME="DOC ...": every page of document DOC shows the date and
 #   time of its header exactly as its first page does.
 set -euo pipefail
@@ -31,17 +32,23 @@ rmse() { { compare -metric RMSE "$1" "$2" null: 2>&1 || true; } | sed -E 's/.*\(
 below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 
 for item in ${PAGE_IMAGES:-}; do
-    doc=${item%%:*} image=${item#*:}
-    pdftoppm -r 40 -f 1 -l 1 -png -singlefile "${files[$((doc - 1))]}" "$work/printed"
-    size=$(identify -format '%wx%h' "$work/printed.png")
-    convert "$work/printed.png" -blur 0x1 "$work/printed.png"
-    convert "$image" -resize "$size!" -blur 0x1 "$work/image.png"
-    convert -size "$size" xc:white "$work/blank.png"
-    match=$(rmse "$work/printed.png" "$work/image.png")
-    blank=$(rmse "$work/blank.png" "$work/image.png")
-    echo "document $doc page 1: RMSE $match against ${image##*/}, blank page $blank"
-    below "$match" "$(awk -v b="$blank" 'BEGIN { print b / 3 }')" \
-        || { echo "  the printed page is not that page image"; status=1; }
+    doc=${item%%:*} prefix=${item#*:}
+    file=${files[$((doc - 1))]}
+    pages=$(pdfinfo "$file" | awk '/^Pages:/ {print $2}')
+    for ((page = 1; page <= pages; page++)); do
+        image=$prefix-$page.bmp
+        [[ -f $image ]] || { echo "document $doc page $page: no page image ${image##*/}"; status=1; continue; }
+        pdftoppm -r 40 -f "$page" -l "$page" -png -singlefile "$file" "$work/printed"
+        size=$(identify -format '%wx%h' "$work/printed.png")
+        convert "$work/printed.png" -blur 0x1 "$work/printed.png"
+        convert "$image" -resize "$size!" -blur 0x1 "$work/image.png"
+        convert -size "$size" xc:white "$work/blank.png"
+        match=$(rmse "$work/printed.png" "$work/image.png")
+        blank=$(rmse "$work/blank.png" "$work/image.png")
+        echo "document $doc page $page: RMSE $match against ${image##*/}, blank page $blank"
+        below "$match" "$(awk -v b="$blank" 'BEGIN { print b / 3 }')" \
+            || { echo "  the printed page is not that page image"; status=1; }
+    done
 done
 
 # The date and time sit at x 465..640 and y 0..15 of the 640-pixel-wide page
