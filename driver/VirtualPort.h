@@ -26,7 +26,8 @@ struct VirtualPortState {
     ULONG queueOut;
     ULONG modemStatus;
     ULONG purgeFlags;
-    PIRP readQueue;  // linked through each request's driver context
+    PIRP readQueue;       // linked through each request's driver context
+    ULONG readSlotTicks;  // what the read worker's timer slot was last set to
     // Guarded by waitLock.
     ULONG waitMask;
     ULONG errorWord;

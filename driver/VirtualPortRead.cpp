@@ -40,8 +40,14 @@ ULONG ReadLengthOf(PIRP irp)
     return IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
 }
 
+// Under the read lock. Every record polls the read queue, and nearly always
+// finds it empty with the slot already idle: that disarm is skipped. The slot
+// is armed only here, so a slot recorded as idle is idle.
 void ArmReadSlot(ControlExtension* control, ULONG ticks)
 {
+    if (ticks == 0 && control->port.readSlotTicks == 0)
+        return;
+    control->port.readSlotTicks = ticks;
     ZRSetCustomTimer(&control->tickTimer, kReadWorkerSlot, ticks);
 }
 
