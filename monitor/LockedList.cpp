@@ -3,15 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-bool HasInlineData(const ListNode* node)
-{
-    return node->data == static_cast<const void*>(node + 1);
-}
-
-}  // namespace
-
 LockedList::~LockedList()
 {
     FreeAllLocked();
@@ -53,14 +44,11 @@ ListNode* LockedList::NewNodeLocked(uint32_t inlineBytes)
 
 void LockedList::ReleaseNodeLocked(ListNode* node)
 {
-    uint32_t inlineBytes = HasInlineData(node) ? node->length : 0;
-    if (!HasInlineData(node))
-        std::free(node->data);
-    if (inlineBytes > kSmallDataBytes) {
+    if (node->length > kSmallDataBytes) {
         std::free(node);
         return;
     }
-    uint32_t sizeClass = SizeClassOf(inlineBytes);
+    uint32_t sizeClass = SizeClassOf(node->length);
     node->next = spares_[sizeClass];
     spares_[sizeClass] = node;
 }
@@ -76,19 +64,6 @@ void LockedList::LinkLocked(ListNode* node)
     tail_ = node;
     ++count_;
     byteTotal_ += node->length;
-}
-
-bool LockedList::AppendOwned(int32_t value, uint32_t length, void* data)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    ListNode* node = NewNodeLocked(0);
-    if (node == nullptr) {
-        std::free(data);
-        return false;
-    }
-    *node = ListNode{value, length, data, nullptr, nullptr};
-    LinkLocked(node);
-    return true;
 }
 
 bool LockedList::AppendCopy(int32_t value, uint32_t length, const void* source)
@@ -133,10 +108,7 @@ void LockedList::FreeAllLocked()
     ListNode* node = head_.load(std::memory_order_relaxed);
     while (node != nullptr) {
         ListNode* next = node->next;
-        bool inlineData = HasInlineData(node);
-        if (!inlineData)
-            std::free(node->data);
-        if (inlineData && node->length > kSmallDataBytes)
+        if (node->length > kSmallDataBytes)
             std::free(node);
         node = next;
     }

@@ -1,6 +1,6 @@
-// A doubly linked list of nodes that own their data, guarded by its own
-// mutex. Used for the record store and the highlight conditions. A copied
-// block lives in the node's own allocation. Nodes with up to kSmallDataBytes
+// A doubly linked list of nodes, each holding a copy of its data right after
+// it, guarded by its own mutex. Used for the record store and the highlight
+// conditions. Nodes with up to kSmallDataBytes
 // of data are carved from chunks of kChunkBytes and, once removed, kept for
 // the next appends of their size class: a store fills with one allocation
 // per chunk, and a full store that evicts as it adds allocates nothing.
@@ -14,7 +14,7 @@
 struct ListNode {
     int32_t value;    // caller's value (a record's cell count)
     uint32_t length;  // size of the data block in bytes
-    void* data;       // owned: just after the node, or from std::malloc; may be null
+    void* data;       // just after the node; null for length 0
     ListNode* next;
     ListNode* prev;
 };
@@ -26,9 +26,6 @@ public:
     LockedList(const LockedList&) = delete;
     LockedList& operator=(const LockedList&) = delete;
 
-    // Takes ownership of data (from std::malloc). False when no node could
-    // be allocated (the block is freed then).
-    bool AppendOwned(int32_t value, uint32_t length, void* data);
     // Appends a copy of length bytes of source, kept with the node (no data
     // for length 0). False when memory ran out.
     bool AppendCopy(int32_t value, uint32_t length, const void* source);

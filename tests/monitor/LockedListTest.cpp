@@ -34,12 +34,12 @@ void AppendValues(LockedList& list, std::initializer_list<int32_t> values)
 
 }  // namespace
 
-TEST(LockedList, AppendOwnedTakesTheBlockAndAppendCopyCopies)
+TEST(LockedList, AppendCopyCopiesAndCounts)
 {
     LockedList list;
-    void* owned = std::malloc(8);
-    std::memset(owned, 0xAB, 8);
-    EXPECT_TRUE(list.AppendOwned(1, 8, owned));
+    uint8_t block[8];
+    std::memset(block, 0xAB, 8);
+    EXPECT_TRUE(list.AppendCopy(1, 8, block));
 
     char source[3] = {'a', 'b', 'c'};
     EXPECT_TRUE(list.AppendCopy(2, 3, source));
@@ -47,7 +47,7 @@ TEST(LockedList, AppendOwnedTakesTheBlockAndAppendCopyCopies)
 
     ListNode* first = list.Head();
     ListNode* second = list.Next(first);
-    EXPECT_EQ(first->data, owned);
+    EXPECT_EQ(std::memcmp(first->data, block, 8), 0);
     EXPECT_NE(second->data, static_cast<void*>(source));
     EXPECT_EQ(std::memcmp(second->data, "abc", 3), 0);
     EXPECT_EQ(list.NodeCount(), 2);
@@ -69,7 +69,7 @@ TEST(LockedList, ZeroLengthCopyHasNoBlockAndRemovesCleanly)
 
 // Small nodes are carved one after the other from a chunk; as a store evicts
 // as it adds, removed nodes come back for appends of the same size class;
-// owned blocks are still freed, and large copies are not kept.
+// large copies are not kept.
 TEST(LockedList, SmallNodesShareChunksAndRemovedOnesAreReusedForTheirSizeClass)
 {
     LockedList list;
@@ -87,12 +87,12 @@ TEST(LockedList, SmallNodesShareChunksAndRemovedOnesAreReusedForTheirSizeClass)
     ASSERT_TRUE(list.AppendCopy(3, 49, bytes));
     EXPECT_NE(list.Head(), small) << "49 bytes need the next class";
 
-    ASSERT_TRUE(list.AppendOwned(4, 8, std::malloc(8)));
-    ListNode* owning = list.Tail();
-    list.Remove(owning);  // frees its block: a leak would show under AddressSanitizer
+    ASSERT_TRUE(list.AppendCopy(4, 0, nullptr));
+    ListNode* empty = list.Tail();
+    EXPECT_EQ(empty->data, nullptr);
+    list.Remove(empty);
     ASSERT_TRUE(list.AppendCopy(5, 0, nullptr));
-    EXPECT_EQ(list.Tail(), owning) << "a node without data is of the smallest class";
-    EXPECT_EQ(list.Tail()->data, nullptr);
+    EXPECT_EQ(list.Tail(), empty) << "nodes without data have a class of their own";
 
     ASSERT_TRUE(list.AppendCopy(6, sizeof bytes, bytes));
     EXPECT_EQ(0, std::memcmp(list.Tail()->data, bytes, sizeof bytes));
@@ -169,10 +169,12 @@ TEST(LockedList, ConcurrentAppendClearAndWalkStayConsistent)
         writers.emplace_back([&list, w] {
             for (int i = 0; i < PerWriter; ++i) {
                 const int32_t value = w * PerWriter + i;
+                // Small nodes from the chunks, and large ones of their own.
+                const std::vector<uint8_t> large(LockedList::kSmallDataBytes + 1 + w);
                 if (i % 2 == 0)
                     list.AppendCopy(value, static_cast<uint32_t>(1 + w), &value);
                 else
-                    list.AppendOwned(value, static_cast<uint32_t>(1 + w), std::malloc(static_cast<size_t>(1 + w)));
+                    list.AppendCopy(value, static_cast<uint32_t>(large.size()), large.data());
             }
         });
     }
