@@ -1,9 +1,7 @@
 // Capture start and stop as the main frame's commands, with the test port and
 // the real filter as kernel services under Wine: monitor windows, message
 // boxes, the stop's progress box and the activity-log lines.
-#include "CaptureCommands.h"
-#include "MonitorWindows.h"
-#include "FilterServiceFixture.h"
+#include "CaptureCommandsFixture.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
 
@@ -38,25 +36,15 @@ POINT TopLeft(HWND hwnd)
     return {rect.left, rect.top};
 }
 
-class CaptureCommandsTest : public FilterServiceTest {
+class CaptureCommandsTest : public CaptureCommandsFixture {
 protected:
-    void SetUp() override
-    {
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
-        ASSERT_TRUE(InitCommonControlsEx(&controls));
-        FilterServiceTest::SetUp();
-    }
     void TearDown() override
     {
         for (HANDLE port : {terminal, peer}) {
             if (port != INVALID_HANDLE_VALUE)
                 CloseHandle(port);
         }
-        if (capturing) {
-            MessageBoxAnswerer answerer(GetCurrentThreadId());
-            commands.OnStopCapture(nullptr);
-        }
-        FilterServiceTest::TearDown();
+        CaptureCommandsFixture::TearDown();
     }
 
     // COM11 monitored and handed out as text on COM21; COM12, its peer, monitored.
@@ -67,12 +55,8 @@ protected:
         items.InsertOrUpdateRow(NewItem("COM12", StandardMonitor), -1);
     }
 
-    std::vector<std::string> log;
-    MonitorWindows monitors;
-    CaptureCommands commands{items, [this](const std::string& line) { log.push_back(line); }, monitors};
     HANDLE terminal = INVALID_HANDLE_VALUE;
     HANDLE peer = INVALID_HANDLE_VALUE;
-    bool capturing = false;
 };
 
 TEST_F(CaptureCommandsTest, StartOpensAMonitorPerMonitorItemAndStopLeavesThemStopped)

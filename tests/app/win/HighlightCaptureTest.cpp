@@ -1,8 +1,7 @@
 // Highlight conditions on a monitor of a real capture: the test port and the
 // filter as kernel services under Wine, the monitor's command opening the
 // conditions dialog, and the colours counted on the screen.
-#include "CaptureCommands.h"
-#include "FilterServiceFixture.h"
+#include "CaptureCommandsFixture.h"
 #include "HighlightDialogs.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
@@ -120,23 +119,8 @@ WindowPicture TakeWindowsPicture(const std::vector<HWND>& bottomToTop)
     return canvas;
 }
 
-class HighlightCaptureTest : public FilterServiceTest {
+class HighlightCaptureTest : public CaptureCommandsFixture {
 protected:
-    void SetUp() override
-    {
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
-        ASSERT_TRUE(InitCommonControlsEx(&controls));
-        FilterServiceTest::SetUp();
-    }
-    void TearDown() override
-    {
-        if (capturing) {
-            MessageBoxAnswerer answerer(GetCurrentThreadId());
-            commands.OnStopCapture(nullptr);
-        }
-        FilterServiceTest::TearDown();
-    }
-
     // Runs the monitor's highlight command while `act` plays the user of
     // the conditions dialog; false when the dialog did not show.
     bool EditConditions(const MonitorFrame& monitor, std::function<void(HWND)> act)
@@ -147,11 +131,6 @@ protected:
         user.Join();
         return user.Found();
     }
-
-    std::vector<std::string> log;
-    MonitorWindows monitors;
-    CaptureCommands commands{items, [this](const std::string& line) { log.push_back(line); }, monitors};
-    bool capturing = false;
 };
 
 TEST_F(HighlightCaptureTest, AConditionOnReceivedOkColoursExactlyThoseCellsUntilTheNextStart)
