@@ -224,6 +224,18 @@ bool Machine::IsDriverLoaded(const std::string& serviceName)
     return io_->drivers.count(UpperAscii(serviceName)) != 0;
 }
 
+void Machine::HideSystemRoutine(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(hiddenRoutinesLock_);
+    hiddenRoutines_.insert(name);
+}
+
+bool Machine::IsSystemRoutineHidden(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(hiddenRoutinesLock_);
+    return hiddenRoutines_.count(name) != 0;
+}
+
 bool Machine::DriverHasOpenHandles(const std::string& serviceName)
 {
     PDRIVER_OBJECT object = LoadedDriverObject(serviceName);

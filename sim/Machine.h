@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ public:
     // has no page table entries left (MmGetSystemAddressForMdlSafe gives NULL).
     void FailSystemMappings(bool on);
 
+    // MmGetSystemRoutineAddress finds no routine of this name from now on, as
+    // on a Windows version that does not export it.
+    void HideSystemRoutine(const std::string& name);
+    bool IsSystemRoutineHidden(const std::string& name);
+
     // File changes of the programs: profile writes, copies, moves, deletions
     // and attribute changes, counted from the machine's start. After
     // EndFileChangesAfter(n) the next n go ahead and every later one fails
@@ -106,6 +112,8 @@ private:
     std::unique_ptr<TimerEngine> timers_;
     std::unique_ptr<IoManager> io_;
     std::unique_ptr<HandleTable> handles_;
+    std::mutex hiddenRoutinesLock_;
+    std::set<std::string> hiddenRoutines_;
     std::once_flag systemOnce_;
     std::unique_ptr<SystemState, SystemStateDeleter> system_;
 };

@@ -415,6 +415,9 @@ void ObReferenceObject(PVOID Object);
 void ObDereferenceObject(PVOID Object);
 LONG_PTR ObfDereferenceObject(PVOID Object);
 
+// The kernel's export of that name, or NULL where this system lacks it.
+PVOID MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
+
 // Requests
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota);
 void IoFreeIrp(PIRP Irp);

@@ -433,3 +433,26 @@ TEST(StackLayoutTest, SecondParameterWordIsSharedByReadKeyAndControlInputLength)
 }
 
 }  // namespace
+
+namespace {
+
+PVOID LookUp(const char16_t* name)
+{
+    UNICODE_STRING text;
+    RtlInitUnicodeString(&text, name);
+    return MmGetSystemRoutineAddress(&text);
+}
+
+// A driver finds the calls of its system by name, and none that a test hid
+// to play an older Windows.
+TEST(SystemRoutineTest, ExportsAreFoundByNameUnlessTheSystemLacksThem)
+{
+    sim::Machine machine;
+    EXPECT_EQ(reinterpret_cast<PVOID>(&IoAttachDeviceToDeviceStack), LookUp(u"IoAttachDeviceToDeviceStack"));
+    EXPECT_EQ(nullptr, LookUp(u"IoAttachDeviceToDeviceStackUnknown"));
+    machine.HideSystemRoutine("IoAttachDeviceToDeviceStack");
+    EXPECT_EQ(nullptr, LookUp(u"IoAttachDeviceToDeviceStack"));
+    EXPECT_NE(nullptr, LookUp(u"KeQuerySystemTime"));
+}
+
+}  // namespace

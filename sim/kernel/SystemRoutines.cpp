@@ -1,0 +1,38 @@
+// MmGetSystemRoutineAddress: the kernel's exports by name, for drivers that
+// use a call only where the system has it. A test hides an export to play a
+// Windows version that lacks it.
+#include "Kernel.h"
+
+#include "../Machine.h"
+
+#include <map>
+
+namespace sim {
+
+namespace {
+
+// The exports a driver may look up; a call missing here is one that the
+// simulated system does not have.
+const std::map<std::string, void*>& Exports()
+{
+    static const std::map<std::string, void*> exports = {
+        {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
+        {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
+    };
+    return exports;
+}
+
+}  // namespace
+
+}  // namespace sim
+
+PVOID MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName)
+{
+    if (sim::CurrentThread().irql != PASSIVE_LEVEL)
+        sim::Fail("MmGetSystemRoutineAddress above PASSIVE_LEVEL");
+    std::string name = sim::ToUtf8(SystemRoutineName);
+    if (sim::Machine::Current().IsSystemRoutineHidden(name))
+        return nullptr;
+    auto found = sim::Exports().find(name);
+    return found == sim::Exports().end() ? nullptr : found->second;
+}
