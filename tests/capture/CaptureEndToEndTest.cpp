@@ -55,12 +55,12 @@ protected:
         EXPECT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
     }
 
-    void AddMonitorItem(const char* port)
+    void AddMonitorItem(const char* port, uint32_t bufferSize = 10000)
     {
         std::unique_ptr<CaptureItem> item = NewCaptureItem();
         CopyItemText(item->port, sizeof item->port, port);
         item->form = StandardMonitor;
-        item->bufferSize = 10000;
+        item->bufferSize = bufferSize;
         items.InsertOrUpdateRow(std::move(item), -1);
     }
 
@@ -112,6 +112,65 @@ TEST_F(CaptureEndToEnd, TrafficOfTheCapturedPortReachesTheMonitor)
     EXPECT_EQ(19200, stream.BaudRate());
     EXPECT_EQ(2, store.List().NodeCount());
     stream.Close();
+}
+
+// A monitor on COM11 with room for far more than one batch, and the
+// program's port open with its open record already drained.
+class BatchedCapture : public CaptureEndToEnd {
+protected:
+    void SetUp() override
+    {
+        CaptureEndToEnd::SetUp();
+        items.Clear();
+        AddMonitorItem("COM11", 4 * BatchBufferSize);
+        CaptureStart start = Start();
+        ASSERT_EQ(CaptureStartResult::Started, start.result);
+        ASSERT_TRUE(stream.Open(start.monitors[0].devicePath.c_str()));
+        program = OpenPort("COM11");
+        ASSERT_NE(INVALID_HANDLE_VALUE, program);
+        stream.PollDevice(GetTickCount());
+        store.Reset();
+    }
+    void TearDown() override
+    {
+        CloseHandle(program);
+        stream.Close();
+        CaptureEndToEnd::TearDown();
+    }
+
+    void Write(uint32_t length)
+    {
+        std::vector<char> data(length, 'w');
+        DWORD done = 0;
+        ASSERT_TRUE(WriteFile(program, data.data(), length, &done, nullptr));
+    }
+
+    RecordStore store{4 * BatchBufferSize, 1};
+    RecordStream stream{store, GetTickCount(), [](uint32_t) {}};
+    HANDLE program = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(BatchedCapture, RecordsThatExactlyFillTheBatchAllComeInOneRequest)
+{
+    constexpr uint32_t kRecords = 12;
+    constexpr uint32_t kRoom = BatchBufferSize - sizeof(CaptureBatchHeader);
+    static_assert(kRoom % kRecords == 0, "equal records fill the room");
+    for (uint32_t i = 0; i < kRecords; ++i)
+        Write(kRoom / kRecords - CAPTURE_RECORD_HEADER_SIZE);
+    const uint64_t before = stream.Requests();
+    EXPECT_TRUE(stream.PollDevice(GetTickCount()));
+    EXPECT_EQ(1u, stream.Requests() - before);
+    EXPECT_EQ(kRoom - kRecords * CAPTURE_RECORD_HEADER_SIZE, stream.SentTotal());
+    EXPECT_EQ(static_cast<int>(kRecords), store.List().NodeCount());
+}
+
+TEST_F(BatchedCapture, ARecordLargerThanTheBatchBufferReachesTheStore)
+{
+    Write(BatchBufferSize + 100);
+    Write(3);
+    EXPECT_TRUE(stream.PollDevice(GetTickCount()));
+    EXPECT_EQ(BatchBufferSize + 103, stream.SentTotal());
+    EXPECT_EQ(2, store.List().NodeCount());
 }
 
 TEST_F(CaptureEndToEnd, APortHeldByAnotherProgramStopsTheStartBeforeTheService)

@@ -167,6 +167,19 @@ TEST_F(CaptureItemStore, ThirtyStoredItemsAllLoadInOrder)
     EXPECT_FALSE(rows.CanAdd());
 }
 
+// Their section names take more room than the first buffer they are read into.
+TEST_F(CaptureItemStore, SixHundredStoredItemsAllLoad)
+{
+    const std::vector<std::string> ports = PortNames(1, 600);
+    std::string text = "[System]\r\nDataCount=600\r\n";
+    for (size_t number = 0; number < ports.size(); ++number)
+        text += "[Data" + std::to_string(number) + "]\r\nCOM=" + ports[number] + "\r\n";
+    WriteFileText(text);
+    CaptureItemRows rows;
+    LoadItems(rows);
+    EXPECT_EQ(LoadedPorts(rows), ports);
+}
+
 TEST_F(CaptureItemStore, NoFileMeansNoItemsAndDefaultWidths)
 {
     CaptureItemRows rows;
