@@ -12,9 +12,12 @@ constexpr int CAPTURE_COLUMN_DEFAULT_WIDTH = 100;
 void LoadItems(CaptureItemRows& rows);
 
 // Writes the column widths, replaces the old "Data%d" sections by the rows
-// renumbered from 0, writes DataCount, and empties the rows. The file takes
-// all of it in one step or none of it: false when it could not be saved and
-// holds the old items.
+// renumbered from 0 and writes DataCount. The file takes all of it in one
+// step or none of it: false when it could not be saved and holds the old
+// items.
+bool WriteItems(const CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]);
+
+// WriteItems, then empties the rows.
 bool SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]);
 
 constexpr const char* ITEMS_NOT_SAVED_TEXT = "キャプチャアイテムを設定ファイルに保存できませんでした";
