@@ -35,8 +35,7 @@ LRESULT CALLBACK DestroyAsWindowsDoes(int code, WPARAM wParam, LPARAM lParam)
             created.insert(sent.hwnd);
         } else if (sent.message == WM_DESTROY) {
             destroyed.insert(sent.hwnd);
-        } else if (sent.message == WM_NCDESTROY && created.count(sent.hwnd) != 0 &&
-                   destroyed.count(sent.hwnd) == 0) {
+        } else if (sent.message == WM_NCDESTROY && created.count(sent.hwnd) != 0 && destroyed.count(sent.hwnd) == 0) {
             SendMessageW(sent.hwnd, WM_DESTROY, 0, 0);
         }
     }
