@@ -38,8 +38,7 @@ bool CComListView::OnCreate()
     if (!InsertColumns()) {
         return false;
     }
-    LoadItems(rows_);
-    loaded_ = true;
+    file_.Load(rows_);
     for (int index = 0; index < rows_.ItemCount(); ++index) {
         if (AppendRow(rows_.Item(index)) == -1) {
             return false;
@@ -87,7 +86,7 @@ void CComListView::SaveChangedItems() const
 {
     int widths[CaptureItemColumnCount];
     ReadColumnWidths(widths);
-    if (!WriteItems(rows_, widths)) {
+    if (!file_.Save(rows_, widths)) {
         log_(ITEMS_NOT_SAVED_TEXT);
     }
 }
@@ -98,7 +97,7 @@ void CComListView::OnDestroy()
     int widths[CaptureItemColumnCount];
     ReadColumnWidths(widths);
     DeleteAllRows();
-    if (loaded_ && !SaveItems(rows_, widths)) {
+    if (!file_.SaveAndClear(rows_, widths)) {
         log_(ITEMS_NOT_SAVED_TEXT);
     }
     CzrListView::OnDestroy();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "CaptureItem.h"
+#include "CaptureItemStore.h"
 #include "CaptureLog.h"
 #include "ZrListView.h"
 
@@ -56,8 +57,6 @@ private:
     HWND MainWindow() const { return GetAncestor(Handle(), GA_ROOT); }
 
     CaptureItemRows rows_;
-    // A pane whose list or columns could not be made never read the file:
-    // saving its empty rows would delete the stored items.
-    bool loaded_ = false;
+    CaptureItemFile file_;
     LogLine log_;
 };

@@ -55,12 +55,12 @@ protected:
         EXPECT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
     }
 
-    void AddMonitorItem(const char* port, uint32_t bufferSize = 10000)
+    void AddMonitorItem(const char* port)
     {
         std::unique_ptr<CaptureItem> item = NewCaptureItem();
         CopyItemText(item->port, sizeof item->port, port);
         item->form = StandardMonitor;
-        item->bufferSize = bufferSize;
+        item->bufferSize = 10000;
         items.InsertOrUpdateRow(std::move(item), -1);
     }
 
@@ -114,63 +114,31 @@ TEST_F(CaptureEndToEnd, TrafficOfTheCapturedPortReachesTheMonitor)
     stream.Close();
 }
 
-// A monitor on COM11 with room for far more than one batch, and the
-// program's port open with its open record already drained.
-class BatchedCapture : public CaptureEndToEnd {
-protected:
-    void SetUp() override
-    {
-        CaptureEndToEnd::SetUp();
-        items.Clear();
-        AddMonitorItem("COM11", 4 * BatchBufferSize);
-        CaptureStart start = Start();
-        ASSERT_EQ(CaptureStartResult::Started, start.result);
-        ASSERT_TRUE(stream.Open(start.monitors[0].devicePath.c_str()));
-        program = OpenPort("COM11");
-        ASSERT_NE(INVALID_HANDLE_VALUE, program);
-        stream.PollDevice(GetTickCount());
-        store.Reset();
-    }
-    void TearDown() override
-    {
-        CloseHandle(program);
-        stream.Close();
-        CaptureEndToEnd::TearDown();
-    }
-
-    void Write(uint32_t length)
-    {
-        std::vector<char> data(length, 'w');
-        DWORD done = 0;
-        ASSERT_TRUE(WriteFile(program, data.data(), length, &done, nullptr));
-    }
-
-    RecordStore store{4 * BatchBufferSize, 1};
-    RecordStream stream{store, GetTickCount(), [](uint32_t) {}};
-    HANDLE program = INVALID_HANDLE_VALUE;
-};
-
-TEST_F(BatchedCapture, RecordsThatExactlyFillTheBatchAllComeInOneRequest)
+// Twelve records that exactly fill a batch come in one request; then one
+// larger than the whole batch buffer reaches the store too.
+TEST_F(CaptureEndToEnd, BatchesTakeRecordsThatExactlyFitAndOnesLargerThanTheirBuffer)
 {
-    constexpr uint32_t kRecords = 12;
-    constexpr uint32_t kRoom = BatchBufferSize - sizeof(CaptureBatchHeader);
-    static_assert(kRoom % kRecords == 0, "equal records fill the room");
-    for (uint32_t i = 0; i < kRecords; ++i)
-        Write(kRoom / kRecords - CAPTURE_RECORD_HEADER_SIZE);
+    items.Item(0)->bufferSize = 4 * BatchBufferSize;
+    CaptureStart start = Start();
+    ASSERT_EQ(1u, start.monitors.size());
+    RecordStore store(4 * BatchBufferSize, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open(start.monitors[0].devicePath.c_str()));
+    HANDLE program = OpenPort("COM11");
+    stream.PollDevice(GetTickCount());  // its open record
+    const std::string fill((BatchBufferSize - sizeof(CaptureBatchHeader)) / 12 - CAPTURE_RECORD_HEADER_SIZE, 'f');
+    const std::string large(BatchBufferSize + 100, 'l');
+    DWORD done = 0;
+    for (int i = 0; i < 12; ++i)
+        WriteFile(program, fill.data(), static_cast<DWORD>(fill.size()), &done, nullptr);
     const uint64_t before = stream.Requests();
     EXPECT_TRUE(stream.PollDevice(GetTickCount()));
     EXPECT_EQ(1u, stream.Requests() - before);
-    EXPECT_EQ(kRoom - kRecords * CAPTURE_RECORD_HEADER_SIZE, stream.SentTotal());
-    EXPECT_EQ(static_cast<int>(kRecords), store.List().NodeCount());
-}
-
-TEST_F(BatchedCapture, ARecordLargerThanTheBatchBufferReachesTheStore)
-{
-    Write(BatchBufferSize + 100);
-    Write(3);
+    WriteFile(program, large.data(), static_cast<DWORD>(large.size()), &done, nullptr);
     EXPECT_TRUE(stream.PollDevice(GetTickCount()));
-    EXPECT_EQ(BatchBufferSize + 103, stream.SentTotal());
-    EXPECT_EQ(2, store.List().NodeCount());
+    EXPECT_EQ(12 * fill.size() + large.size(), stream.SentTotal());
+    CloseHandle(program);
+    stream.Close();
 }
 
 TEST_F(CaptureEndToEnd, APortHeldByAnotherProgramStopsTheStartBeforeTheService)

@@ -170,14 +170,18 @@ TEST_F(CaptureItemStore, ThirtyStoredItemsAllLoadInOrder)
 // Their section names take more room than the first buffer they are read into.
 TEST_F(CaptureItemStore, SixHundredStoredItemsAllLoad)
 {
-    const std::vector<std::string> ports = PortNames(1, 600);
-    std::string text = "[System]\r\nDataCount=600\r\n";
-    for (size_t number = 0; number < ports.size(); ++number)
-        text += "[Data" + std::to_string(number) + "]\r\nCOM=" + ports[number] + "\r\n";
-    WriteFileText(text);
+    WriteFileText(FileWithItems(PortNames(1, 600), 100));
+    EXPECT_EQ(ReadSavedItems().first, PortNames(1, 600));
+}
+
+// A pane whose list could not be made has not loaded the items: its end
+// must not replace them by none.
+TEST_F(CaptureItemStore, ItemsThatWereNeverLoadedAreNotSaved)
+{
+    WriteFileText(FileWithItems(PortNames(1, 3), 90));
     CaptureItemRows rows;
-    LoadItems(rows);
-    EXPECT_EQ(LoadedPorts(rows), ports);
+    EXPECT_TRUE(CaptureItemFile().SaveAndClear(rows, WIDTHS));
+    EXPECT_EQ(ReadSavedItems(), (SavedItems{PortNames(1, 3), 90}));
 }
 
 TEST_F(CaptureItemStore, NoFileMeansNoItemsAndDefaultWidths)

@@ -77,34 +77,18 @@ TEST(PageGeometry, NoSizeNoRoomOrNoLineIsRefused)
     EXPECT_EQ(LinesPerPage(lowest->imageHeight), 1u);
 }
 
-// 100 mm left and right leave A4 a strip 9 mm wide, which would print every
-// line squeezed into it.
-TEST(PageGeometry, MarginsThatLeaveLessThanAUsableWidthAreRefused)
+// 100 mm left and right leave A4 a strip 9 mm wide; a roll 640 mm wide and
+// 100 m long would need an image 100000 pixels high.
+TEST(PageGeometry, AStripIsRefusedAndAVeryLongPagePrintsOnItsUpperPart)
 {
     EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 100, 100}, false), PageRefusal::TooNarrow);
-    EXPECT_FALSE(ComputePageGeometry(kA4, PrintMargins{0, 0, 100, 100}, false));
-    EXPECT_EQ(MaxSideMargins(kA4, false), 159);
-    EXPECT_EQ(MaxSideMargins(kA4, true), 109);
-    for (bool soft : {false, true}) {
-        const uint32_t most = static_cast<uint32_t>(MaxSideMargins(kA4, soft));
-        EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, most / 2, most - most / 2}, soft), PageRefusal::None);
-        EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, most / 2, most - most / 2 + 1}, soft),
-                  PageRefusal::TooNarrow);
-    }
-    constexpr PrinterMetrics kNarrowRoll = {472, 3508, 40, 297};
-    EXPECT_LT(MaxSideMargins(kNarrowRoll, false), 0);
-    EXPECT_EQ(CheckPageLayout(kNarrowRoll, PrintMargins{}, false), PageRefusal::TooNarrow);
-    EXPECT_EQ(CheckPageLayout({640, 94, 640, 94}, PrintMargins{}, false), PageRefusal::NoLine);
-}
-
-// A roll 640 mm wide and 100 m long would need an image 100000 pixels high.
-TEST(PageGeometry, AVeryLongPagePrintsOnItsUpperPartFromABoundedImage)
-{
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 109}, false), PageRefusal::None);
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 110}, false), PageRefusal::TooNarrow);
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 60}, true), PageRefusal::TooNarrow);
     auto roll = ComputePageGeometry({6400, 1000000, 640, 100000}, PrintMargins{}, false);
     ASSERT_TRUE(roll);
     EXPECT_EQ(roll->imageHeight, MAX_PAGE_IMAGE_HEIGHT);
     EXPECT_EQ(roll->height, MAX_PAGE_IMAGE_HEIGHT * 10);
-    EXPECT_EQ(LinesPerPage(roll->imageHeight), 199u);
 }
 
 TEST(PageLines, FortyPixelsALineBelowTheHeaderAtMost199)
