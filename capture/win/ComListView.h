@@ -1,7 +1,8 @@
 // The capture items pane: the owner-drawn list of the capture items, loaded
 // from the settings file when made and saved back, with its column widths,
-// at every change of the items and when destroyed. Every row keeps its CaptureItem as its row data, so the
-// item commands act on the row's own record however the rows were sorted.
+// at every change of the items and when destroyed. Every row keeps its
+// CaptureItem as its row data, so the item commands act on the row's own
+// record however the rows were sorted.
 // It carries out the item commands that the main frame routes to it and
 // reports each change to the activity log it is given.
 #pragma once
