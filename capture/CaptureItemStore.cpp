@@ -87,7 +87,7 @@ bool WriteColumnWidths(const int (&columnWidths)[CaptureItemColumnCount], const 
 
 // Every row in its section; the sections of the old items past the new
 // count go, and the other sections of the file stay as they are.
-bool WriteItems(const CaptureItemRows& rows, const std::vector<int>& oldSections, const char* file)
+bool WriteRows(const CaptureItemRows& rows, const std::vector<int>& oldSections, const char* file)
 {
     int count = rows.ItemCount();
     for (int row = 0; row < count; ++row) {
@@ -126,11 +126,16 @@ void LoadItems(CaptureItemRows& rows)
     }
 }
 
-bool SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount])
+bool WriteItems(const CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount])
 {
     std::vector<int> oldSections = ExistingDataSections(ReadDataCount());
-    bool saved = ChangeSettingsAsOne(
-        [&](const char* file) { return WriteColumnWidths(columnWidths, file) && WriteItems(rows, oldSections, file); });
+    return ChangeSettingsAsOne(
+        [&](const char* file) { return WriteColumnWidths(columnWidths, file) && WriteRows(rows, oldSections, file); });
+}
+
+bool SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount])
+{
+    bool saved = WriteItems(rows, columnWidths);
     rows.Clear();
     return saved;
 }

@@ -12,10 +12,41 @@ constexpr int CAPTURE_COLUMN_DEFAULT_WIDTH = 100;
 void LoadItems(CaptureItemRows& rows);
 
 // Writes the column widths, replaces the old "Data%d" sections by the rows
-// renumbered from 0, writes DataCount, and empties the rows. The file takes
-// all of it in one step or none of it: false when it could not be saved and
-// holds the old items.
+// renumbered from 0 and writes DataCount. The file takes all of it in one
+// step or none of it: false when it could not be saved and holds the old
+// items.
+bool WriteItems(const CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]);
+
+// WriteItems, then empties the rows.
 bool SaveItems(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]);
+
+// The items pane's use of the file: it saves only after it has loaded, so a
+// pane whose list or columns could not be made, and which never read the
+// file, does not replace the stored items by none.
+class CaptureItemFile {
+public:
+    void Load(CaptureItemRows& rows)
+    {
+        LoadItems(rows);
+        loaded_ = true;
+    }
+    // At a change of the rows.
+    bool Save(const CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]) const
+    {
+        return !loaded_ || WriteItems(rows, columnWidths);
+    }
+    // At the pane's end: Save, then the rows are emptied.
+    bool SaveAndClear(CaptureItemRows& rows, const int (&columnWidths)[CaptureItemColumnCount]) const
+    {
+        if (loaded_)
+            return SaveItems(rows, columnWidths);
+        rows.Clear();
+        return true;
+    }
+
+private:
+    bool loaded_ = false;
+};
 
 constexpr const char* ITEMS_NOT_SAVED_TEXT = "キャプチャアイテムを設定ファイルに保存できませんでした";
 

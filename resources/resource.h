@@ -110,6 +110,9 @@
 #define IDS_PRINT_NO_ROOM       40051
 #define IDS_BUSY_PRINTING       40052
 #define IDS_PRINT_CAPTION       40053
+// Print layouts refused for their width.
+#define IDS_PRINT_TOO_NARROW        40560
+#define IDS_PRINT_PAPER_TOO_NARROW  40561
 // Output form texts, in OutputForm order.
 #define IDS_FORM_STANDARD_MONITOR   30000
 #define IDS_FORM_PORT_FORMAT        30001

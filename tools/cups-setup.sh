@@ -16,7 +16,9 @@ outdir=${2:?usage: cups-setup.sh QUEUE OUTDIR}
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 
-scheduler_up() { lpstat -r 2>/dev/null | grep -q 'is running'; }
+# Whether the scheduler answers, by the exit code of a request to it: lpstat -r
+# ends with 0 either way and says so only in the locale's language.
+scheduler_up() { cupsctl >/dev/null 2>&1; }
 if ! scheduler_up; then
     cupsd
     for _ in $(seq 50); do scheduler_up && break; sleep 0.1; done

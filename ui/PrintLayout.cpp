@@ -22,6 +22,24 @@ int Scaled(uint32_t millimetres, int pixels, int size)
     return static_cast<int>(static_cast<int64_t>(millimetres) * pixels / size);
 }
 
+// The printer's whole area less the margins, with the image height that keeps
+// its aspect; the sizes must not be 0.
+PageGeometry MarginedPage(const PrinterMetrics& printer, const PrintMargins& margins, bool softLayout,
+                          int64_t* imageHeight)
+{
+    PageGeometry page{};
+    page.left = Scaled(margins.left, printer.horzRes, printer.horzSize);
+    page.top = Scaled(margins.top, printer.vertRes, printer.vertSize);
+    int right = Scaled(margins.right, printer.horzRes, printer.horzSize);
+    int bottom = Scaled(margins.bottom, printer.vertRes, printer.vertSize);
+    page.width = printer.horzRes - right - page.left;
+    page.height = printer.vertRes - bottom - page.top;
+    if (softLayout)
+        page.width /= 2;
+    *imageHeight = page.width > 0 ? static_cast<int64_t>(page.height) * PAGE_IMAGE_WIDTH / page.width : 0;
+    return page;
+}
+
 }  // namespace
 
 PrintMargins ReadMarginsForDialog()
@@ -48,25 +66,35 @@ std::string MarginRefusal(RangeCheck check)
     return RefusalMessage(check, MARGIN_RANGE, "整数を入力してください。");
 }
 
+PageRefusal CheckPageLayout(const PrinterMetrics& printer, const PrintMargins& margins, bool softLayout)
+{
+    if (printer.horzSize <= 0 || printer.vertSize <= 0)
+        return PageRefusal::NoPrinterSize;
+    int64_t imageHeight = 0;
+    const PageGeometry page = MarginedPage(printer, margins, softLayout, &imageHeight);
+    if (page.width <= 0 || page.width < Scaled(MIN_PAGE_WIDTH_MM, printer.horzRes, printer.horzSize))
+        return PageRefusal::TooNarrow;
+    if (page.height <= 0 || imageHeight < MIN_PAGE_IMAGE_HEIGHT)
+        return PageRefusal::NoLine;
+    return PageRefusal::None;
+}
+
+int MaxSideMargins(const PrinterMetrics& printer, bool softLayout)
+{
+    return printer.horzSize - MIN_PAGE_WIDTH_MM * (softLayout ? 2 : 1);
+}
+
 std::optional<PageGeometry> ComputePageGeometry(const PrinterMetrics& printer, const PrintMargins& margins,
                                                 bool softLayout)
 {
-    if (printer.horzSize <= 0 || printer.vertSize <= 0)
+    if (CheckPageLayout(printer, margins, softLayout) != PageRefusal::None)
         return std::nullopt;
-    PageGeometry page{};
-    page.left = Scaled(margins.left, printer.horzRes, printer.horzSize);
-    page.top = Scaled(margins.top, printer.vertRes, printer.vertSize);
-    int right = Scaled(margins.right, printer.horzRes, printer.horzSize);
-    int bottom = Scaled(margins.bottom, printer.vertRes, printer.vertSize);
-    page.width = printer.horzRes - right - page.left;
-    page.height = printer.vertRes - bottom - page.top;
-    if (softLayout)
-        page.width /= 2;
-    if (page.width <= 0 || page.height <= 0)
-        return std::nullopt;
-    int64_t imageHeight = static_cast<int64_t>(page.height) * PAGE_IMAGE_WIDTH / page.width;
-    if (imageHeight < MIN_PAGE_IMAGE_HEIGHT || imageHeight > INT32_MAX)
-        return std::nullopt;
+    int64_t imageHeight = 0;
+    PageGeometry page = MarginedPage(printer, margins, softLayout, &imageHeight);
+    if (imageHeight > MAX_PAGE_IMAGE_HEIGHT) {
+        imageHeight = MAX_PAGE_IMAGE_HEIGHT;
+        page.height = static_cast<int>(static_cast<int64_t>(MAX_PAGE_IMAGE_HEIGHT) * page.width / PAGE_IMAGE_WIDTH);
+    }
     page.imageHeight = static_cast<int>(imageHeight);
     return page;
 }

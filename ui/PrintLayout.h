@@ -37,6 +37,12 @@ constexpr int PAGE_IMAGE_WIDTH = 640;
 constexpr int PAGE_HEADER_HEIGHT = 35;
 // Below this height a page image holds no display line.
 constexpr int MIN_PAGE_IMAGE_HEIGHT = 95;
+// The most that one page shows: the header and 199 lines of 40 pixels, and
+// the 20 pixels the layout pass leaves below them.
+constexpr int MAX_PAGE_IMAGE_HEIGHT = PAGE_HEADER_HEIGHT + 199 * 40 + 20;
+// A logical page narrower than this prints the 640-pixel image too small to
+// read.
+constexpr int MIN_PAGE_WIDTH_MM = 50;
 
 // GetDeviceCaps of the printer: HORZRES, VERTRES in pixels, HORZSIZE,
 // VERTSIZE in millimetres.
@@ -57,8 +63,17 @@ struct PageGeometry {
     int imageHeight;
 };
 
-// None when the printer reports no size, the margins leave no room or the
-// page image would hold no line.
+enum class PageRefusal { None, NoPrinterSize, TooNarrow, NoLine };
+
+// Why the layout cannot print, or None when ComputePageGeometry accepts it.
+PageRefusal CheckPageLayout(const PrinterMetrics& printer, const PrintMargins& margins, bool softLayout);
+// The most millimetres the left and right margins may take together; below
+// 0 when the paper itself is too narrow.
+int MaxSideMargins(const PrinterMetrics& printer, bool softLayout);
+
+// None when CheckPageLayout refuses the layout. A page taller than
+// MAX_PAGE_IMAGE_HEIGHT allows is printed on its upper part, so that the
+// image stays within that height.
 std::optional<PageGeometry> ComputePageGeometry(const PrinterMetrics& printer, const PrintMargins& margins,
                                                 bool softLayout);
 // Display lines on a page image of this height (at least one for a

@@ -38,7 +38,7 @@ bool CComListView::OnCreate()
     if (!InsertColumns()) {
         return false;
     }
-    LoadItems(rows_);
+    file_.Load(rows_);
     for (int index = 0; index < rows_.ItemCount(); ++index) {
         if (AppendRow(rows_.Item(index)) == -1) {
             return false;
@@ -75,15 +75,29 @@ void CComListView::ShowItem(int row, const CaptureItem& item)
     SetCellText(row, ColumnSize, WideFromUtf8(SizeText(item)));
 }
 
+void CComListView::ReadColumnWidths(int (&widths)[CaptureItemColumnCount]) const
+{
+    for (int column = 0; column < CaptureItemColumnCount; ++column) {
+        widths[column] = static_cast<int>(SendMessageW(List(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    }
+}
+
+void CComListView::SaveChangedItems() const
+{
+    int widths[CaptureItemColumnCount];
+    ReadColumnWidths(widths);
+    if (!file_.Save(rows_, widths)) {
+        log_(ITEMS_NOT_SAVED_TEXT);
+    }
+}
+
 // The rows go before their records, so no row ever shows a freed one.
 void CComListView::OnDestroy()
 {
     int widths[CaptureItemColumnCount];
-    for (int column = 0; column < CaptureItemColumnCount; ++column) {
-        widths[column] = static_cast<int>(SendMessageW(List(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
-    }
+    ReadColumnWidths(widths);
     DeleteAllRows();
-    if (!SaveItems(rows_, widths)) {
+    if (!file_.SaveAndClear(rows_, widths)) {
         log_(ITEMS_NOT_SAVED_TEXT);
     }
     CzrListView::OnDestroy();
@@ -98,7 +112,9 @@ void CComListView::SortByColumn(int column)
     for (int row = 0; row < RowCount(); ++row) {
         shown.push_back(ItemAt(row));
     }
-    rows_.FollowOrder(shown);
+    if (rows_.FollowOrder(shown)) {
+        SaveChangedItems();
+    }
 }
 
 LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -157,6 +173,7 @@ bool CComListView::EditItem(int row)
         ShowItem(row, *item);
     }
     LogItemSaved(*item, row == -1);
+    SaveChangedItems();
     return true;
 }
 
@@ -191,6 +208,7 @@ bool CComListView::DeleteSelectedItem()
     DeleteRow(row);
     rows_.Remove(item);
     log_("キャプチャアイテム削除 " + port);
+    SaveChangedItems();
     return true;
 }
 

@@ -1,12 +1,14 @@
 // The capture items pane: the owner-drawn list of the capture items, loaded
 // from the settings file when made and saved back, with its column widths,
-// when destroyed. Every row keeps its CaptureItem as its row data, so the
-// item commands act on the row's own record however the rows were sorted.
+// at every change of the items and when destroyed. Every row keeps its
+// CaptureItem as its row data, so the item commands act on the row's own
+// record however the rows were sorted.
 // It carries out the item commands that the main frame routes to it and
 // reports each change to the activity log it is given.
 #pragma once
 
 #include "CaptureItem.h"
+#include "CaptureItemStore.h"
 #include "CaptureLog.h"
 #include "ZrListView.h"
 
@@ -49,8 +51,13 @@ private:
     // a row, 0 on empty space.
     int ContextMenuPopupAt(POINT screen) const;
     bool WarnIfNothingSelected() const;
+    void ReadColumnWidths(int (&widths)[CaptureItemColumnCount]) const;
+    // A program that ends without its destruction (a crash, a kill) keeps
+    // every change made until then.
+    void SaveChangedItems() const;
     HWND MainWindow() const { return GetAncestor(Handle(), GA_ROOT); }
 
     CaptureItemRows rows_;
+    CaptureItemFile file_;
     LogLine log_;
 };

@@ -114,6 +114,33 @@ TEST_F(CaptureEndToEnd, TrafficOfTheCapturedPortReachesTheMonitor)
     stream.Close();
 }
 
+// Twelve records that exactly fill a batch come in one request; then one
+// larger than the whole batch buffer reaches the store too.
+TEST_F(CaptureEndToEnd, BatchesTakeRecordsThatExactlyFitAndOnesLargerThanTheirBuffer)
+{
+    items.Item(0)->bufferSize = 4 * BatchBufferSize;
+    CaptureStart start = Start();
+    ASSERT_EQ(1u, start.monitors.size());
+    RecordStore store(4 * BatchBufferSize, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open(start.monitors[0].devicePath.c_str()));
+    HANDLE program = OpenPort("COM11");
+    stream.PollDevice(GetTickCount());  // its open record
+    const std::string fill((BatchBufferSize - sizeof(CaptureBatchHeader)) / 12 - CAPTURE_RECORD_HEADER_SIZE, 'f');
+    const std::string large(BatchBufferSize + 100, 'l');
+    DWORD done = 0;
+    for (int i = 0; i < 12; ++i)
+        WriteFile(program, fill.data(), static_cast<DWORD>(fill.size()), &done, nullptr);
+    const uint64_t before = stream.Requests();
+    EXPECT_TRUE(stream.PollDevice(GetTickCount()));
+    EXPECT_EQ(1u, stream.Requests() - before);
+    WriteFile(program, large.data(), static_cast<DWORD>(large.size()), &done, nullptr);
+    EXPECT_TRUE(stream.PollDevice(GetTickCount()));
+    EXPECT_EQ(12 * fill.size() + large.size(), stream.SentTotal());
+    CloseHandle(program);
+    stream.Close();
+}
+
 TEST_F(CaptureEndToEnd, APortHeldByAnotherProgramStopsTheStartBeforeTheService)
 {
     HANDLE holder = OpenPort("COM11");

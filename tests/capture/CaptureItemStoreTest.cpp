@@ -167,6 +167,23 @@ TEST_F(CaptureItemStore, ThirtyStoredItemsAllLoadInOrder)
     EXPECT_FALSE(rows.CanAdd());
 }
 
+// Their section names take more room than the first buffer they are read into.
+TEST_F(CaptureItemStore, SixHundredStoredItemsAllLoad)
+{
+    WriteFileText(FileWithItems(PortNames(1, 600), 100));
+    EXPECT_EQ(ReadSavedItems().first, PortNames(1, 600));
+}
+
+// A pane whose list could not be made has not loaded the items: its end
+// must not replace them by none.
+TEST_F(CaptureItemStore, ItemsThatWereNeverLoadedAreNotSaved)
+{
+    WriteFileText(FileWithItems(PortNames(1, 3), 90));
+    CaptureItemRows rows;
+    EXPECT_TRUE(CaptureItemFile().SaveAndClear(rows, WIDTHS));
+    EXPECT_EQ(ReadSavedItems(), (SavedItems{PortNames(1, 3), 90}));
+}
+
 TEST_F(CaptureItemStore, NoFileMeansNoItemsAndDefaultWidths)
 {
     CaptureItemRows rows;

@@ -77,6 +77,20 @@ TEST(PageGeometry, NoSizeNoRoomOrNoLineIsRefused)
     EXPECT_EQ(LinesPerPage(lowest->imageHeight), 1u);
 }
 
+// 100 mm left and right leave A4 a strip 9 mm wide; a roll 640 mm wide and
+// 100 m long would need an image 100000 pixels high.
+TEST(PageGeometry, AStripIsRefusedAndAVeryLongPagePrintsOnItsUpperPart)
+{
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 100, 100}, false), PageRefusal::TooNarrow);
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 109}, false), PageRefusal::None);
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 110}, false), PageRefusal::TooNarrow);
+    EXPECT_EQ(CheckPageLayout(kA4, PrintMargins{0, 0, 50, 60}, true), PageRefusal::TooNarrow);
+    auto roll = ComputePageGeometry({6400, 1000000, 640, 100000}, PrintMargins{}, false);
+    ASSERT_TRUE(roll);
+    EXPECT_EQ(roll->imageHeight, MAX_PAGE_IMAGE_HEIGHT);
+    EXPECT_EQ(roll->height, MAX_PAGE_IMAGE_HEIGHT * 10);
+}
+
 TEST(PageLines, FortyPixelsALineBelowTheHeaderAtMost199)
 {
     EXPECT_EQ(LinesPerPage(905), 21u);

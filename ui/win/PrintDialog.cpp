@@ -7,6 +7,8 @@
 #include <commctrl.h>
 #include <winspool.h>
 
+#include <wchar.h>
+
 namespace {
 
 constexpr uint32_t kFirstEnumerationSize = 84;
@@ -29,6 +31,17 @@ std::vector<unsigned char> CurrentDeviceMode(HWND owner, const std::string& name
     }
     ClosePrinter(printer);
     return block;
+}
+
+// What the left and right margins may take together, or that no margins help.
+std::wstring NarrowPageText(const PrinterMetrics& printer, bool softLayout)
+{
+    const int most = MaxSideMargins(printer, softLayout);
+    if (most < 0)
+        return LoadResourceText(IDS_PRINT_PAPER_TOO_NARROW);
+    wchar_t text[256];
+    swprintf(text, 256, LoadResourceText(IDS_PRINT_TOO_NARROW).c_str(), most);
+    return text;
 }
 
 }  // namespace
@@ -135,6 +148,20 @@ bool PrintDialog::ReadMargin(int edit, uint32_t* value)
     return check == RangeCheck::Accepted;
 }
 
+// A page too narrow would print the lines as an unreadable strip, and one
+// that holds no line would print blank pages until cancelled.
+bool PrintDialog::RefuseLayout(const PrinterMetrics& printer, const PrintMargins& margins, bool softLayout) const
+{
+    const std::wstring caption = LoadResourceText(IDS_PRINT_CAPTION);
+    switch (CheckPageLayout(printer, margins, softLayout)) {
+    case PageRefusal::None: return false;
+    case PageRefusal::TooNarrow:
+        RefuseField(IDC_MARGIN_LEFT, NarrowPageText(printer, softLayout), caption);
+        return true;
+    default: RefuseField(IDC_MARGIN_TOP, LoadResourceText(IDS_PRINT_NO_ROOM), caption); return true;
+    }
+}
+
 void PrintDialog::Accept()
 {
     PrintMargins margins{};
@@ -152,12 +179,9 @@ void PrintDialog::Accept()
     chosen.margins = margins;
     chosen.softLayout = IsDlgButtonChecked(Handle(), IDC_SOFT_LAYOUT) == BST_CHECKED;
     chosen.range = IsDlgButtonChecked(Handle(), IDC_PRINT_ALL) == BST_CHECKED ? PrintRange::All : PrintRange::Selection;
-    // A layout whose page holds no line would print blank pages until cancelled.
     const auto metrics = QueryPrinterMetrics(chosen);
-    if (metrics && !ComputePageGeometry(*metrics, margins, chosen.softLayout)) {
-        RefuseField(IDC_MARGIN_TOP, LoadResourceText(IDS_PRINT_NO_ROOM), LoadResourceText(IDS_PRINT_CAPTION));
+    if (metrics && RefuseLayout(*metrics, margins, chosen.softLayout))
         return;
-    }
     job_ = std::move(chosen);
     End(IDOK);
 }

@@ -28,6 +28,8 @@ private:
     int SelectedPrinter() const;
     void ShowPrinterSettings();
     bool ReadMargin(int edit, uint32_t* value);
+    // Shows why the layout cannot print; false when it can.
+    bool RefuseLayout(const PrinterMetrics& printer, const PrintMargins& margins, bool softLayout) const;
     void Accept();
 
     PrintJob& job_;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 namespace {
@@ -58,9 +59,8 @@ void DrawPageHeader(Surface& image, const PrintSource& source, const std::string
 // One printer document: the pages of the job's lines, or fewer when cancelled.
 class PageRun {
 public:
-    PageRun(HDC printer, const PageGeometry& geometry, const PrintTask& task, PageImage& image)
-        : printer_(printer), geometry_(geometry), task_(task), image_(image),
-          bits_(static_cast<size_t>(geometry.imageHeight) * kPageRowBytes)
+    PageRun(HDC printer, const PageGeometry& geometry, const PrintTask& task, PageImage& image, unsigned char* bits)
+        : printer_(printer), geometry_(geometry), task_(task), image_(image), bits_(bits)
     {}
 
     void PrintAll()
@@ -91,20 +91,24 @@ public:
             first = next;
             ++page;
         }
-        if (SheetLeftOpen(lastPage_, task_.job->softLayout))
+        if (sheetStarted_ && SheetLeftOpen(lastPage_, task_.job->softLayout))
             EndPage(printer_);
     }
+
+    bool SheetStarted() const { return sheetStarted_; }
 
 private:
     void PutOnPaper(uint32_t page)
     {
         const PagePlacement place = PlacePage(geometry_, page, task_.job->softLayout);
-        if (place.startsSheet)
+        if (place.startsSheet) {
             StartPage(printer_);
+            sheetStarted_ = true;
+        }
         BITMAPINFO info = {};
-        if (image_.ReadBits(info, bits_.data())) {
+        if (image_.ReadBits(info, bits_)) {
             StretchDIBits(printer_, place.x, geometry_.top, geometry_.width, geometry_.height, 0, 0, PAGE_IMAGE_WIDTH,
-                          geometry_.imageHeight, bits_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+                          geometry_.imageHeight, bits_, &info, DIB_RGB_COLORS, SRCCOPY);
         }
         if (place.endsSheet)
             EndPage(printer_);
@@ -114,8 +118,9 @@ private:
     PageGeometry geometry_;
     const PrintTask& task_;
     PageImage& image_;
-    std::vector<unsigned char> bits_;
+    unsigned char* bits_;  // the page image's rows, as ReadBits copies them out
     uint32_t lastPage_ = 0;
+    bool sheetStarted_ = false;
 };
 
 void PrintDocument(HDC printer, const PrintTask& task)
@@ -124,13 +129,21 @@ void PrintDocument(HDC printer, const PrintTask& task)
     if (!geometry)
         return;
     std::unique_ptr<PageImage> image = task.source->makePageImage(PAGE_IMAGE_WIDTH, geometry->imageHeight);
-    if (!image)
+    // Memory that is short ends the run, not the program.
+    std::unique_ptr<unsigned char[]> bits(
+        new (std::nothrow) unsigned char[static_cast<size_t>(geometry->imageHeight) * kPageRowBytes]);
+    if (!image || !bits)
         return;
     DOCINFOA document = {sizeof document, "Vantrel", nullptr, nullptr, 0};
     if (StartDocA(printer, &document) <= 0)
         return;
-    PageRun(printer, *geometry, task, *image).PrintAll();
-    EndDoc(printer);
+    PageRun run(printer, *geometry, task, *image, bits.get());
+    run.PrintAll();
+    // A run cancelled before its first page prints nothing, not an empty document.
+    if (run.SheetStarted())
+        EndDoc(printer);
+    else
+        AbortDoc(printer);
 }
 
 }  // namespace

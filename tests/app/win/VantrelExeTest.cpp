@@ -1,7 +1,11 @@
 // The built Vantrel.exe from outside: its menu and string resources, and a
 // real start under Wine that shows the titled main window and ends on close.
+#include "DialogUser.h"
 #include "MenuReader.h"
+#include "Settings.h"
+#include "SettingsDirectory.h"
 #include "VantrelProcess.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -150,4 +154,23 @@ TEST(VantrelStart, ShowsTheTitledMainWindowAndEndsWhenClosed)
     DWORD exitCode = 1;
     ASSERT_TRUE(vantrel.Close(&exitCode));
     EXPECT_EQ(0u, exitCode);
+}
+
+using VantrelItems = SettingsDirectory;
+
+// The item is in the file once added: a program that ends without closing loses nothing.
+TEST_F(VantrelItems, AnAddedItemIsKeptWhenTheProgramIsKilled)
+{
+    {
+        VantrelProcess vantrel;
+        ASSERT_TRUE(vantrel.Start());
+        HWND frame = vantrel.WaitForMainFrame();
+        PostMessageW(frame, WM_COMMAND, ID_ITEM_ADD, 0);
+        HWND dialog = vantrel.WaitForWindow([](HWND hwnd) { return GetDlgItem(hwnd, IDC_CAPTURE_PORT) != nullptr; });
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(dialog != nullptr && WaitUntilGone(dialog));
+        DWORD_PTR ignored = 0;  // answered once the add command has returned
+        ASSERT_NE(0, SendMessageTimeoutW(frame, WM_NULL, 0, 0, SMTO_NORMAL, kWindowTimeoutMs, &ignored));
+    }  // killed
+    EXPECT_EQ(1u, ReadInt(SETTINGS_SYSTEM, "DataCount", 0));
 }

@@ -49,7 +49,7 @@ TEST(PrintDialogTest, MarginsAreCheckedAndOkHandsOverPrinterSettingsAndLayout)
     job.margins = PrintMargins{1, 2, 3, 4};
     PrintDialog dialog(job);
     Shown shown;
-    Refusal above, letters;
+    Refusal above, letters, narrow;
     std::wstring top;
     ModalRun run = RunModalAsUser(dialog, DialogWithControl(IDC_PRINTER_SETTINGS), [&](HWND window) {
         shown = ReadShown(window, queue);
@@ -57,8 +57,11 @@ TEST(PrintDialogTest, MarginsAreCheckedAndOkHandsOverPrinterSettingsAndLayout)
         above = TryOkWithFieldText(window, IDC_MARGIN_BOTTOM, L"101");
         SetDlgItemTextW(window, IDC_MARGIN_BOTTOM, L"100");
         letters = TryOkWithFieldText(window, IDC_MARGIN_LEFT, L"x");
-        SetDlgItemTextW(window, IDC_MARGIN_LEFT, L"0");
         SelectPrinter(window, queue);
+        SetDlgItemTextW(window, IDC_MARGIN_RIGHT, L"100");
+        narrow = TryOkWithFieldText(window, IDC_MARGIN_LEFT, L"100");
+        SetDlgItemTextW(window, IDC_MARGIN_RIGHT, L"4");
+        SetDlgItemTextW(window, IDC_MARGIN_LEFT, L"0");
         CheckDlgButton(window, IDC_SOFT_LAYOUT, BST_CHECKED);
         PostMessageW(window, WM_COMMAND, IDOK, 0);
     });
@@ -72,6 +75,10 @@ TEST(PrintDialogTest, MarginsAreCheckedAndOkHandsOverPrinterSettingsAndLayout)
     EXPECT_TRUE(above.dialogOpen && above.focusInField);
     EXPECT_EQ(L"整数を入力してください。", letters.message);
     EXPECT_TRUE(letters.focusInField);
+    // The queue's A4 paper is 209 mm wide, and a page at least 50 mm.
+    EXPECT_EQ(L"左右の余白が大きすぎて、印刷する幅が狭すぎます。左端と右端の余白を合わせて 159 mm 以下にしてください。",
+              narrow.message);
+    EXPECT_TRUE(narrow.dialogOpen && narrow.focusInField);
 
     EXPECT_EQ(IDOK, run.result);
     EXPECT_EQ(job.printer, queue);

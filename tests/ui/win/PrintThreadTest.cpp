@@ -176,6 +176,12 @@ TEST_F(PrintThreadTest, PagesAndSheetsOfFourRuns)
     FillLines(2 * LinesPerPageOf(true) + 1);
     onPage_ = [this] { run_.Cancel(); };
     Print(true, "SED");
+
+    // Cancelled before its first page: no sheet to end, and no document.
+    run_.Begin();
+    run_.Cancel();
+    PrintThread(&task_);
+    EXPECT_EQ("", pageCalls_.Take());
 }
 
 // 1 page: three lines chosen across the first page break of all lines.
