@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "CaptureControl.h"
 #include "ColourSettingsDialog.h"
+#include "HelpPage.h"
 #include "ResourceText.h"
 #include "Settings.h"
 #include "Startup.h"
@@ -199,7 +200,10 @@ bool CMainFrame::OnCommand(UINT id)
 {
     switch (id) {
     case ID_APP_EXIT: PostMessageW(Handle(), WM_CLOSE, 0, 0); return true;
-    case ID_HELP_FINDER: WinHelpA(Handle(), "Vantrel.hlp", HELP_FINDER, 0); return true;
+    case ID_HELP_FINDER:
+        if (!OpenHelpPage(Handle()))
+            ShowResourceMessage(Handle(), IDS_HELP_NOT_OPENED, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+        return true;
     case ID_VIEW_TOOLBAR: ToggleBar(toolBar_.Handle()); return true;
     case ID_VIEW_STATUS_BAR: ToggleBar(statusBar_.Handle()); return true;
     case ID_APP_ABOUT: {
@@ -208,9 +212,7 @@ bool CMainFrame::OnCommand(UINT id)
         return true;
     }
     case ID_CAPTURE_START:
-        if (monitorWindows_.AnyPrinting()) {
-            ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
-        } else if (capture_->OnStartCapture(Handle())) {
+        if (!RefuseWhileMonitorsBusy() && capture_->OnStartCapture(Handle())) {
             SetCapturing(true);
         }
         return true;
@@ -272,11 +274,17 @@ bool CMainFrame::ConfirmClose()
         ShowResourceMessage(Handle(), IDS_EXIT_WHILE_CAPTURING, IDS_EXIT_CAPTION, MB_OK | MB_ICONINFORMATION);
         return false;
     }
-    if (monitorWindows_.AnyPrinting()) {
-        ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
-        return false;
-    }
-    return true;
+    return !RefuseWhileMonitorsBusy();
+}
+
+// Capture start and exit delete the monitors, which must not happen under
+// the loop of a monitor's dialog or while its print thread reads it.
+bool CMainFrame::RefuseWhileMonitorsBusy()
+{
+    const UINT message = monitorWindows_.BusyMessage();
+    if (message != 0)
+        ShowResourceMessage(Handle(), message, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
+    return message != 0;
 }
 
 void CMainFrame::OnDestroy()

@@ -61,6 +61,7 @@ private:
     void UpdateClock();
     void ShowPrompt(UINT command);
     void RunSettingsDialog(Dialog&& dialog, const char* changedLine);
+    bool RefuseWhileMonitorsBusy();
     LRESULT OnNotify(NMHDR& header);
     bool OnCopyData(const COPYDATASTRUCT& data);
 

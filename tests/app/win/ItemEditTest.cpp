@@ -3,9 +3,11 @@
 // thread of the test, and the lines they leave in the activity log.
 #include "ListViewText.h"
 #include "MainFrame.h"
+#include "HelpPage.h"
 
 #include "DialogUser.h"
 #include "DosDeviceTable.h"
+#include "FileBytes.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
 #include "Settings.h"
@@ -16,8 +18,13 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <direct.h>
+
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -136,6 +143,28 @@ protected:
         std::wstring line = text;
         size_t stamp = line.find(L'>');
         return stamp == std::wstring::npos ? line : line.substr(stamp + 1);
+    }
+
+    // Posts the input to the items list and runs the frame's own message
+    // loop, which translates its keys, until the window that the input opens
+    // has shown and `act` ended it, or none showed. Whether one showed.
+    bool InputOpens(UINT message, WPARAM wParam, LPARAM lParam, const WindowMatch& opens,
+                    const std::function<void(HWND)>& act)
+    {
+        bool shown = false;
+        std::thread user([&] {
+            HWND window = WaitForThreadWindow(thread_, opens);
+            if (window != nullptr) {
+                shown = true;
+                act(window);
+                WaitUntilGone(window);
+            }
+            PostThreadMessageW(thread_, WM_QUIT, 0, 0);
+        });
+        PostMessageW(List(), message, wParam, lParam);
+        RunMessageLoop();
+        user.join();
+        return shown;
     }
 
     DWORD thread_ = 0;
@@ -275,6 +304,7 @@ TEST_F(ItemEdit, TheTwentyFifthItemIsAddedAndTheNextRefusedWithoutADialog)
         Command(ID_ITEM_ADD);
     }
     ASSERT_EQ(25, RowCount(List()));
+    EXPECT_EQ(24, frame_->ItemsView()->SelectedRow()) << "the new item is selected";
     int lines = LogCount();
     DialogUser unwanted(thread_, DialogWithControl(IDC_CAPTURE_PORT),
                         [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
@@ -508,6 +538,87 @@ TEST_F(ItemContextMenu, OffersAddOnEmptySpaceAndChangeDeleteOnARowAllDisabledDur
     EXPECT_EQ(spaceCommands, menu.commands);
     EXPECT_TRUE(menu.enabled.empty());
     frame_->SetCapturing(false);
+}
+
+void Cancel(HWND window)
+{
+    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+}
+
+// The shell's program for HTML files, as Windows always has one (Wine's
+// prefix may lack it), replaced for the test by a copy of the page it is given.
+class HtmlFileOpener {
+public:
+    explicit HtmlFileOpener(const std::string& copyTo)
+    {
+        Set(".html", "htmlfile");
+        Set("htmlfile\\shell\\open\\command", "cmd.exe /c copy /y \"%1\" \"" + copyTo + "\"");
+    }
+    ~HtmlFileOpener()
+    {
+        for (const auto& [key, old] : kept_) {
+            if (old)
+                RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, old->c_str(), 0);
+            else
+                RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+        }
+    }
+
+private:
+    void Set(const std::string& key, const std::string& value)
+    {
+        char old[MAX_PATH] = {};
+        LONG size = sizeof old;
+        const bool had = RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), old, &size) == ERROR_SUCCESS;
+        kept_.emplace_back(key, had ? std::optional<std::string>(old) : std::nullopt);
+        RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), 0);
+    }
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> kept_;
+};
+
+// Insert adds, Enter and a double click on a row change the selected item,
+// Delete deletes it, F1 opens the help page in the program that the shell
+// has for HTML files.
+TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
+{
+    WriteFileText(ItemsFile(2));
+    ASSERT_TRUE(CreateFrame());
+    ShowWindow(frame_->Handle(), SW_SHOW);
+    SelectRow(List(), 1);
+    const WindowMatch itemDialog = DialogWithControl(IDC_CAPTURE_PORT);
+    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_INSERT, 1, itemDialog, Cancel));
+    std::wstring shownSize;
+    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_RETURN, 1, itemDialog, [&](HWND dialog) {
+        shownSize = WindowText(GetDlgItem(dialog, IDC_BUFFER_SIZE));
+        Cancel(dialog);
+    }));
+    EXPECT_EQ(L"10000", shownSize);
+    std::wstring question;
+    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_DELETE, 1, MessageBoxOwnedBy(frame_->Handle()), [&](HWND box) {
+        question = MessageBoxText(box);
+        Cancel(box);
+    }));
+    EXPECT_EQ(L"選択しているキャプチャ設定を削除しますか？", question);
+    RECT row = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessageW(List(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+    EXPECT_TRUE(InputOpens(WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(row.left + 5, row.top + 3), itemDialog, Cancel));
+    EXPECT_EQ(2, RowCount(List()));
+
+    char folder[MAX_PATH] = {};
+    ASSERT_NE(nullptr, _getcwd(folder, MAX_PATH));
+    const std::string opened = std::string(folder) + "\\opened.html";
+    {
+        HtmlFileOpener opener(opened);
+        PostMessageW(List(), WM_KEYDOWN, VK_F1, 1);
+        PostQuitMessage(0);
+        RunMessageLoop();
+    }
+    for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
+        Sleep(20);
+    const Bytes page = ReadFileBytes(HelpPagePath());
+    EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
+    EXPECT_EQ(page, ReadFileBytes(std::wstring(opened.begin(), opened.end())));
 }
 
 }  // namespace

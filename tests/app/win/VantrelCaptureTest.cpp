@@ -14,6 +14,8 @@ namespace {
 
 constexpr UINT kStartCapture = 26000;
 constexpr UINT kStopCapture = 26001;
+constexpr UINT kPrint = 25002;
+constexpr UINT kHighlight = 25004;
 constexpr DWORD kWaitMs = 20000;
 // Colours of the user's own, as the colour dialog stores them: the monitor
 // must draw with what the settings file holds, not with the defaults.
@@ -109,6 +111,17 @@ protected:
         WritePrivateProfileStringA(section, "Port", outputPort, ".\\Vantrel.ini");
     }
 
+    // Starts Vantrel.exe and capture: its main frame and the monitor of COM11.
+    std::pair<HWND, HWND> StartCapturing()
+    {
+        if (!vantrel.Start())
+            return {};
+        HWND mainFrame = vantrel.WaitForMainFrame();
+        if (mainFrame != nullptr)
+            PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
+        return {mainFrame, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11")};
+    }
+
     VantrelProcess vantrel;
 
 private:
@@ -154,6 +167,44 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
 
     PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
     EXPECT_NE(nullptr, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11(停止中)"));
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame, kWaitMs)) << "the stop did not finish";
+    DWORD exitCode = 1;
+    EXPECT_TRUE(vantrel.Close(&exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
+// A dialog of a stopped monitor runs its own message loop: capture start,
+// which closes the monitors, and exit wait until it has closed.
+TEST_F(VantrelCaptureTest, CaptureStartAndExitWaitForADialogOfAMonitor)
+{
+    const auto [mainFrame, monitor] = StartCapturing();
+    ASSERT_NE(nullptr, monitor);
+    PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
+    ASSERT_NE(nullptr, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11(停止中)"));
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame, kWaitMs)) << "the stop did not finish";
+
+    for (const auto& [command, title] : {std::pair{kHighlight, L"強調設定"}, std::pair{kPrint, L"印刷"}}) {
+        SCOPED_TRACE("monitor command " + std::to_string(command));
+        PostMessageW(monitor, WM_COMMAND, command, 0);
+        HWND dialog = vantrel.WaitForWindowTitled(title);
+        ASSERT_NE(nullptr, dialog);
+        PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
+        const auto start = vantrel.AnswerMessageBox();
+        PostMessageW(mainFrame, WM_CLOSE, 0, 0);
+        const auto exit = vantrel.AnswerMessageBox();
+        EXPECT_EQ(L"確認", start.first);
+        EXPECT_EQ(L"キャプチャモニタのダイアログが開いています。閉じてから操作してください。", start.second);
+        EXPECT_EQ(start.second, exit.second);
+        ASSERT_TRUE(vantrel.IsRunning());
+        EXPECT_TRUE(IsWindow(monitor));
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        for (DWORD waited = 0; waited < kWaitMs && IsWindow(dialog); waited += 50)
+            Sleep(50);
+    }
+    PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
+    EXPECT_NE(nullptr, vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11"));
+    EXPECT_FALSE(IsWindow(monitor)) << "the next start closes the old monitor";
+    PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
     ASSERT_TRUE(WaitForStartEnabled(mainFrame, kWaitMs)) << "the stop did not finish";
     DWORD exitCode = 1;
     EXPECT_TRUE(vantrel.Close(&exitCode));

@@ -270,11 +270,49 @@ TEST_F(MonitorFrameTest, TheNextMonitorTakesTheStoredColoursAndPeriod)
 
 // Stands in for the print command: a print "runs" while `printing` is set.
 struct PrintCommandStandIn : MonitorPrintCommand {
-    void Print(MonitorFrame&) override { ++prints; }
+    void Print(MonitorFrame& monitor) override
+    {
+        ++prints;
+        inDialog = monitor.InDialog();
+    }
     bool Printing(const MonitorFrame&) const override { return printing; }
     int prints = 0;
     bool printing = false;
+    bool inDialog = false;
 };
+
+// A key pressed in the view, through the message loop that translates the
+// frame's keys; Ctrl held by the thread's key state.
+void PressKey(const MonitorFrame& frame, WPARAM key, bool control)
+{
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageW(frame.ViewWindow(), WM_KEYDOWN, key, 1);
+    PostQuitMessage(0);
+    RunMessageLoop();
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+// A print is a dialog of the monitor, which capture start must wait for.
+TEST_F(MonitorFrameTest, SpacePausesAndResumesAndCtrlPPrintsInADialog)
+{
+    auto frame = NewFrame();
+    PrintCommandStandIn print;
+    frame->SetPrintCommand(&print);
+    PressKey(*frame, 'P', true);
+    EXPECT_EQ(0, print.prints) << "printed while running";
+    PressKey(*frame, VK_SPACE, false);
+    EXPECT_FALSE(frame->Running());
+    PressKey(*frame, 'P', false);
+    EXPECT_EQ(0, print.prints) << "P without Ctrl";
+    PressKey(*frame, 'P', true);
+    EXPECT_EQ(1, print.prints);
+    EXPECT_TRUE(print.inDialog);
+    EXPECT_FALSE(frame->InDialog());
+}
 
 TEST_F(MonitorFrameTest, WhileAPrintRunsTheStoreStaysAndTheWindowToo)
 {

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -276,6 +278,55 @@ TEST(HighlightDialogsTest, DeleteAsksFirstAndEscapeAfterwardsKeepsTheDelete)
     EXPECT_EQ((std::vector<std::wstring>{L"両方|Ascii|second"}), afterOk);
     EXPECT_EQ((std::vector<uint8_t>{'s', 'e', 'c', 'o', 'n', 'd'}), Pattern(list, 0));
     EXPECT_FALSE(list.Get(1).has_value());
+}
+
+// The underlined letters of a dialog's controls, upper case, repeats kept.
+std::wstring Mnemonics(HWND dialog)
+{
+    std::wstring letters;
+    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
+        const std::wstring text = WindowText(control);
+        const size_t mark = text.find(L'&');
+        if (IsWindowVisible(control) && mark != std::wstring::npos && mark + 1 < text.size())
+            letters += static_cast<wchar_t>(towupper(text[mark + 1]));
+    }
+    return letters;
+}
+
+void PressAlt(HWND dialog, wchar_t letter)
+{
+    PostMessageW(dialog, WM_SYSCHAR, letter, 1 << 29);
+}
+
+// Alt and a button's letter press it: 追加(&A) opens the editor, whose
+// 選択(&S) opens the colour chooser.
+TEST(HighlightDialogsTest, ButtonsHaveMnemonicsOfTheirOwnThatPressThem)
+{
+    HighlightConditionList list;
+    std::wstring conditionLetters, editorLetters;
+    bool chooserShown = false;
+    RunConditions(list, [&](HWND conditions) {
+        conditionLetters = Mnemonics(conditions);
+        PressAlt(conditions, L'a');
+        HWND editor = WaitForThreadWindow(ThreadOf(conditions), DialogWithControl(IDC_PATTERN_TEXT));
+        if (editor != nullptr) {
+            editorLetters = Mnemonics(editor);
+            PressAlt(editor, L's');
+            HWND chooser = WaitForThreadWindow(ThreadOf(editor), MessageBoxOwnedBy(editor));
+            chooserShown = chooser != nullptr;
+            PostMessageW(chooser, WM_COMMAND, IDCANCEL, 0);
+            WaitUntilGone(chooser);
+            PostMessageW(editor, WM_COMMAND, IDCANCEL, 0);
+            WaitUntilGone(editor);
+        }
+        PostMessageW(conditions, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_TRUE(chooserShown);
+    for (const std::wstring& letters : {conditionLetters, editorLetters}) {
+        EXPECT_GE(letters.size(), 3u);
+        for (wchar_t letter : letters)
+            EXPECT_EQ(1, std::count(letters.begin(), letters.end(), letter)) << "letter " << static_cast<char>(letter);
+    }
 }
 
 }  // namespace
