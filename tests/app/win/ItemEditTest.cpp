@@ -21,10 +21,9 @@
 #include <direct.h>
 
 #include <algorithm>
-#include <functional>
-#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -146,25 +145,22 @@ protected:
     }
 
     // Posts the input to the items list and runs the frame's own message
-    // loop, which translates its keys, until the window that the input opens
-    // has shown and `act` ended it, or none showed. Whether one showed.
-    bool InputOpens(UINT message, WPARAM wParam, LPARAM lParam, const WindowMatch& opens,
-                    const std::function<void(HWND)>& act)
+    // loop, which translates its keys, until the window the input opens has
+    // shown and been cancelled, or none showed. Whether one showed.
+    bool InputOpens(UINT message, WPARAM wParam, LPARAM lParam, const WindowMatch& opens)
     {
-        bool shown = false;
+        HWND shown = nullptr;
         std::thread user([&] {
-            HWND window = WaitForThreadWindow(thread_, opens);
-            if (window != nullptr) {
-                shown = true;
-                act(window);
-                WaitUntilGone(window);
+            if ((shown = WaitForThreadWindow(thread_, opens)) != nullptr) {
+                PostMessageW(shown, WM_COMMAND, IDCANCEL, 0);
+                WaitUntilGone(shown);
             }
             PostThreadMessageW(thread_, WM_QUIT, 0, 0);
         });
         PostMessageW(List(), message, wParam, lParam);
         RunMessageLoop();
         user.join();
-        return shown;
+        return shown != nullptr;
     }
 
     DWORD thread_ = 0;
@@ -540,69 +536,52 @@ TEST_F(ItemContextMenu, OffersAddOnEmptySpaceAndChangeDeleteOnARowAllDisabledDur
     frame_->SetCapturing(false);
 }
 
-void Cancel(HWND window)
-{
-    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-}
-
-// The shell's program for HTML files, as Windows always has one (Wine's
-// prefix may lack it), replaced for the test by a copy of the page it is given.
-class HtmlFileOpener {
-public:
+// Windows always has a program for HTML files (a Wine prefix may lack one):
+// for the test, one that copies the page it is given. Restored after.
+struct HtmlFileOpener {
     explicit HtmlFileOpener(const std::string& copyTo)
     {
-        Set(".html", "htmlfile");
-        Set("htmlfile\\shell\\open\\command", "cmd.exe /c copy /y \"%1\" \"" + copyTo + "\"");
+        LONG size = sizeof command;
+        RegQueryValueA(HKEY_CLASSES_ROOT, kCommand, command, &size);
+        hadExtension = RegQueryValueA(HKEY_CLASSES_ROOT, ".html", nullptr, nullptr) == ERROR_SUCCESS;
+        if (!hadExtension)
+            RegSetValueA(HKEY_CLASSES_ROOT, ".html", REG_SZ, "htmlfile", 0);
+        RegSetValueA(HKEY_CLASSES_ROOT, kCommand, REG_SZ, ("cmd.exe /c copy /y \"%1\" \"" + copyTo + "\"").c_str(), 0);
     }
     ~HtmlFileOpener()
     {
-        for (const auto& [key, old] : kept_) {
-            if (old)
-                RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, old->c_str(), 0);
-            else
-                RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
-        }
+        RegSetValueA(HKEY_CLASSES_ROOT, kCommand, REG_SZ, command, 0);
+        if (!hadExtension)
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".html");
     }
-
-private:
-    void Set(const std::string& key, const std::string& value)
-    {
-        char old[MAX_PATH] = {};
-        LONG size = sizeof old;
-        const bool had = RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), old, &size) == ERROR_SUCCESS;
-        kept_.emplace_back(key, had ? std::optional<std::string>(old) : std::nullopt);
-        RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), 0);
-    }
-
-    std::vector<std::pair<std::string, std::optional<std::string>>> kept_;
+    static constexpr const char* kCommand = "htmlfile\\shell\\open\\command";
+    char command[MAX_PATH] = {};
+    bool hadExtension = false;
 };
 
 // Insert adds, Enter and a double click on a row change the selected item,
-// Delete deletes it, F1 opens the help page in the program that the shell
-// has for HTML files.
+// Delete deletes it (each opens its dialog or question), F1 opens the help
+// page with the shell's program for HTML files.
 TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
 {
     WriteFileText(ItemsFile(2));
     ASSERT_TRUE(CreateFrame());
     ShowWindow(frame_->Handle(), SW_SHOW);
     SelectRow(List(), 1);
-    const WindowMatch itemDialog = DialogWithControl(IDC_CAPTURE_PORT);
-    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_INSERT, 1, itemDialog, Cancel));
-    std::wstring shownSize;
-    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_RETURN, 1, itemDialog, [&](HWND dialog) {
-        shownSize = WindowText(GetDlgItem(dialog, IDC_BUFFER_SIZE));
-        Cancel(dialog);
-    }));
-    EXPECT_EQ(L"10000", shownSize);
-    std::wstring question;
-    EXPECT_TRUE(InputOpens(WM_KEYDOWN, VK_DELETE, 1, MessageBoxOwnedBy(frame_->Handle()), [&](HWND box) {
-        question = MessageBoxText(box);
-        Cancel(box);
-    }));
-    EXPECT_EQ(L"選択しているキャプチャ設定を削除しますか？", question);
     RECT row = {LVIR_BOUNDS, 0, 0, 0};
     SendMessageW(List(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
-    EXPECT_TRUE(InputOpens(WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(row.left + 5, row.top + 3), itemDialog, Cancel));
+    const WindowMatch itemDialog = DialogWithControl(IDC_CAPTURE_PORT);
+    const WindowMatch deleteQuestion = [this](HWND box) {
+        return MessageBoxOwnedBy(frame_->Handle())(box) && MessageBoxText(box) == L"選択しているキャプチャ設定を削除しますか？";
+    };
+    const std::tuple<UINT, WPARAM, LPARAM, WindowMatch> inputs[] = {
+        {WM_KEYDOWN, VK_INSERT, 1, itemDialog},
+        {WM_KEYDOWN, VK_RETURN, 1, itemDialog},
+        {WM_KEYDOWN, VK_DELETE, 1, deleteQuestion},
+        {WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(row.left + 5, row.top + 3), itemDialog}};
+    for (const auto& [message, wParam, lParam, opens] : inputs) {
+        EXPECT_TRUE(InputOpens(message, wParam, lParam, opens)) << "message " << message << " with " << wParam;
+    }
     EXPECT_EQ(2, RowCount(List()));
 
     char folder[MAX_PATH] = {};
@@ -613,9 +592,9 @@ TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
         PostMessageW(List(), WM_KEYDOWN, VK_F1, 1);
         PostQuitMessage(0);
         RunMessageLoop();
+        for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
+            Sleep(20);
     }
-    for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
-        Sleep(20);
     const Bytes page = ReadFileBytes(HelpPagePath());
     EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
     EXPECT_EQ(page, ReadFileBytes(std::wstring(opened.begin(), opened.end())));
