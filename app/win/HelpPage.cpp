@@ -40,6 +40,7 @@ bool OpenHelpPage(HWND owner)
     const std::wstring path = HelpPagePath();
     if (path.empty() || !WriteHelpPage(path))
         return false;
-    const auto opened = reinterpret_cast<INT_PTR>(ShellExecuteW(owner, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto opened =
+        reinterpret_cast<INT_PTR>(ShellExecuteW(owner, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return opened > 32;
 }

@@ -200,10 +200,7 @@ bool CMainFrame::OnCommand(UINT id)
 {
     switch (id) {
     case ID_APP_EXIT: PostMessageW(Handle(), WM_CLOSE, 0, 0); return true;
-    case ID_HELP_FINDER:
-        if (!OpenHelpPage(Handle()))
-            ShowResourceMessage(Handle(), IDS_HELP_NOT_OPENED, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONEXCLAMATION);
-        return true;
+    case ID_HELP_FINDER: OpenHelp(); return true;
     case ID_VIEW_TOOLBAR: ToggleBar(toolBar_.Handle()); return true;
     case ID_VIEW_STATUS_BAR: ToggleBar(statusBar_.Handle()); return true;
     case ID_APP_ABOUT: {
@@ -228,6 +225,15 @@ bool CMainFrame::OnCommand(UINT id)
     case ID_SETTINGS_SYSTEM: RunSettingsDialog(SystemSettingsDialog(), "システム設定を変更しました"); return true;
     default: return false;
     }
+}
+
+// Without a program for HTML files the user is told where the page is.
+void CMainFrame::OpenHelp()
+{
+    if (OpenHelpPage(Handle()))
+        return;
+    const std::wstring text = LoadResourceText(IDS_HELP_NOT_OPENED) + L"\n" + HelpPagePath();
+    MessageBoxW(Handle(), text.c_str(), LoadResourceText(IDS_CONFIRM_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Only a change the dialog stored is logged.

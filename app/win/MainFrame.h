@@ -62,6 +62,7 @@ private:
     void ShowPrompt(UINT command);
     void RunSettingsDialog(Dialog&& dialog, const char* changedLine);
     bool RefuseWhileMonitorsBusy();
+    void OpenHelp();
     LRESULT OnNotify(NMHDR& header);
     bool OnCopyData(const COPYDATASTRUCT& data);
 

@@ -162,23 +162,6 @@ HWND VantrelProcess::WaitForWindow(const std::function<bool(HWND)>& match) const
     return nullptr;
 }
 
-std::pair<std::wstring, std::wstring> VantrelProcess::AnswerMessageBox() const
-{
-    // A message box is a dialog whose text control has the id 0xFFFF.
-    HWND box = WaitForWindow([](HWND hwnd) {
-        return ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd) && GetDlgItem(hwnd, 0xFFFF) != nullptr;
-    });
-    if (box == nullptr)
-        return {};
-    wchar_t text[256] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 256);
-    std::pair<std::wstring, std::wstring> seen = {TitleOf(box), text};
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    for (int tries = 0; tries < 500 && IsWindow(box); ++tries)
-        Sleep(10);
-    return seen;
-}
-
 bool VantrelProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const
 {
     if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) {

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 
 // Beside this test program, as the build tells; both paths are Windows paths.
 std::wstring BuildOutputPath(const wchar_t* relativePath);
@@ -36,9 +35,6 @@ public:
     // A top-level window of the process that matches; null when none showed
     // in time.
     HWND WaitForWindow(const std::function<bool(HWND)>& match) const;
-    // Answers the next message box of the process with OK: its caption and
-    // text, both empty when none showed in time.
-    std::pair<std::wstring, std::wstring> AnswerMessageBox() const;
     // False when the process still runs after the timeout.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     // WM_CLOSE to the main frame, then the wait for the exit.

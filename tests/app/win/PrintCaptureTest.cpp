@@ -20,6 +20,7 @@ constexpr UINT kStopCapture = 26001;
 constexpr UINT kPrint = 25002;
 constexpr int kPrinterList = 1021;
 constexpr int kProgressCancel = 1020;
+constexpr int kMessageText = 0xFFFF;
 // A long print: each page waits 100 ms after going to paper.
 constexpr uint32_t kPages = 20;
 constexpr DWORD kPrintEndMs = 60000;
@@ -29,6 +30,13 @@ bool IsVisibleDialogWith(HWND hwnd, int control)
     wchar_t className[16] = {};
     GetClassNameW(hwnd, className, 16);
     return std::wstring(className) == L"#32770" && IsWindowVisible(hwnd) && GetDlgItem(hwnd, control) != nullptr;
+}
+
+std::wstring TextOf(HWND hwnd)
+{
+    wchar_t text[256] = {};
+    GetWindowTextW(hwnd, text, 256);
+    return text;
 }
 
 // Writes `bytes` on COM11; the peer on COM12 reads them.
@@ -47,6 +55,26 @@ void SendOnTerminal(size_t bytes)
     }
     CloseHandle(terminal);
     CloseHandle(peer);
+}
+
+struct BoxSeen {
+    std::wstring caption;
+    std::wstring text;
+};
+
+// Answers the next message box of the process with OK.
+BoxSeen AnswerMessageBox(const VantrelProcess& vantrel)
+{
+    HWND box = vantrel.WaitForWindow([](HWND hwnd) { return IsVisibleDialogWith(hwnd, kMessageText); });
+    if (box == nullptr)
+        return {};
+    wchar_t text[256] = {};
+    GetDlgItemTextW(box, kMessageText, text, 256);
+    BoxSeen seen = {TextOf(box), text};
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int tries = 0; tries < 500 && IsWindow(box); ++tries)
+        Sleep(10);
+    return seen;
 }
 
 class PrintCaptureTest : public FilterServiceTest {
@@ -125,16 +153,16 @@ TEST_F(PrintCaptureTest, CaptureStartAndExitWaitForALongPrintThatKeepsEveryPage)
     ASSERT_NE(nullptr, progress);
 
     PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
-    const auto start = vantrel.AnswerMessageBox();
+    const BoxSeen start = AnswerMessageBox(vantrel);
     PostMessageW(mainFrame, WM_CLOSE, 0, 0);
-    const auto exit = vantrel.AnswerMessageBox();
+    const BoxSeen exit = AnswerMessageBox(vantrel);
     const bool printingMeanwhile = IsWindow(progress) != FALSE;
     for (DWORD waited = 0; waited < kPrintEndMs && IsWindow(progress); waited += 50)
         Sleep(50);
 
-    EXPECT_EQ(L"確認", start.first);
-    EXPECT_EQ(L"印刷中です。印刷が終わってから操作してください。", start.second);
-    EXPECT_EQ(L"印刷中です。印刷が終わってから操作してください。", exit.second);
+    EXPECT_EQ(L"確認", start.caption);
+    EXPECT_EQ(L"印刷中です。印刷が終わってから操作してください。", start.text);
+    EXPECT_EQ(L"印刷中です。印刷が終わってから操作してください。", exit.text);
     EXPECT_TRUE(printingMeanwhile) << "the print ended before the test asked: make it longer";
     EXPECT_FALSE(IsWindow(progress)) << "the print did not end";
     EXPECT_TRUE(IsWindow(monitor)) << "the printed monitor was closed";

@@ -194,8 +194,7 @@ TEST_F(ColourSettingsDialogTest, AFileThatCannotBeWrittenIsReportedAndTheDialogS
     ExpectOkToReportTheUnwritableFile(RunDialog);
 }
 
-// The second click of a double click arrives as BN_DOUBLECLICKED, which is
-// no click of its own.
+// The second click of a double click arrives as BN_DOUBLECLICKED.
 TEST_F(ColourSettingsDialogTest, ADoubleClickOnAColourButtonOpensOneChooser)
 {
     int choosers = 0;

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <cwctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -277,44 +276,6 @@ TEST(HighlightDialogsTest, DeleteAsksFirstAndEscapeAfterwardsKeepsTheDelete)
     EXPECT_EQ((std::vector<std::wstring>{L"両方|Ascii|second"}), afterOk);
     EXPECT_EQ((std::vector<uint8_t>{'s', 'e', 'c', 'o', 'n', 'd'}), Pattern(list, 0));
     EXPECT_FALSE(list.Get(1).has_value());
-}
-
-// The underlined letters of a dialog's visible controls, upper case.
-std::wstring Mnemonics(HWND dialog)
-{
-    std::wstring letters;
-    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
-        const std::wstring text = WindowText(control);
-        const size_t mark = text.find(L'&');
-        if (IsWindowVisible(control) && mark != std::wstring::npos && mark + 1 < text.size())
-            letters += static_cast<wchar_t>(towupper(text[mark + 1]));
-    }
-    return letters;
-}
-
-// Alt and a button's letter press it: 追加(&A) opens the editor, whose
-// 選択(&S) opens the colour chooser. No two controls share a letter.
-TEST(HighlightDialogsTest, ButtonsHaveMnemonicsOfTheirOwnThatPressThem)
-{
-    HighlightConditionList list;
-    std::vector<std::wstring> letters;
-    HWND chooser = nullptr;
-    RunConditions(list, [&](HWND conditions) {
-        letters.push_back(Mnemonics(conditions));
-        PostMessageW(conditions, WM_SYSCHAR, L'a', 1 << 29);
-        if (HWND editor = WaitForThreadWindow(ThreadOf(conditions), DialogWithControl(IDC_PATTERN_TEXT))) {
-            letters.push_back(Mnemonics(editor));
-            PostMessageW(editor, WM_SYSCHAR, L's', 1 << 29);
-            chooser = WaitForThreadWindow(ThreadOf(editor), MessageBoxOwnedBy(editor));
-            PostMessageW(chooser, WM_COMMAND, IDCANCEL, 0);
-            WaitUntilGone(chooser);
-            PostMessageW(editor, WM_COMMAND, IDCANCEL, 0);
-            WaitUntilGone(editor);
-        }
-        PostMessageW(conditions, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_NE(nullptr, chooser);
-    EXPECT_EQ((std::vector<std::wstring>{L"ADC", L"BAS"}), letters);
 }
 
 }  // namespace
