@@ -535,28 +535,6 @@ TEST_F(ItemContextMenu, OffersAddOnEmptySpaceAndChangeDeleteOnARowAllDisabledDur
     frame_->SetCapturing(false);
 }
 
-// Windows always has a program for HTML files, a Wine prefix may lack one:
-// for the test, one that copies the page it is given. Restored after.
-struct HtmlFileOpener {
-    explicit HtmlFileOpener(const std::string& copyTo)
-    {
-        LONG size = sizeof command;
-        RegQueryValueA(HKEY_CLASSES_ROOT, kCommand, command, &size);
-        hadExtension = RegQueryValueA(HKEY_CLASSES_ROOT, ".html", nullptr, nullptr) == ERROR_SUCCESS;
-        RegSetValueA(HKEY_CLASSES_ROOT, ".html", REG_SZ, "htmlfile", 0);
-        RegSetValueA(HKEY_CLASSES_ROOT, kCommand, REG_SZ, ("cmd /c copy /y \"%1\" \"" + copyTo + "\"").c_str(), 0);
-    }
-    ~HtmlFileOpener()
-    {
-        RegSetValueA(HKEY_CLASSES_ROOT, kCommand, REG_SZ, command, 0);
-        if (!hadExtension)
-            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".html");
-    }
-    static constexpr const char* kCommand = "htmlfile\\shell\\open\\command";
-    char command[MAX_PATH] = {};
-    bool hadExtension = false;
-};
-
 // Insert adds, Enter and a double click on a row change the selected item,
 // Delete deletes it (each opens its dialog or question), F1 opens the help
 // page with the shell's program for HTML files.
@@ -582,16 +560,23 @@ TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
         EXPECT_TRUE(InputOpens(message, wParam, lParam, opens)) << "message " << message << " with " << wParam;
     }
 
+    // Windows always has a program for HTML files, a Wine prefix may lack
+    // one: for this process, classes of the test's that copy the page.
     char folder[MAX_PATH] = {};
     const std::string opened = std::string(_getcwd(folder, MAX_PATH)) + "\\opened.html";
-    {
-        HtmlFileOpener opener(opened);
-        PostMessageW(List(), WM_KEYDOWN, VK_F1, 1);
-        PostQuitMessage(0);
-        RunMessageLoop();
-        for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
-            Sleep(20);
-    }
+    HKEY classes = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses", &classes));
+    RegSetValueA(classes, ".html", REG_SZ, "htmlfile", 0);
+    RegSetValueA(classes, "htmlfile\\shell\\open\\command", REG_SZ, ("cmd /c copy \"%1\" \"" + opened + "\"").c_str(), 0);
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, classes));
+    PostMessageW(List(), WM_KEYDOWN, VK_F1, 1);
+    PostQuitMessage(0);
+    RunMessageLoop();
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegCloseKey(classes);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses");
+    for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
+        Sleep(20);
     const Bytes page = ReadFileBytes(HelpPagePath());
     EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
     EXPECT_EQ(page, ReadFileBytes(std::wstring(opened.begin(), opened.end())));
