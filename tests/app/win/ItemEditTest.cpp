@@ -564,6 +564,7 @@ TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
     // one: for this process, classes of the test's that copy the page.
     char folder[MAX_PATH] = {};
     const std::string opened = std::string(_getcwd(folder, MAX_PATH)) + "\\opened.html";
+    DeleteFileA(opened.c_str());
     HKEY classes = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses", &classes));
     RegSetValueA(classes, ".html", REG_SZ, "htmlfile", 0);
@@ -575,11 +576,12 @@ TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
     RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     RegCloseKey(classes);
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses");
-    for (int tries = 0; tries < 500 && GetFileAttributesA(opened.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries)
-        Sleep(20);
     const Bytes page = ReadFileBytes(HelpPagePath());
+    const std::wstring copy(opened.begin(), opened.end());
+    for (int tries = 0; tries < 500 && ReadFileBytes(copy) != page; ++tries)
+        Sleep(20);
     EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
-    EXPECT_EQ(page, ReadFileBytes(std::wstring(opened.begin(), opened.end())));
+    EXPECT_EQ(page, ReadFileBytes(copy));
 }
 
 }  // namespace
