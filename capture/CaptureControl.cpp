@@ -95,7 +95,7 @@ std::vector<MonitorToOpen> MonitorsToOpen(const CaptureItemRows& items)
             continue;
         int position = MONITOR_CASCADE_STEP * index;
         monitors.push_back(
-            MonitorToOpen{DevicePath(view.deviceObject), view.port, view.bufferSize, position, position});
+            MonitorToOpen{DevicePath(view.deviceObject), view.port, view.bufferSize, position, position, index + 1});
     }
     return monitors;
 }

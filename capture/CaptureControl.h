@@ -45,6 +45,7 @@ struct MonitorToOpen {
     uint32_t bufferSize;
     int left;  // 20 x item index, port and inactive items counted
     int top;
+    int item;  // the item's number in the list, from 1
 };
 
 enum class CaptureStartResult { Started, NoDevice, PortBusy };

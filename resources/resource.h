@@ -161,3 +161,9 @@
 
 // Application title.
 #define IDS_APP_TITLE 57344
+
+// Help page (an HTML resource), the keys' and the monitors' dialogs' texts.
+// The frames' accelerator tables share their menus' ids.
+#define IDR_HELP_PAGE           150
+#define IDS_MONITOR_DIALOG_OPEN 40100
+#define IDS_HELP_NOT_OPENED     40101

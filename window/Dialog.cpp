@@ -2,6 +2,21 @@
 
 #include <commctrl.h>
 
+namespace {
+
+// A button's notifications other than its click are no commands: a double
+// click on an owner-drawn button sends BN_DOUBLECLICKED after the click.
+bool IsButtonNotification(WPARAM wParam, LPARAM lParam)
+{
+    if (lParam == 0 || HIWORD(wParam) == BN_CLICKED)
+        return false;
+    wchar_t className[16] = {};
+    GetClassNameW(reinterpret_cast<HWND>(lParam), className, 16);
+    return lstrcmpiW(className, WC_BUTTONW) == 0;
+}
+
+}  // namespace
+
 INT_PTR Dialog::RunModal(HWND owner)
 {
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), owner, DialogProcThunk,
@@ -68,7 +83,7 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         if (HIWORD(wParam) == EN_CHANGE && lParam != 0) {
             OnEditChange(LOWORD(wParam));
-        } else {
+        } else if (!IsButtonNotification(wParam, lParam)) {
             OnCommand(LOWORD(wParam));
         }
         return TRUE;

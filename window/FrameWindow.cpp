@@ -19,6 +19,9 @@ bool FrameWindow::CreateFrame(const wchar_t* className, UINT menuId, const Windo
         }
         return false;
     }
+    if (HACCEL keys = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menuId))) {
+        SetWindowAccelerators(Handle(), keys);
+    }
     return true;
 }
 

@@ -11,7 +11,8 @@ struct CommandState {
 
 class FrameWindow : public Window {
 protected:
-    // Creates the frame with the menu resource menuId of the executable.
+    // Creates the frame with the menu resource menuId of the executable and
+    // the accelerator table of that id, where there is one.
     bool CreateFrame(const wchar_t* className, UINT menuId, const WindowParams& placement);
 
     // Carries out command id; false when the frame has no handler for it.

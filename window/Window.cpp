@@ -1,5 +1,19 @@
 #include "Window.h"
 
+namespace {
+
+const wchar_t kAcceleratorProperty[] = L"VantrelAccelerators";
+
+// The keys of the top-level window that `msg` goes to, as its command.
+bool TranslateWindowKeys(MSG& msg)
+{
+    HWND topLevel = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    auto keys = static_cast<HACCEL>(topLevel != nullptr ? GetPropW(topLevel, kAcceleratorProperty) : nullptr);
+    return keys != nullptr && TranslateAcceleratorW(topLevel, keys, &msg) != 0;
+}
+
+}  // namespace
+
 Window::~Window()
 {
     if (hwnd_ == nullptr) {
@@ -87,6 +101,7 @@ LRESULT CALLBACK Window::WindowProcThunk(HWND hwnd, UINT message, WPARAM wParam,
     }
     LRESULT result = owner->HandleMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
+        RemovePropW(hwnd, kAcceleratorProperty);
         owner->Detach();
     }
     return result;
@@ -117,8 +132,15 @@ int RunMessageLoop()
         if (got == -1) {
             return -1;
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        if (!TranslateWindowKeys(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
     }
     return static_cast<int>(msg.wParam);
+}
+
+void SetWindowAccelerators(HWND topLevel, HACCEL keys)
+{
+    SetPropW(topLevel, kAcceleratorProperty, keys);
 }

@@ -60,6 +60,10 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// Keys of a top-level window, which the message loop translates into its
+// commands for every window inside it. The table is the caller's.
+void SetWindowAccelerators(HWND topLevel, HACCEL keys);
+
 // Runs the thread's message loop until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 

@@ -254,6 +254,15 @@ int CzrListView::RowCount() const
     return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
 }
 
+void CzrListView::SelectRow(int row)
+{
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+}
+
 // Ascending; when no comparison found a pair out of order the rows were
 // ascending already, and the second pass turns them round.
 void CzrListView::SortByColumn(int column)

@@ -42,6 +42,8 @@ public:
     bool DeleteRow(int row);
     void DeleteAllRows();
     int RowCount() const;
+    // Selects the row, gives it the focus and scrolls it into view.
+    void SelectRow(int row);
 
     // Whole-row selection is on only for exactly LVS_EX_FULLROWSELECT.
     void SetExtendedStyle(DWORD exStyle);

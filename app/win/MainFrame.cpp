@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "CaptureControl.h"
 #include "ColourSettingsDialog.h"
+#include "HelpPage.h"
 #include "ResourceText.h"
 #include "Settings.h"
 #include "Startup.h"
@@ -199,7 +200,7 @@ bool CMainFrame::OnCommand(UINT id)
 {
     switch (id) {
     case ID_APP_EXIT: PostMessageW(Handle(), WM_CLOSE, 0, 0); return true;
-    case ID_HELP_FINDER: WinHelpA(Handle(), "Vantrel.hlp", HELP_FINDER, 0); return true;
+    case ID_HELP_FINDER: OpenHelp(); return true;
     case ID_VIEW_TOOLBAR: ToggleBar(toolBar_.Handle()); return true;
     case ID_VIEW_STATUS_BAR: ToggleBar(statusBar_.Handle()); return true;
     case ID_APP_ABOUT: {
@@ -208,9 +209,7 @@ bool CMainFrame::OnCommand(UINT id)
         return true;
     }
     case ID_CAPTURE_START:
-        if (monitorWindows_.AnyPrinting()) {
-            ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
-        } else if (capture_->OnStartCapture(Handle())) {
+        if (!RefuseWhileMonitorsBusy() && capture_->OnStartCapture(Handle())) {
             SetCapturing(true);
         }
         return true;
@@ -226,6 +225,15 @@ bool CMainFrame::OnCommand(UINT id)
     case ID_SETTINGS_SYSTEM: RunSettingsDialog(SystemSettingsDialog(), "システム設定を変更しました"); return true;
     default: return false;
     }
+}
+
+// Without a program for HTML files the user is told where the page is.
+void CMainFrame::OpenHelp()
+{
+    if (OpenHelpPage(Handle()))
+        return;
+    const std::wstring text = LoadResourceText(IDS_HELP_NOT_OPENED) + L"\n" + HelpPagePath();
+    MessageBoxW(Handle(), text.c_str(), LoadResourceText(IDS_CONFIRM_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Only a change the dialog stored is logged.
@@ -272,11 +280,17 @@ bool CMainFrame::ConfirmClose()
         ShowResourceMessage(Handle(), IDS_EXIT_WHILE_CAPTURING, IDS_EXIT_CAPTION, MB_OK | MB_ICONINFORMATION);
         return false;
     }
-    if (monitorWindows_.AnyPrinting()) {
-        ShowResourceMessage(Handle(), IDS_BUSY_PRINTING, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
-        return false;
-    }
-    return true;
+    return !RefuseWhileMonitorsBusy();
+}
+
+// Capture start and exit delete the monitors, which must not happen under
+// the loop of a monitor's dialog or while its print thread reads it.
+bool CMainFrame::RefuseWhileMonitorsBusy()
+{
+    const UINT message = monitorWindows_.BusyMessage();
+    if (message != 0)
+        ShowResourceMessage(Handle(), message, IDS_CONFIRM_CAPTION, MB_OK | MB_ICONINFORMATION);
+    return message != 0;
 }
 
 void CMainFrame::OnDestroy()

@@ -61,6 +61,8 @@ private:
     void UpdateClock();
     void ShowPrompt(UINT command);
     void RunSettingsDialog(Dialog&& dialog, const char* changedLine);
+    bool RefuseWhileMonitorsBusy();
+    void OpenHelp();
     LRESULT OnNotify(NMHDR& header);
     bool OnCopyData(const COPYDATASTRUCT& data);
 

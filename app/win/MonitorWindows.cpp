@@ -7,12 +7,16 @@
 #include "WideText.h"
 #include "resource.h"
 
+#include <string.h>
+
 namespace {
 
-// The monitor title of the string table, then " - <port>".
-std::wstring MonitorTitle(const std::string& port)
+// The monitor title of the string table, then " - <port>"; the item's
+// number follows when another monitor shows the same port.
+std::wstring MonitorTitle(const MonitorToOpen& monitor, bool portShared)
 {
-    return LoadResourceText(IDS_MONITOR_TITLE) + L" - " + WideFromUtf8(port);
+    std::wstring title = LoadResourceText(IDS_MONITOR_TITLE) + L" - " + WideFromUtf8(monitor.port);
+    return portShared ? title + L" (" + std::to_wstring(monitor.item) + L")" : title;
 }
 
 void RunHighlightConditionsDialog(HWND owner, HighlightConditionList& conditions, uint32_t limit)
@@ -57,6 +61,7 @@ void MonitorWindows::CloseAll()
         }
     }
     windows_.clear();
+    opened_.clear();
     printRuns_.clear();
 }
 
@@ -69,10 +74,18 @@ void MonitorWindows::Open(const MonitorToOpen& monitor, HWND owner)
     }
     frame->SetHighlightSettingsDialog(RunHighlightConditionsDialog);
     frame->SetPrintCommand(this);
-    SetWindowTextW(frame->Handle(), MonitorTitle(monitor.port).c_str());
+    bool portShared = false;
+    for (size_t i = 0; i < opened_.size(); ++i) {
+        if (_stricmp(opened_[i].port.c_str(), monitor.port.c_str()) == 0) {
+            portShared = true;
+            SetWindowTextW(windows_[i]->Handle(), MonitorTitle(opened_[i], true).c_str());
+        }
+    }
+    SetWindowTextW(frame->Handle(), MonitorTitle(monitor, portShared).c_str());
     SetWindowPos(frame->Handle(), nullptr, monitor.left, monitor.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ShowWindow(frame->Handle(), SW_SHOW);
     windows_.push_back(std::move(frame));
+    opened_.push_back(monitor);
 }
 
 void MonitorWindows::NotifyStop(HWND mainFrame)
@@ -126,11 +139,15 @@ bool MonitorWindows::Printing(const MonitorFrame& monitor) const
     return run != printRuns_.end() && run->second->Running();
 }
 
-bool MonitorWindows::AnyPrinting() const
+UINT MonitorWindows::BusyMessage() const
 {
     for (const auto& run : printRuns_) {
         if (run.second->Running())
-            return true;
+            return IDS_BUSY_PRINTING;
     }
-    return false;
+    for (const std::unique_ptr<MonitorFrame>& monitor : windows_) {
+        if (monitor->InDialog())
+            return IDS_MONITOR_DIALOG_OPEN;
+    }
+    return 0;
 }

@@ -21,13 +21,15 @@ public:
 
     void Print(MonitorFrame& monitor) override;
     bool Printing(const MonitorFrame& monitor) const override;
-    // Capture start closes the monitors: not while one is printed.
-    bool AnyPrinting() const;
+    // Capture start closes the monitors: not while one is printed, nor while
+    // one runs a dialog. The message that tells the user why, or 0.
+    UINT BusyMessage() const;
     // In creation order; a window the user closed stays until the next start.
     const std::vector<std::unique_ptr<MonitorFrame>>& Windows() const { return windows_; }
 
 private:
     std::vector<std::unique_ptr<MonitorFrame>> windows_;
+    std::vector<MonitorToOpen> opened_;  // what each of windows_ was opened for
     std::map<const MonitorFrame*, std::unique_ptr<PrintRun>> printRuns_;
     // Disabled by HoldInput; a monitor its own dialog had disabled is not here.
     std::vector<HWND> held_;

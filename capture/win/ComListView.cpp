@@ -125,6 +125,12 @@ LRESULT CComListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             ShowContextMenu();
             return 0;
         }
+        // A double click on a row changes its item, by the frame's command and its rules.
+        if (header.hwndFrom == List() && header.code == NM_DBLCLK &&
+            reinterpret_cast<const NMITEMACTIVATE&>(header).iItem >= 0) {
+            PostMessageW(MainWindow(), WM_COMMAND, ID_ITEM_CHANGE, 0);
+            return 0;
+        }
     }
     return CzrListView::HandleMessage(message, wParam, lParam);
 }
@@ -165,10 +171,12 @@ bool CComListView::EditItem(int row)
     item->bufferSize = dialog.Data().size;
     if (added != nullptr) {
         rows_.InsertOrUpdateRow(std::move(added), -1);
-        if (AppendRow(item) == -1) {
+        const int shown = AppendRow(item);
+        if (shown == -1) {
             rows_.Remove(item);
             return false;
         }
+        SelectRow(shown);
     } else {
         ShowItem(row, *item);
     }

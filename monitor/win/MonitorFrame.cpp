@@ -331,8 +331,15 @@ void MonitorFrame::EditHighlightConditions()
 {
     if (stream_.Running() || view_ == nullptr || !highlightSettings_)
         return;
-    highlightSettings_(Handle(), view_->Conditions(), HIGHLIGHT_CONDITION_LIMIT);
+    RunDialog([this] { highlightSettings_(Handle(), view_->Conditions(), HIGHLIGHT_CONDITION_LIMIT); });
     UpdateScroll();
+}
+
+void MonitorFrame::RunDialog(const std::function<void()>& dialog)
+{
+    ++dialogs_;
+    dialog();
+    --dialogs_;
 }
 
 bool MonitorFrame::OnCommand(UINT id)
@@ -350,6 +357,11 @@ bool MonitorFrame::OnCommand(UINT id)
     case ID_MONITOR_DOUBLE_BYTE: ToggleDoubleByte(); return true;
     case ID_MONITOR_HIGHLIGHT: EditHighlightConditions(); return true;
     case ID_MONITOR_PRINT: Print(); return true;
+    // Help is the main frame's.
+    case ID_HELP_FINDER:
+        if (owner_ != nullptr)
+            PostMessageW(owner_, WM_COMMAND, ID_HELP_FINDER, 0);
+        return true;
     default:
         return false;
     }
@@ -358,7 +370,7 @@ bool MonitorFrame::OnCommand(UINT id)
 void MonitorFrame::Print()
 {
     if (printCommand_ != nullptr && view_ != nullptr && !stream_.Running() && !Printing())
-        printCommand_->Print(*this);
+        RunDialog([this] { printCommand_->Print(*this); });
 }
 
 CommandState MonitorFrame::OnUpdateCommand(UINT id)

@@ -59,6 +59,9 @@ public:
     // The first pane of the status bar, cp932.
     std::string LineSettings() const { return stream_.LineSettings(); }
     bool Running() const { return stream_.Running(); }
+    // A dialog of the monitor (highlight, print) runs its own message loop
+    // with the monitor's code below it: the monitor must outlive it.
+    bool InDialog() const { return dialogs_ > 0; }
     // For the tests, which read them while the monitor is paused.
     RecordStore& Store() { return store_; }
     MonitorView* View() { return view_.get(); }
@@ -78,6 +81,7 @@ protected:
 private:
     bool Printing() const { return printCommand_ != nullptr && printCommand_->Printing(*this); }
     void Print();
+    void RunDialog(const std::function<void()>& dialog);
     bool CreateStatusBar();
     bool CreateView();
     bool CreateScrollBar();
@@ -112,4 +116,5 @@ private:
     bool clearRequested_ = false;
     bool stopped_ = false;
     bool built_ = false;
+    int dialogs_ = 0;
 };

@@ -121,12 +121,17 @@ TEST_F(CaptureCommandsTest, StartOpensAMonitorPerMonitorItemAndStopLeavesThemSto
     std::vector<std::string> expected = {"キャプチャを開始しました", "キャプチャを停止しました"};
     EXPECT_EQ(expected, log);
 
-    // The next start closes the old monitors before opening new ones.
+    // The next start closes the old monitors before opening new ones; two
+    // monitors of one port are told apart by their items' numbers.
     HWND oldMonitor = com11.Handle();
+    items.InsertOrUpdateRow(NewItem("COM11", StandardMonitor), -1);
     capturing = commands.OnStartCapture(nullptr);
     EXPECT_TRUE(capturing);
     EXPECT_FALSE(IsWindow(oldMonitor));
-    ASSERT_EQ(2u, monitors.Windows().size());
+    ASSERT_EQ(3u, monitors.Windows().size());
+    EXPECT_EQ(L"キャプチャモニタ - COM11 (1)", WindowText(monitors.Windows()[0]->Handle()));
+    EXPECT_EQ(L"キャプチャモニタ - COM12", WindowText(monitors.Windows()[1]->Handle()));
+    EXPECT_EQ(L"キャプチャモニタ - COM11 (4)", WindowText(monitors.Windows()[2]->Handle()));
 }
 
 TEST_F(CaptureCommandsTest, AStartWithoutItemsSaysThereIsNoDevice)

@@ -3,9 +3,11 @@
 // thread of the test, and the lines they leave in the activity log.
 #include "ListViewText.h"
 #include "MainFrame.h"
+#include "HelpPage.h"
 
 #include "DialogUser.h"
 #include "DosDeviceTable.h"
+#include "FileBytes.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
 #include "Settings.h"
@@ -16,8 +18,12 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <direct.h>
+
 #include <algorithm>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -136,6 +142,24 @@ protected:
         std::wstring line = text;
         size_t stamp = line.find(L'>');
         return stamp == std::wstring::npos ? line : line.substr(stamp + 1);
+    }
+
+    // Whether the input to the list, through the frame's own message loop
+    // that translates its keys, opens the window; it is cancelled.
+    bool InputOpens(UINT message, WPARAM wParam, LPARAM lParam, const WindowMatch& opens)
+    {
+        HWND shown = nullptr;
+        std::thread user([&] {
+            if ((shown = WaitForThreadWindow(thread_, opens)) != nullptr) {
+                PostMessageW(shown, WM_COMMAND, IDCANCEL, 0);
+                WaitUntilGone(shown);
+            }
+            PostThreadMessageW(thread_, WM_QUIT, 0, 0);
+        });
+        PostMessageW(List(), message, wParam, lParam);
+        RunMessageLoop();
+        user.join();
+        return shown != nullptr;
     }
 
     DWORD thread_ = 0;
@@ -275,6 +299,7 @@ TEST_F(ItemEdit, TheTwentyFifthItemIsAddedAndTheNextRefusedWithoutADialog)
         Command(ID_ITEM_ADD);
     }
     ASSERT_EQ(25, RowCount(List()));
+    EXPECT_EQ(24, frame_->ItemsView()->SelectedRow()) << "the new item is selected";
     int lines = LogCount();
     DialogUser unwanted(thread_, DialogWithControl(IDC_CAPTURE_PORT),
                         [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
@@ -508,6 +533,55 @@ TEST_F(ItemContextMenu, OffersAddOnEmptySpaceAndChangeDeleteOnARowAllDisabledDur
     EXPECT_EQ(spaceCommands, menu.commands);
     EXPECT_TRUE(menu.enabled.empty());
     frame_->SetCapturing(false);
+}
+
+// Insert adds, Enter and a double click on a row change the selected item,
+// Delete deletes it (each opens its dialog or question), F1 opens the help
+// page with the shell's program for HTML files.
+TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
+{
+    WriteFileText(ItemsFile(2));
+    ASSERT_TRUE(CreateFrame());
+    ShowWindow(frame_->Handle(), SW_SHOW);
+    SelectRow(List(), 1);
+    RECT row = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessageW(List(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+    const WindowMatch itemDialog = DialogWithControl(IDC_CAPTURE_PORT);
+    const WindowMatch deleteQuestion = [this](HWND box) {
+        return MessageBoxOwnedBy(frame_->Handle())(box) &&
+               MessageBoxText(box) == L"選択しているキャプチャ設定を削除しますか？";
+    };
+    const std::tuple<UINT, WPARAM, LPARAM, WindowMatch> inputs[] = {
+        {WM_KEYDOWN, VK_INSERT, 1, itemDialog},
+        {WM_KEYDOWN, VK_RETURN, 1, itemDialog},
+        {WM_KEYDOWN, VK_DELETE, 1, deleteQuestion},
+        {WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(row.left + 5, row.top + 3), itemDialog}};
+    for (const auto& [message, wParam, lParam, opens] : inputs) {
+        EXPECT_TRUE(InputOpens(message, wParam, lParam, opens)) << "message " << message << " with " << wParam;
+    }
+
+    // Windows always has a program for HTML files, a Wine prefix may lack
+    // one: for this process, classes of the test's that copy the page.
+    char folder[MAX_PATH] = {};
+    const std::string opened = std::string(_getcwd(folder, MAX_PATH)) + "\\opened.html";
+    DeleteFileA(opened.c_str());
+    HKEY classes = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses", &classes));
+    RegSetValueA(classes, ".html", REG_SZ, "htmlfile", 0);
+    RegSetValueA(classes, "htmlfile\\shell\\open\\command", REG_SZ, ("cmd /c copy \"%1\" \"" + opened + "\"").c_str(), 0);
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, classes));
+    PostMessageW(List(), WM_KEYDOWN, VK_F1, 1);
+    PostQuitMessage(0);
+    RunMessageLoop();
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegCloseKey(classes);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses");
+    const Bytes page = ReadFileBytes(HelpPagePath());
+    const std::wstring copy(opened.begin(), opened.end());
+    for (int tries = 0; tries < 500 && ReadFileBytes(copy) != page; ++tries)
+        Sleep(20);
+    EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
+    EXPECT_EQ(page, ReadFileBytes(copy));
 }
 
 }  // namespace

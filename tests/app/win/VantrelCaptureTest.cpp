@@ -3,17 +3,21 @@
 // monitor window drawing it and a terminal reading the text on COM21, then
 // capture stop and exit.
 #include "FilterServiceFixture.h"
+#include "MessageBoxAnswerer.h"
 #include "VantrelProcess.h"
 #include "WindowPicture.h"
 
 #include <direct.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
 constexpr UINT kStartCapture = 26000;
 constexpr UINT kStopCapture = 26001;
+constexpr UINT kPrint = 25002;
+constexpr UINT kHighlight = 25004;
 constexpr DWORD kWaitMs = 20000;
 // Colours of the user's own, as the colour dialog stores them: the monitor
 // must draw with what the settings file holds, not with the defaults.
@@ -158,6 +162,43 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
     DWORD exitCode = 1;
     EXPECT_TRUE(vantrel.Close(&exitCode));
     EXPECT_EQ(0u, exitCode);
+}
+
+// A dialog of a stopped monitor runs its own message loop with the monitor's
+// code below it: capture start, which deletes the monitors, and exit wait.
+TEST_F(VantrelCaptureTest, CaptureStartAndExitWaitForADialogOfAMonitor)
+{
+    ASSERT_TRUE(vantrel.Start());
+    HWND mainFrame = vantrel.WaitForMainFrame();
+    PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
+    HWND monitor = vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11");
+    ASSERT_NE(nullptr, monitor);
+    PostMessageW(mainFrame, WM_COMMAND, kStopCapture, 0);
+    ASSERT_TRUE(WaitForStartEnabled(mainFrame, kWaitMs)) << "the stop did not finish";
+    const std::tuple<UINT, const wchar_t*, UINT, WPARAM> cases[] = {{kHighlight, L"強調設定", WM_COMMAND, kStartCapture},
+                                                                  {kHighlight, L"強調設定", WM_CLOSE, 0},
+                                                                  {kPrint, L"印刷", WM_COMMAND, kStartCapture},
+                                                                  {kPrint, L"印刷", WM_CLOSE, 0}};
+    for (const auto& [command, title, message, wParam] : cases) {
+        SCOPED_TRACE(std::to_string(command) + " then " + std::to_string(message));
+        PostMessageW(monitor, WM_COMMAND, command, 0);
+        HWND dialog = vantrel.WaitForWindowTitled(title);
+        ASSERT_NE(nullptr, dialog);
+        {
+            MessageBoxAnswerer answerer(GetWindowThreadProcessId(mainFrame, nullptr));
+            PostMessageW(mainFrame, message, wParam, 0);
+            for (DWORD waited = 0; waited < kWaitMs && answerer.Seen().empty(); waited += 50)
+                Sleep(50);
+            ASSERT_EQ(1u, answerer.Seen().size());
+            EXPECT_EQ(L"キャプチャモニタのダイアログが開いています。閉じてから操作してください。", answerer.Seen()[0].text);
+        }
+        ASSERT_TRUE(IsWindow(monitor));
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        for (DWORD waited = 0; waited < kWaitMs && IsWindow(dialog); waited += 50)
+            Sleep(50);
+    }
+    DWORD exitCode = 1;
+    EXPECT_TRUE(vantrel.Close(&exitCode));
 }
 
 }  // namespace

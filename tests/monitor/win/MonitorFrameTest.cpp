@@ -276,6 +276,33 @@ struct PrintCommandStandIn : MonitorPrintCommand {
     bool printing = false;
 };
 
+// A key pressed in the view, through the message loop that translates the
+// frame's keys; Ctrl held in the thread's key state.
+void PressKey(const MonitorFrame& frame, WPARAM key, BYTE control)
+{
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = control;
+    SetKeyboardState(keys);
+    PostMessageW(frame.ViewWindow(), WM_KEYDOWN, key, 1);
+    PostQuitMessage(0);
+    RunMessageLoop();
+}
+
+// Ctrl+P prints only while paused; without a device Space only pauses.
+TEST_F(MonitorFrameTest, SpacePausesAndCtrlPPrints)
+{
+    auto frame = NewFrame();
+    PrintCommandStandIn print;
+    frame->SetPrintCommand(&print);
+    PressKey(*frame, 'P', 0x80);
+    PressKey(*frame, VK_SPACE, 0);
+    EXPECT_FALSE(frame->Running());
+    EXPECT_EQ(0, print.prints);
+    PressKey(*frame, 'P', 0x80);
+    PressKey(*frame, VK_SPACE, 0);  // Ctrl goes up
+    EXPECT_EQ(1, print.prints);
+}
+
 TEST_F(MonitorFrameTest, WhileAPrintRunsTheStoreStaysAndTheWindowToo)
 {
     auto frame = NewFrame();

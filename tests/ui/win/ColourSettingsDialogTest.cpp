@@ -194,4 +194,23 @@ TEST_F(ColourSettingsDialogTest, AFileThatCannotBeWrittenIsReportedAndTheDialogS
     ExpectOkToReportTheUnwritableFile(RunDialog);
 }
 
+// The second click of a double click arrives as BN_DOUBLECLICKED.
+TEST_F(ColourSettingsDialogTest, ADoubleClickOnAColourButtonOpensOneChooser)
+{
+    int choosers = 0;
+    const ModalRun run = RunDialog([&](HWND dialog) {
+        HWND button = Button(dialog, 1);
+        for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            PostMessageW(button, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(5, 5));
+        const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+        for (HWND chooser; (chooser = WaitForThreadWindow(thread, MessageBoxOwnedBy(dialog))) != nullptr; ++choosers) {
+            PostMessageW(chooser, WM_COMMAND, IDCANCEL, 0);
+            WaitUntilGone(chooser);
+        }
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_TRUE(run.shown);
+    EXPECT_EQ(1, choosers);
+}
+
 }  // namespace
