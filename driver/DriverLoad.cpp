@@ -161,7 +161,7 @@ void ReleaseDevice(PDEVICE_OBJECT device)
 }
 
 NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const NameText& base, DEVICE_TYPE type,
-                           PDEVICE_OBJECT* device)
+                           DeviceAudience audience, PDEVICE_OBJECT* device)
 {
     UNICODE_STRING deviceName;
     NTSTATUS status = ToCreateDeviceName(&deviceName, base);
@@ -177,6 +177,8 @@ NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const Nam
     RtlZeroMemory((*device)->DeviceExtension, extensionSize);
     DeviceHead* head = HeadOf(*device);
     status = BuildName(&head->baseName, KTEXT(""), base, KTEXT(""));
+    if (NT_SUCCESS(status))
+        status = RestrictDeviceAccess(*device, audience);
     if (!NT_SUCCESS(status))
         ReleaseDevice(*device);
     return status;
@@ -241,7 +243,8 @@ NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULO
                                 PDEVICE_OBJECT* device)
 {
     DEVICE_TYPE type = IsVirtualPortForm(form) ? FILE_DEVICE_SERIAL_PORT : FILE_DEVICE_UNKNOWN;
-    NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, device);
+    DeviceAudience audience = IsVirtualPortForm(form) ? DeviceAudience_InteractiveUsers : DeviceAudience_Administrators;
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, audience, device);
     if (!NT_SUCCESS(status))
         return status;
     ControlExtension* control = ControlOf(*device);
@@ -344,7 +347,8 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
                           const NameText& devicePath, PDEVICE_OBJECT control)
 {
     PDEVICE_OBJECT device;
-    NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN, &device);
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN,
+                                        DeviceAudience_Administrators, &device);
     if (!NT_SUCCESS(status))
         return status;
     FilterExtension* filter = FilterOf(device);

@@ -94,6 +94,12 @@ inline NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information
 extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver);
 
+// Device security (DeviceSecurity.cpp). Called at PASSIVE_LEVEL on a new device.
+enum DeviceAudience { DeviceAudience_Administrators, DeviceAudience_InteractiveUsers };
+NTSTATUS RestrictDeviceAccess(PDEVICE_OBJECT device, DeviceAudience audience);
+// Whether an open of a control device asked for read access.
+bool OpenedForReading(PIO_STACK_LOCATION stack);
+
 // The port under a new filter, referenced; see PortResolution.cpp.
 NTSTATUS ReferencePortDevice(PUNICODE_STRING devicePath, PDEVICE_OBJECT* port);
 
