@@ -19,6 +19,10 @@ constexpr ULONG kPoolTag = 0x7456725A;  // "ZrVt", as pool tools show it
 constexpr ULONG kControlDeviceKind = 1;
 constexpr ULONG kFilterDeviceKind = 2;
 
+// The upper bound of a capture object's byte limit (MaxByte), and so of any
+// stored record: the list's totals (at most twice this) never wrap.
+constexpr ULONG kMaxCaptureBytes = 64 * 1024 * 1024;
+
 constexpr ULONG kMaxPorts = 100;
 constexpr ULONG kPortNameBytes = 8;
 constexpr ULONG kMaxListeners = 16;
