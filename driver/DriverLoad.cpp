@@ -2,6 +2,7 @@
 // Parameters subkeys, the control and port filter devices with their names,
 // links and device-map entries, attachment to the captured ports.
 #include "FilterDriver.h"
+#include "SystemRoutines.h"
 
 namespace {
 
@@ -306,13 +307,32 @@ constexpr ULONG kLowerDeviceFlags = DO_BUFFERED_IO | DO_DIRECT_IO | DO_POWER_PAG
 // A filter shows the device below it to the I/O manager, which sets up a
 // request's buffers by the top device's flags, and to the drivers above it:
 // type, characteristics, I/O method and power paging are the port's. Secure
-// open stays whatever the port chose. The filter is still initializing here
-// (until DriverEntry returns), so no request reaches it before this.
+// open stays whatever the port chose. Taken on before the attach: a request
+// can reach the filter the moment it is on the stack.
 void TakeOnLowerDeviceTraits(PDEVICE_OBJECT filter, PDEVICE_OBJECT lower)
 {
     filter->DeviceType = lower->DeviceType;
     filter->Characteristics = lower->Characteristics | FILE_DEVICE_SECURE_OPEN;
     filter->Flags = (filter->Flags & ~kLowerDeviceFlags) | (lower->Flags & kLowerDeviceFlags);
+    filter->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+}
+
+typedef NTSTATUS(NTAPI* AttachSafeRoutine)(PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT*);
+
+// Puts the filter on top of the port's stack with lowerDevice set before a
+// request can arrive: the safe attach stores it under the I/O manager's own
+// lock; a system without that call (NT 4.0, 2000) is given the device that
+// is on top now, which the attach then confirms.
+PDEVICE_OBJECT AttachOnTop(PDEVICE_OBJECT device, PDEVICE_OBJECT target)
+{
+    FilterExtension* filter = FilterOf(device);
+    auto attachSafe =
+        reinterpret_cast<AttachSafeRoutine>(FindSystemRoutine(KTEXT("IoAttachDeviceToDeviceStackSafe")));
+    if (attachSafe != nullptr)
+        return NT_SUCCESS(attachSafe(device, target, &filter->lowerDevice)) ? filter->lowerDevice : nullptr;
+    filter->lowerDevice = IoGetAttachedDevice(target);
+    filter->lowerDevice = IoAttachDeviceToDeviceStack(device, target);
+    return filter->lowerDevice;
 }
 
 void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
@@ -320,17 +340,15 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
     PDEVICE_OBJECT target = nullptr;
     if (!NT_SUCCESS(ReferencePortDevice(devicePath, &target)))
         return;
-    device->StackSize = static_cast<CCHAR>(target->StackSize + 1);
-    PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, target);
+    TakeOnLowerDeviceTraits(device, IoGetAttachedDevice(target));
+    PDEVICE_OBJECT lower = AttachOnTop(device, target);
     if (lower == nullptr) {
         ObDereferenceObject(target);
         return;
     }
-    device->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+    // Another driver may have attached in between.
     TakeOnLowerDeviceTraits(device, lower);
-    FilterExtension* filter = FilterOf(device);
-    filter->targetDevice = target;
-    filter->lowerDevice = lower;
+    FilterOf(device)->targetDevice = target;
 }
 
 // A port that another capture object already captures is shared through that
