@@ -17,6 +17,18 @@ constexpr ULONG kEnumerationBufferBytes = 512;
 // Filters made since load: the next one's source number is one more.
 ULONG g_FiltersMade = 0;
 
+// Windows 8 and later have no-execute non-paged pool and mappings; earlier
+// systems reject them.
+void ChooseMemoryTypes()
+{
+    ULONG major = 0;
+    ULONG minor = 0;
+    PsGetVersion(&major, &minor, nullptr, nullptr);
+    bool noExecute = major > 6 || (major == 6 && minor >= 2);
+    g_NonPagedPool = noExecute ? NonPagedPoolNx : NonPagedPool;
+    g_MappingPriority = static_cast<MM_PAGE_PRIORITY>(NormalPagePriority | (noExecute ? MdlMappingNoExecute : 0));
+}
+
 struct NameText {
     WCHAR chars[kNameChars];
     USHORT length;  // characters
@@ -68,7 +80,7 @@ NTSTATUS BuildName(UNICODE_STRING* name, PCWSTR prefix, const NameText& text, PC
     USHORT chars = static_cast<USHORT>(TextLength(prefix) + text.length + TextLength(suffix));
     name->Length = 0;
     name->MaximumLength = static_cast<USHORT>((chars + 1) * sizeof(WCHAR));
-    name->Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(NonPagedPool, name->MaximumLength, kPoolTag));
+    name->Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(g_NonPagedPool, name->MaximumLength, kPoolTag));
     if (name->Buffer == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     AppendText(name, prefix, TextLength(prefix));
@@ -124,6 +136,13 @@ ULONG ReadDword(HANDLE key, PCWSTR valueName, ULONG fallback)
         bytes != sizeof value)
         return fallback;
     return value;
+}
+
+// MaxByte, bounded so that no byte count of the list can wrap.
+ULONG ReadByteLimit(HANDLE key)
+{
+    ULONG maxBytes = ReadDword(key, CAPTURE_VALUE_MAX_BYTES_W, kDefaultMaxBytes);
+    return maxBytes < kMaxCaptureBytes ? maxBytes : kMaxCaptureBytes;
 }
 
 bool ReadNameValue(HANDLE key, const WCHAR* valueName, ULONG valueNameBytes, NameText* text)
@@ -464,7 +483,7 @@ NTSTATUS WalkSubkey(PDRIVER_OBJECT driver, HANDLE key, ULONG subkeyIndex, const 
             NameText base;
             if (!ReadNameValue(key, value->Name, value->NameLength, &base))
                 return STATUS_SUCCESS;
-            ULONG maxBytes = ReadDword(key, CAPTURE_VALUE_MAX_BYTES_W, kDefaultMaxBytes);
+            ULONG maxBytes = ReadByteLimit(key);
             ULONG form = EffectiveForm(base, ReadDword(key, CAPTURE_VALUE_FORM_W, CAPTURE_FORM_STANDARD_MONITOR));
             status = CreateCtrlDeviceObject(driver, base, form, maxBytes, &control);
         } else if (IsSerialPortName(value->Name, nameLength)) {
@@ -574,6 +593,9 @@ void WaitForRequestsInFlight()
 
 }  // namespace
 
+POOL_TYPE g_NonPagedPool = NonPagedPool;
+MM_PAGE_PRIORITY g_MappingPriority = NormalPagePriority;
+
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
     InterlockedExchange(&g_Cycling, 0);
@@ -589,6 +611,7 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     InterlockedExchange(&g_CallCounter, 0);
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
+    ChooseMemoryTypes();
     ULONG deviceType = ReadDeviceType(registryPath);
     // Requests reach a filter as soon as it is attached, and the walk itself
     // opens ports through the filters it attached before.

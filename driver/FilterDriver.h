@@ -23,6 +23,20 @@ constexpr ULONG kFilterDeviceKind = 2;
 // stored record: the list's totals (at most twice this) never wrap.
 constexpr ULONG kMaxCaptureBytes = 64 * 1024 * 1024;
 
+// Counts that must not wrap stop at their largest value.
+inline ULONG SaturatingAdd(ULONG count, ULONG more)
+{
+    return count > 0xFFFFFFFFu - more ? 0xFFFFFFFFu : count + more;
+}
+
+// Memory the driver allocates and maps: no-execute from Windows 8 on, where
+// the system has it; chosen at load (DriverLoad.cpp).
+#ifndef MdlMappingNoExecute
+#define MdlMappingNoExecute 0x40000000
+#endif
+extern POOL_TYPE g_NonPagedPool;
+extern MM_PAGE_PRIORITY g_MappingPriority;
+
 constexpr ULONG kMaxPorts = 100;
 constexpr ULONG kPortNameBytes = 8;
 constexpr ULONG kMaxListeners = 16;

@@ -88,7 +88,7 @@ const void* RequestData(PIRP irp, PIO_STACK_LOCATION stack)
     PMDL mdl = TransferMdl(irp, stack);
     if (mdl == nullptr)
         return irp->AssociatedIrp.SystemBuffer;
-    return MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
+    return MmGetSystemAddressForMdlSafe(mdl, g_MappingPriority);
 }
 
 // Most records are a few bytes of data: those are built on the stack, and
@@ -108,7 +108,7 @@ CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, UCHAR* stackBuffer, 
     const void* data = payload != 0 && storable ? RequestData(irp, stack) : nullptr;
     void* block = nullptr;
     if (payload == 0 || data != nullptr)
-        block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag);
+        block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(g_NonPagedPool, *size, kPoolTag);
     auto* record = static_cast<CaptureRecord*>(block != nullptr ? block : stackBuffer);
     FillHeader(record, irp, stack, filter, payload);
     if (block == nullptr)
