@@ -178,9 +178,19 @@ NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
     return IofCallDriver(lower, irp);
 }
 
+// An open by the filter's own name (the file object names the filter, not
+// the port) that asked for no read access: the filter's DACL admitted it, as
+// any DACL admits an open that asks for no right.
+bool IsBareOpenOfFilterName(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    return stack->MajorFunction == IRP_MJ_CREATE && stack->FileObject != nullptr &&
+           stack->FileObject->DeviceObject == device && !OpenedForReading(stack);
+}
+
 }  // namespace
 
-// Only a request that a control device completes itself starts from no
+// Only a request that the driver completes itself starts from no
 // information; a filter passes requests on as they came (a Plug and Play
 // request may carry a pointer there).
 NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp)
@@ -189,5 +199,7 @@ NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp)
         irp->IoStatus.Information = 0;
         return ControlDeviceDispatch(device, irp);
     }
+    if (IsBareOpenOfFilterName(device, irp))
+        return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
     return FilterDispatch(device, irp);
 }

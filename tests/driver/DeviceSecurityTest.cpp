@@ -49,11 +49,12 @@ TEST_F(DeviceSecurityTest, AUserWithoutAdministratorRightsOpensOnlyTheVirtualPor
 }
 
 // An open that asks for no right passes any DACL on Windows; the capture
-// requests need no particular right, so the device refuses such a handle.
+// requests need no particular right, so the driver's devices refuse such a
+// handle (a filter's own name would reach the port's control requests).
 TEST_F(DeviceSecurityTest, AHandleWithoutReadAccessIsRefusedByTheDriverDevices)
 {
     machine.RunAsStandardUser(true);
-    for (const std::string& name : {MonitorObjectName(1), std::string("COM21")}) {
+    for (const std::string& name : {MonitorObjectName(1), std::string("COM21"), std::string("FLTCOM11A")}) {
         EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(name, 0)) << name;
         EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(name, GENERIC_WRITE)) << name;
     }
