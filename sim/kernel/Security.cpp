@@ -18,8 +18,6 @@ constexpr ULONG kMaxSubAuthorities = 15;
 constexpr ULONG kSidHeaderBytes = 8;
 
 // The generic rights as the file object type maps them.
-constexpr ACCESS_MASK kFileReadData = 0x0001;
-constexpr ACCESS_MASK kFileWriteData = 0x0002;
 constexpr ACCESS_MASK kFileAppendData = 0x0004;
 constexpr ACCESS_MASK kFileReadEa = 0x0008;
 constexpr ACCESS_MASK kFileWriteEa = 0x0010;
@@ -27,8 +25,8 @@ constexpr ACCESS_MASK kFileExecute = 0x0020;
 constexpr ACCESS_MASK kFileReadAttributes = 0x0080;
 constexpr ACCESS_MASK kFileWriteAttributes = 0x0100;
 constexpr ACCESS_MASK kFileGenericRead =
-    STANDARD_RIGHTS_READ | kFileReadData | kFileReadAttributes | kFileReadEa | SYNCHRONIZE;
-constexpr ACCESS_MASK kFileGenericWrite = STANDARD_RIGHTS_WRITE | kFileWriteData | kFileWriteAttributes |
+    STANDARD_RIGHTS_READ | FILE_READ_DATA | kFileReadAttributes | kFileReadEa | SYNCHRONIZE;
+constexpr ACCESS_MASK kFileGenericWrite = STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | kFileWriteAttributes |
                                           kFileWriteEa | kFileAppendData | SYNCHRONIZE;
 constexpr ACCESS_MASK kFileGenericExecute = STANDARD_RIGHTS_READ | kFileReadAttributes | kFileExecute | SYNCHRONIZE;
 
@@ -145,7 +143,7 @@ NTSTATUS CheckOpenAccess(const IoManager::DeviceRecord& device, ACCESS_MASK* des
         if (ace->Header.AceType == ACCESS_DENIED_ACE_TYPE && (mask & remaining) != 0)
             return STATUS_ACCESS_DENIED;
         if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            granted |= mask & ~granted;
+            granted |= mask;
             remaining &= ~mask;
         }
     }
