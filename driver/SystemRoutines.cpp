@@ -28,7 +28,6 @@ bool IsWineStub(PCWSTR name)
     static const WCHAR* const stubs[] = {
         KTEXT("IoAttachDeviceToDeviceStackSafe"),
         KTEXT("IoSetCompletionRoutineEx"),
-        KTEXT("ObSetSecurityObjectByPointer"),
     };
     bool listed = false;
     for (PCWSTR stub : stubs)
