@@ -19,11 +19,6 @@ NTSTATUS RememberingDispatch(PDEVICE_OBJECT device, PIRP irp)
     return STATUS_SUCCESS;
 }
 
-VOID RememberingUnload(PDRIVER_OBJECT driver)
-{
-    IoDeleteDevice(driver->DeviceObject);
-}
-
 NTSTATUS RememberingEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
 {
     UNICODE_STRING name;
@@ -35,7 +30,7 @@ NTSTATUS RememberingEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
     device->Flags |= DO_BUFFERED_IO;
     for (auto& function : driver->MajorFunction)
         function = RememberingDispatch;
-    driver->DriverUnload = RememberingUnload;
+    driver->DriverUnload = [](PDRIVER_OBJECT unloading) { IoDeleteDevice(unloading->DeviceObject); };
     return STATUS_SUCCESS;
 }
 
