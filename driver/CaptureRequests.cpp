@@ -91,7 +91,10 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp)
     ControlExtension* control = ControlOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->MajorFunction) {
-    case IRP_MJ_CREATE: return ComFunc_CreateFile(control, irp);
+    case IRP_MJ_CREATE:
+        if (!OpenedForReading(stack))
+            return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
+        return ComFunc_CreateFile(control, irp);
     case IRP_MJ_CLOSE: return ComFunc_CloseHandle(control, irp);
     case IRP_MJ_CLEANUP: return ComFunc_DeviceCleanup(control, irp);
     case IRP_MJ_READ: return ComFunc_ReadFile(control, irp);

@@ -2,6 +2,7 @@
 // Parameters subkeys, the control and port filter devices with their names,
 // links and device-map entries, attachment to the captured ports.
 #include "FilterDriver.h"
+#include "SystemRoutines.h"
 
 namespace {
 
@@ -15,6 +16,18 @@ constexpr ULONG kEnumerationBufferBytes = 512;
 
 // Filters made since load: the next one's source number is one more.
 ULONG g_FiltersMade = 0;
+
+// Windows 8 and later have no-execute non-paged pool and mappings; earlier
+// systems reject them.
+void ChooseMemoryTypes()
+{
+    ULONG major = 0;
+    ULONG minor = 0;
+    PsGetVersion(&major, &minor, nullptr, nullptr);
+    bool noExecute = major > 6 || (major == 6 && minor >= 2);
+    g_NonPagedPool = noExecute ? NonPagedPoolNx : NonPagedPool;
+    g_MappingPriority = static_cast<MM_PAGE_PRIORITY>(NormalPagePriority | (noExecute ? MdlMappingNoExecute : 0));
+}
 
 struct NameText {
     WCHAR chars[kNameChars];
@@ -67,7 +80,7 @@ NTSTATUS BuildName(UNICODE_STRING* name, PCWSTR prefix, const NameText& text, PC
     USHORT chars = static_cast<USHORT>(TextLength(prefix) + text.length + TextLength(suffix));
     name->Length = 0;
     name->MaximumLength = static_cast<USHORT>((chars + 1) * sizeof(WCHAR));
-    name->Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(NonPagedPool, name->MaximumLength, kPoolTag));
+    name->Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(g_NonPagedPool, name->MaximumLength, kPoolTag));
     if (name->Buffer == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     AppendText(name, prefix, TextLength(prefix));
@@ -125,6 +138,13 @@ ULONG ReadDword(HANDLE key, PCWSTR valueName, ULONG fallback)
     return value;
 }
 
+// MaxByte, bounded so that no byte count of the list can wrap.
+ULONG ReadByteLimit(HANDLE key)
+{
+    ULONG maxBytes = ReadDword(key, CAPTURE_VALUE_MAX_BYTES_W, kDefaultMaxBytes);
+    return maxBytes < kMaxCaptureBytes ? maxBytes : kMaxCaptureBytes;
+}
+
 bool ReadNameValue(HANDLE key, const WCHAR* valueName, ULONG valueNameBytes, NameText* text)
 {
     WCHAR data[kMaxValueDataBytes / sizeof(WCHAR)];
@@ -161,7 +181,7 @@ void ReleaseDevice(PDEVICE_OBJECT device)
 }
 
 NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const NameText& base, DEVICE_TYPE type,
-                           PDEVICE_OBJECT* device)
+                           DeviceAudience audience, PDEVICE_OBJECT* device)
 {
     UNICODE_STRING deviceName;
     NTSTATUS status = ToCreateDeviceName(&deviceName, base);
@@ -177,6 +197,8 @@ NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, ULONG extensionSize, const Nam
     RtlZeroMemory((*device)->DeviceExtension, extensionSize);
     DeviceHead* head = HeadOf(*device);
     status = BuildName(&head->baseName, KTEXT(""), base, KTEXT(""));
+    if (NT_SUCCESS(status))
+        status = RestrictDeviceAccess(*device, audience);
     if (!NT_SUCCESS(status))
         ReleaseDevice(*device);
     return status;
@@ -241,7 +263,8 @@ NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULO
                                 PDEVICE_OBJECT* device)
 {
     DEVICE_TYPE type = IsVirtualPortForm(form) ? FILE_DEVICE_SERIAL_PORT : FILE_DEVICE_UNKNOWN;
-    NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, device);
+    DeviceAudience audience = IsVirtualPortForm(form) ? DeviceAudience_InteractiveUsers : DeviceAudience_Administrators;
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(ControlExtension), base, type, audience, device);
     if (!NT_SUCCESS(status))
         return status;
     ControlExtension* control = ControlOf(*device);
@@ -303,13 +326,32 @@ constexpr ULONG kLowerDeviceFlags = DO_BUFFERED_IO | DO_DIRECT_IO | DO_POWER_PAG
 // A filter shows the device below it to the I/O manager, which sets up a
 // request's buffers by the top device's flags, and to the drivers above it:
 // type, characteristics, I/O method and power paging are the port's. Secure
-// open stays whatever the port chose. The filter is still initializing here
-// (until DriverEntry returns), so no request reaches it before this.
+// open stays whatever the port chose. Taken on before the attach: a request
+// can reach the filter the moment it is on the stack.
 void TakeOnLowerDeviceTraits(PDEVICE_OBJECT filter, PDEVICE_OBJECT lower)
 {
     filter->DeviceType = lower->DeviceType;
     filter->Characteristics = lower->Characteristics | FILE_DEVICE_SECURE_OPEN;
     filter->Flags = (filter->Flags & ~kLowerDeviceFlags) | (lower->Flags & kLowerDeviceFlags);
+    filter->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+}
+
+typedef NTSTATUS(NTAPI* AttachSafeRoutine)(PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT*);
+
+// Puts the filter on top of the port's stack with lowerDevice set before a
+// request can arrive: the safe attach stores it under the I/O manager's own
+// lock; a system without that call (NT 4.0, 2000) is given the device that
+// is on top now, which the attach then confirms.
+PDEVICE_OBJECT AttachOnTop(PDEVICE_OBJECT device, PDEVICE_OBJECT target)
+{
+    FilterExtension* filter = FilterOf(device);
+    auto attachSafe =
+        reinterpret_cast<AttachSafeRoutine>(FindSystemRoutine(KTEXT("IoAttachDeviceToDeviceStackSafe")));
+    if (attachSafe != nullptr)
+        return NT_SUCCESS(attachSafe(device, target, &filter->lowerDevice)) ? filter->lowerDevice : nullptr;
+    filter->lowerDevice = IoGetAttachedDevice(target);
+    filter->lowerDevice = IoAttachDeviceToDeviceStack(device, target);
+    return filter->lowerDevice;
 }
 
 void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
@@ -317,17 +359,15 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
     PDEVICE_OBJECT target = nullptr;
     if (!NT_SUCCESS(ReferencePortDevice(devicePath, &target)))
         return;
-    device->StackSize = static_cast<CCHAR>(target->StackSize + 1);
-    PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, target);
+    TakeOnLowerDeviceTraits(device, IoGetAttachedDevice(target));
+    PDEVICE_OBJECT lower = AttachOnTop(device, target);
     if (lower == nullptr) {
         ObDereferenceObject(target);
         return;
     }
-    device->StackSize = static_cast<CCHAR>(lower->StackSize + 1);
+    // Another driver may have attached in between.
     TakeOnLowerDeviceTraits(device, lower);
-    FilterExtension* filter = FilterOf(device);
-    filter->targetDevice = target;
-    filter->lowerDevice = lower;
+    FilterOf(device)->targetDevice = target;
 }
 
 // A port that another capture object already captures is shared through that
@@ -344,7 +384,8 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
                           const NameText& devicePath, PDEVICE_OBJECT control)
 {
     PDEVICE_OBJECT device;
-    NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN, &device);
+    NTSTATUS status = CreateNamedDevice(driver, sizeof(FilterExtension), filterName, FILE_DEVICE_UNKNOWN,
+                                        DeviceAudience_Administrators, &device);
     if (!NT_SUCCESS(status))
         return status;
     FilterExtension* filter = FilterOf(device);
@@ -442,7 +483,7 @@ NTSTATUS WalkSubkey(PDRIVER_OBJECT driver, HANDLE key, ULONG subkeyIndex, const 
             NameText base;
             if (!ReadNameValue(key, value->Name, value->NameLength, &base))
                 return STATUS_SUCCESS;
-            ULONG maxBytes = ReadDword(key, CAPTURE_VALUE_MAX_BYTES_W, kDefaultMaxBytes);
+            ULONG maxBytes = ReadByteLimit(key);
             ULONG form = EffectiveForm(base, ReadDword(key, CAPTURE_VALUE_FORM_W, CAPTURE_FORM_STANDARD_MONITOR));
             status = CreateCtrlDeviceObject(driver, base, form, maxBytes, &control);
         } else if (IsSerialPortName(value->Name, nameLength)) {
@@ -552,6 +593,9 @@ void WaitForRequestsInFlight()
 
 }  // namespace
 
+POOL_TYPE g_NonPagedPool = NonPagedPool;
+MM_PAGE_PRIORITY g_MappingPriority = NormalPagePriority;
+
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
     InterlockedExchange(&g_Cycling, 0);
@@ -567,6 +611,7 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     InterlockedExchange(&g_CallCounter, 0);
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
+    ChooseMemoryTypes();
     ULONG deviceType = ReadDeviceType(registryPath);
     // Requests reach a filter as soon as it is attached, and the walk itself
     // opens ports through the filters it attached before.

@@ -19,6 +19,24 @@ constexpr ULONG kPoolTag = 0x7456725A;  // "ZrVt", as pool tools show it
 constexpr ULONG kControlDeviceKind = 1;
 constexpr ULONG kFilterDeviceKind = 2;
 
+// The upper bound of a capture object's byte limit (MaxByte), and so of any
+// stored record: the list's totals (at most twice this) never wrap.
+constexpr ULONG kMaxCaptureBytes = 64 * 1024 * 1024;
+
+// Counts that must not wrap stop at their largest value.
+inline ULONG SaturatingAdd(ULONG count, ULONG more)
+{
+    return count > 0xFFFFFFFFu - more ? 0xFFFFFFFFu : count + more;
+}
+
+// Memory the driver allocates and maps: no-execute from Windows 8 on, where
+// the system has it; chosen at load (DriverLoad.cpp).
+#ifndef MdlMappingNoExecute
+#define MdlMappingNoExecute 0x40000000
+#endif
+extern POOL_TYPE g_NonPagedPool;
+extern MM_PAGE_PRIORITY g_MappingPriority;
+
 constexpr ULONG kMaxPorts = 100;
 constexpr ULONG kPortNameBytes = 8;
 constexpr ULONG kMaxListeners = 16;
@@ -93,6 +111,12 @@ inline NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information
 #endif
 extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver);
+
+// Device security (DeviceSecurity.cpp). Called at PASSIVE_LEVEL on a new device.
+enum DeviceAudience { DeviceAudience_Administrators, DeviceAudience_InteractiveUsers };
+NTSTATUS RestrictDeviceAccess(PDEVICE_OBJECT device, DeviceAudience audience);
+// Whether an open of a control device asked for read access.
+bool OpenedForReading(PIO_STACK_LOCATION stack);
 
 // The port under a new filter, referenced; see PortResolution.cpp.
 NTSTATUS ReferencePortDevice(PUNICODE_STRING devicePath, PDEVICE_OBJECT* port);

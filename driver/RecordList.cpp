@@ -30,7 +30,7 @@ RecordNode* AllocateNode(ULONG size)
 {
     ULONG room = IsSmallRecord(size) ? CAPTURE_RECORD_HEADER_SIZE + kSmallRecordDataBytes : size;
     SIZE_T blockSize = sizeof(RecordNode) + static_cast<SIZE_T>(room);
-    return static_cast<RecordNode*>(ExAllocatePoolWithTag(NonPagedPool, blockSize, kPoolTag));
+    return static_cast<RecordNode*>(ExAllocatePoolWithTag(g_NonPagedPool, blockSize, kPoolTag));
 }
 
 void FillNode(RecordNode* node, ULONG consumed, ULONG size, const void* source)
@@ -121,8 +121,8 @@ ULONG TransferredBytes(const void* data, ULONG size)
 // Caller holds the lock.
 void CountLossLocked(RecordList* list, const void* data, ULONG size, ULONG* statusFlags)
 {
-    ++list->droppedRecords;
-    list->droppedBytes += TransferredBytes(data, size);
+    list->droppedRecords = SaturatingAdd(list->droppedRecords, 1);
+    list->droppedBytes = SaturatingAdd(list->droppedBytes, TransferredBytes(data, size));
     *statusFlags |= CAPTURE_FLAG_DATA_LOST;
 }
 
@@ -209,6 +209,12 @@ NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const vo
 {
     *dropped = false;
     Lock(list);
+    if (size > maxBytes) {
+        // It would push out everything else and still not fit.
+        CountLossLocked(list, source, size, statusFlags);
+        Unlock(list);
+        return STATUS_BUFFER_OVERFLOW;
+    }
     RecordNode* node = IsSmallRecord(size) ? TakeSpareLocked(list) : nullptr;
     if (node == nullptr) {
         Unlock(list);

@@ -48,9 +48,11 @@ void ZR_InitializeList(RecordList* list, ULONG maxBytes);
 
 // Appends a copy of `size` bytes after dropping oldest records while the list
 // holds more than maxBytes; a drop sets the data-lost bit in *statusFlags and
-// is counted. STATUS_INSUFFICIENT_RESOURCES when memory runs out: the record
-// is then the one lost, flagged and counted the same way; *dropped tells
-// whether records already in the list were dropped.
+// is counted. A record larger than maxBytes is not stored
+// (STATUS_BUFFER_OVERFLOW), nor one that finds no memory
+// (STATUS_INSUFFICIENT_RESOURCES): it is then the one lost, flagged and
+// counted the same way; *dropped tells whether records already in the list
+// were dropped.
 NTSTATUS ZR_AddBufferCopy(RecordList* list, ULONG consumed, ULONG size, const void* source, ULONG maxBytes,
                           ULONG* statusFlags, bool* dropped);
 

@@ -22,8 +22,8 @@ ULONG SystemBufferSize(PIO_STACK_LOCATION stack)
         bool buffered = (stack->Parameters.DeviceIoControl.IoControlCode & 3) == METHOD_BUFFERED;
         return buffered && out > in ? out : in;
     }
-    case IRP_MJ_QUERY_INFORMATION:
-    case IRP_MJ_SET_INFORMATION: return stack->Parameters.Read.Length;
+    case IRP_MJ_QUERY_INFORMATION: return stack->Parameters.QueryFile.Length;
+    case IRP_MJ_SET_INFORMATION: return stack->Parameters.SetFile.Length;
     default: return 0;
     }
 }
@@ -41,10 +41,9 @@ void FillHeader(CaptureRecord* record, PIRP irp, PIO_STACK_LOCATION stack, PDEVI
     record->sourceDevice = FilterOf(filter)->sourceNumber;
     record->portIndex = FilterOf(filter)->portIndex;
     record->inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
-    record->dataLength = static_cast<uint32_t>(irp->IoStatus.Information);
-    if (record->dataLength != 0)
-        record->dataLength = payload;
-    // An open that reports information (some port drivers do) carries none.
+    // An open that reports information (some port drivers do) or a failed
+    // request carries none.
+    record->dataLength = irp->IoStatus.Information != 0 ? payload : 0;
     if (record->dataLength == 0)
         record->inputLength = payload;
 }
@@ -57,17 +56,28 @@ PMDL TransferMdl(PIRP irp, PIO_STACK_LOCATION stack)
     return transfer ? irp->MdlAddress : nullptr;
 }
 
+bool IsControlRequest(PIO_STACK_LOCATION stack)
+{
+    return stack->MajorFunction == IRP_MJ_DEVICE_CONTROL || stack->MajorFunction == IRP_MJ_INTERNAL_DEVICE_CONTROL;
+}
+
+// The bytes the port driver reported as transferred; for a control request
+// that succeeded and returned none, the caller's input (the I/O manager
+// copied it into the system buffer). A failed request carries none: the
+// rest of its buffer was never written.
 ULONG PayloadOf(PIRP irp, PIO_STACK_LOCATION stack)
 {
     PMDL mdl = TransferMdl(irp, stack);
-    if (stack->MajorFunction == IRP_MJ_CREATE || (irp->AssociatedIrp.SystemBuffer == nullptr && mdl == nullptr))
+    if (stack->MajorFunction == IRP_MJ_CREATE || NT_ERROR(irp->IoStatus.Status) ||
+        (irp->AssociatedIrp.SystemBuffer == nullptr && mdl == nullptr))
         return 0;
-    ULONG information = static_cast<ULONG>(irp->IoStatus.Information);
-    ULONG wanted = information != 0 ? information : stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG_PTR wanted = irp->IoStatus.Information;
+    if (wanted == 0 && IsControlRequest(stack))
+        wanted = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG room = SystemBufferSize(stack);
     if (mdl != nullptr && MmGetMdlByteCount(mdl) < room)
         room = MmGetMdlByteCount(mdl);
-    return wanted < room ? wanted : room;
+    return wanted < room ? static_cast<ULONG>(wanted) : room;
 }
 
 // The request's data: the caller's pages mapped into system space for a
@@ -78,7 +88,7 @@ const void* RequestData(PIRP irp, PIO_STACK_LOCATION stack)
     PMDL mdl = TransferMdl(irp, stack);
     if (mdl == nullptr)
         return irp->AssociatedIrp.SystemBuffer;
-    return MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority);
+    return MmGetSystemAddressForMdlSafe(mdl, g_MappingPriority);
 }
 
 // Most records are a few bytes of data: those are built on the stack, and
@@ -92,11 +102,13 @@ CaptureRecord* BuildRecord(PIRP irp, PDEVICE_OBJECT filter, UCHAR* stackBuffer, 
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG payload = PayloadOf(irp, stack);
-    *size = CAPTURE_RECORD_HEADER_SIZE + payload;
-    const void* data = payload != 0 ? RequestData(irp, stack) : nullptr;
+    // Larger than any byte limit: counted as lost, by its header.
+    bool storable = payload <= kMaxCaptureBytes - CAPTURE_RECORD_HEADER_SIZE;
+    *size = storable ? CAPTURE_RECORD_HEADER_SIZE + payload : CAPTURE_RECORD_HEADER_SIZE;
+    const void* data = payload != 0 && storable ? RequestData(irp, stack) : nullptr;
     void* block = nullptr;
     if (payload == 0 || data != nullptr)
-        block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(NonPagedPool, *size, kPoolTag);
+        block = *size <= kStackRecordBytes ? stackBuffer : ExAllocatePoolWithTag(g_NonPagedPool, *size, kPoolTag);
     auto* record = static_cast<CaptureRecord*>(block != nullptr ? block : stackBuffer);
     FillHeader(record, irp, stack, filter, payload);
     if (block == nullptr)
@@ -166,12 +178,28 @@ NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
     return IofCallDriver(lower, irp);
 }
 
+// An open by the filter's own name (the file object names the filter, not
+// the port) that asked for no read access: the filter's DACL admitted it, as
+// any DACL admits an open that asks for no right.
+bool IsBareOpenOfFilterName(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    return stack->MajorFunction == IRP_MJ_CREATE && stack->FileObject != nullptr &&
+           stack->FileObject->DeviceObject == device && !OpenedForReading(stack);
+}
+
 }  // namespace
 
+// Only a request that the driver completes itself starts from no
+// information; a filter passes requests on as they came (a Plug and Play
+// request may carry a pointer there).
 NTSTATUS NTAPI TestCom_Dispatch(PDEVICE_OBJECT device, PIRP irp)
 {
-    irp->IoStatus.Information = 0;
-    if (HeadOf(device)->kind == kControlDeviceKind)
+    if (HeadOf(device)->kind == kControlDeviceKind) {
+        irp->IoStatus.Information = 0;
         return ControlDeviceDispatch(device, irp);
+    }
+    if (IsBareOpenOfFilterName(device, irp))
+        return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
     return FilterDispatch(device, irp);
 }

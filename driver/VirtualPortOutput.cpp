@@ -49,7 +49,7 @@ bool PrepareText(ControlExtension* control, const RecordNode* node)
     DiscardFormattedText(text);
     const CaptureRecord* record = RecordOf(node);
     ULONG size = FormattedTextSize(record, node->size);
-    text->text = static_cast<char*>(ExAllocatePoolWithTag(NonPagedPool, size, kPoolTag));
+    text->text = static_cast<char*>(ExAllocatePoolWithTag(g_NonPagedPool, size, kPoolTag));
     if (text->text == nullptr)
         return false;
     RenderFormattedText(record, node->size, PortNameOf(control, record), text->text);

@@ -73,6 +73,13 @@ bool ReturnsAtOnce(const SERIAL_TIMEOUTS& t)
     return noTotal || maxMultiplier;
 }
 
+// ReadIntervalTimeout MAXDWORD with a total timeout: the read returns as soon
+// as it holds a byte, else when the total has passed.
+bool ReturnsWithFirstBytes(const SERIAL_TIMEOUTS& t)
+{
+    return t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutConstant != kMaxDword && !ReturnsAtOnce(t);
+}
+
 bool WaitsForWholeLength(const SERIAL_TIMEOUTS& t)
 {
     return t.ReadIntervalTimeout == 0 && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
@@ -156,7 +163,7 @@ void ComFunc_ReadCheck(ReadPass* pass)
         timing->startTick = now;
         timing->totalTicks = TotalTicks(port->timeouts, ReadLengthOf(irp));
     }
-    if (ReturnsAtOnce(port->timeouts)) {
+    if (ReturnsAtOnce(port->timeouts) || (ReturnsWithFirstBytes(port->timeouts) && irp->IoStatus.Information != 0)) {
         CompleteHead(pass);
         return;
     }

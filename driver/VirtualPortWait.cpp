@@ -150,7 +150,7 @@ bool RaiseRecordEvents(ControlExtension* control, const CaptureRecord* record, U
     if ((port->waitMask & SERIAL_EV_RXFLAG) != 0 && eventChar)
         port->counters[kEventCharCounter] = 1;
     if ((port->waitMask & SERIAL_EV_ERR) != 0 && dropped) {
-        ++port->counters[kErrorCounter];
+        port->counters[kErrorCounter] = SaturatingAdd(port->counters[kErrorCounter], 1);
         port->errorWord = kBufferOverflowError;
     }
     if ((port->waitMask & SERIAL_EV_RXCHAR) == 0)
@@ -210,7 +210,7 @@ bool IsErrorCounterRaised(ControlExtension* control)
 void RaiseLineError(ControlExtension* control, ULONG errorWord)
 {
     WaitLock lock(control);
-    ++control->port.counters[kErrorCounter];
+    control->port.counters[kErrorCounter] = SaturatingAdd(control->port.counters[kErrorCounter], 1);
     control->port.errorWord = errorWord;
 }
 

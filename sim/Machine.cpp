@@ -265,6 +265,33 @@ void Machine::FailSystemMappings(bool on)
     io_->failMappings = on;
 }
 
+void Machine::RunAsStandardUser(bool on)
+{
+    io_->standardUser = on;
+}
+
+void Machine::OnDeviceAttached(std::function<void(PDEVICE_OBJECT)> hook)
+{
+    std::lock_guard<std::mutex> guard(io_->lock);
+    io_->attachHook = std::move(hook);
+}
+
+std::vector<POOL_TYPE> Machine::PoolTypesOf(const std::string& serviceName)
+{
+    std::vector<POOL_TYPE> types;
+    PDRIVER_OBJECT object = LoadedDriverObject(serviceName);
+    if (object != nullptr) {
+        for (const Pool::Block& block : pool_->BlocksOf(object))
+            types.push_back(block.type);
+    }
+    return types;
+}
+
+uint64_t Machine::ExecutableMappingsMade()
+{
+    return io_->executableMappings.load();
+}
+
 void Machine::AddFileCloseListener(std::function<void()> listener)
 {
     std::lock_guard<std::mutex> guard(io_->lock);

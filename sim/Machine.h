@@ -78,6 +78,23 @@ public:
     void HideSystemRoutine(const std::string& name);
     bool IsSystemRoutineHidden(const std::string& name);
 
+    // Security and the system's own rules for drivers.
+    // Programs from now on run as a user without the Administrators group
+    // (or, with false, as an elevated administrator: the default). Their
+    // opens are checked against the device's DACL; kernel opens are not.
+    void RunAsStandardUser(bool on);
+    // Called inside IoAttachDeviceToDeviceStack(Safe) once the new device is
+    // the top of the stack, as another thread's request could arrive there.
+    // Set it before the attaching driver loads.
+    void OnDeviceAttached(std::function<void(PDEVICE_OBJECT top)> hook);
+    // Whether `data` begins with what system buffers hold before a driver
+    // writes them: bytes that nobody wrote.
+    static bool LooksUnwritten(const void* data, size_t size);
+    // Pool types of the driver's blocks now, and the system mappings that
+    // did not ask for no-execute (MdlMappingNoExecute), since the start.
+    std::vector<POOL_TYPE> PoolTypesOf(const std::string& serviceName);
+    uint64_t ExecutableMappingsMade();
+
     // File changes of the programs: profile writes, copies, moves, deletions
     // and attribute changes, counted from the machine's start. After
     // EndFileChangesAfter(n) the next n go ahead and every later one fails

@@ -262,6 +262,20 @@ typedef struct _FILE_OBJECT {
     LARGE_INTEGER CurrentByteOffset;
 } FILE_OBJECT, *PFILE_OBJECT;
 
+typedef enum _FILE_INFORMATION_CLASS {
+    FileBasicInformation = 4,
+    FileStandardInformation = 5,
+    FilePositionInformation = 14
+} FILE_INFORMATION_CLASS;
+
+// IRP_MJ_CREATE: what the opener asked for, after the I/O manager's access check.
+typedef struct _IO_SECURITY_CONTEXT {
+    PVOID SecurityQos;
+    PVOID AccessState;
+    ACCESS_MASK DesiredAccess;
+    ULONG FullCreateOptions;
+} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
+
 typedef struct _IO_STACK_LOCATION {
     UCHAR MajorFunction;
     UCHAR MinorFunction;
@@ -269,7 +283,7 @@ typedef struct _IO_STACK_LOCATION {
     UCHAR Control;
     union {
         struct {
-            PVOID SecurityContext;
+            struct _IO_SECURITY_CONTEXT* SecurityContext;
             ULONG Options;
             USHORT POINTER_ALIGNMENT FileAttributes;
             USHORT ShareAccess;
@@ -285,6 +299,15 @@ typedef struct _IO_STACK_LOCATION {
             ULONG POINTER_ALIGNMENT Key;
             LARGE_INTEGER ByteOffset;
         } Write;
+        struct {
+            ULONG Length;
+            FILE_INFORMATION_CLASS POINTER_ALIGNMENT FileInformationClass;
+        } QueryFile;
+        struct {
+            ULONG Length;
+            FILE_INFORMATION_CLASS POINTER_ALIGNMENT FileInformationClass;
+            PFILE_OBJECT FileObject;
+        } SetFile;
         struct {
             ULONG OutputBufferLength;
             ULONG POINTER_ALIGNMENT InputBufferLength;
@@ -398,6 +421,10 @@ NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess, PFILE_OBJECT* FileObject,
                                   PDEVICE_OBJECT* DeviceObject);
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice);
+// Windows XP and later: the device below is stored before the source device
+// can receive a request.
+NTSTATUS IoAttachDeviceToDeviceStackSafe(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice,
+                                         PDEVICE_OBJECT* AttachedToDeviceObject);
 void IoDetachDevice(PDEVICE_OBJECT TargetDevice);
 PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT DeviceObject);
 PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject);
@@ -474,6 +501,8 @@ typedef enum _MM_PAGE_PRIORITY {
     NormalPagePriority = 16,
     HighPagePriority = 32
 } MM_PAGE_PRIORITY;
+// Or-ed into the priority of a mapping, Windows 8 and later.
+#define MdlMappingNoExecute 0x40000000
 
 PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, BOOLEAN ChargeQuota, struct _IRP* Irp);
 void IoFreeMdl(PMDL Mdl);
@@ -535,7 +564,7 @@ BOOLEAN KeReadStateTimer(PKTIMER Timer);
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime);
 ULONGLONG KeQueryInterruptTime(void);
 
-// Pool
+// Pool. NonPagedPoolNx exists from Windows 8 on.
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
 void ExFreePoolWithTag(PVOID P, ULONG Tag);
@@ -579,6 +608,81 @@ static inline void InsertTailList(PLIST_ENTRY ListHead, PLIST_ENTRY Entry)
 #define DbgPrint(...) ((void)0)
 #define KdPrint(x) ((void)0)
 #define ASSERT(x) ((void)0)
+
+// ---- Security descriptors, ACLs and SIDs (sim/kernel/Security.cpp) ----
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    ULONG SubAuthority[1];
+} SID, *PISID;
+typedef PVOID PSID;
+
+#define SID_REVISION 1
+#define SECURITY_WORLD_SID_AUTHORITY {0, 0, 0, 0, 0, 1}
+#define SECURITY_NT_AUTHORITY {0, 0, 0, 0, 0, 5}
+#define SECURITY_WORLD_RID 0x00000000
+#define SECURITY_INTERACTIVE_RID 0x00000004
+#define SECURITY_AUTHENTICATED_USER_RID 0x0000000B
+#define SECURITY_LOCAL_SYSTEM_RID 0x00000012
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220
+#define DOMAIN_ALIAS_RID_USERS 0x00000221
+
+typedef struct _ACL {
+    UCHAR AclRevision;
+    UCHAR Sbz1;
+    USHORT AclSize;
+    USHORT AceCount;
+    USHORT Sbz2;
+} ACL, *PACL;
+#define ACL_REVISION 2
+
+typedef struct _ACE_HEADER {
+    UCHAR AceType;
+    UCHAR AceFlags;
+    USHORT AceSize;
+} ACE_HEADER, *PACE_HEADER;
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    ULONG SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+
+typedef struct _SECURITY_DESCRIPTOR {
+    UCHAR Revision;
+    UCHAR Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+#define SECURITY_DESCRIPTOR_REVISION 1
+
+typedef ULONG SECURITY_INFORMATION;
+#define DACL_SECURITY_INFORMATION 0x00000004
+
+NTSTATUS RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
+NTSTATUS RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, BOOLEAN DaclPresent, PACL Dacl,
+                                      BOOLEAN DaclDefaulted);
+// ---- end of security ----
+
+// The running system's version (ntddk.h); TRUE on a checked build.
+BOOLEAN PsGetVersion(PULONG MajorVersion, PULONG MinorVersion, PULONG BuildNumber, PUNICODE_STRING CSDVersion);
 
 // ---- Registry access (sim/kernel/RegistryCalls.cpp) ----
 #ifndef STATUS_OBJECT_PATH_SYNTAX_BAD

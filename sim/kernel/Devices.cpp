@@ -43,15 +43,21 @@ void IoManager::ReleaseDeviceIfUnused(PDEVICE_OBJECT device)
         devices.erase(device);
 }
 
-NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* out)
+NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* out,
+                             ACCESS_MASK desiredAccess)
 {
     auto file = std::make_shared<FileRecord>();
     CCHAR stackSize;
+    IO_SECURITY_CONTEXT security{};
     {
         std::lock_guard<std::mutex> guard(lock);
         DeviceRecord* record = FindDevice(device);
         if (record == nullptr || record->deleted)
             return STATUS_NO_SUCH_DEVICE;
+        NTSTATUS access = CheckOpenAccess(*record, &desiredAccess, kernel, standardUser.load());
+        if (!NT_SUCCESS(access))
+            return access;
+        security.DesiredAccess = desiredAccess;
         if ((device->Flags & DO_EXCLUSIVE) && device->ReferenceCount != 0)
             return STATUS_ACCESS_DENIED;
         ++device->ReferenceCount;
@@ -76,6 +82,7 @@ NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel
     // parameter word is never 0.
     stack->Parameters.Create.Options =
         FILE_OPEN << 24 | FILE_NON_DIRECTORY_FILE | (overlapped ? 0 : FILE_SYNCHRONOUS_IO_NONALERT);
+    stack->Parameters.Create.SecurityContext = &security;
     stack->FileObject = &file->object;
     NTSTATUS status = SendFileRequest(file, irp, true);
     if (!NT_SUCCESS(status)) {
@@ -287,22 +294,50 @@ PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject)
     return top;
 }
 
-PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice)
+namespace {
+
+// Links `source` on top of `target`'s stack; the device below is stored in
+// *below before the lock is released, then the test's hook runs as a request
+// from another thread could. Null when the stack's top was deleted.
+PDEVICE_OBJECT AttachToStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice, PDEVICE_OBJECT* below)
 {
     Machine& machine = Machine::Current();
-    std::lock_guard<std::mutex> guard(machine.io().lock);
-    PDEVICE_OBJECT top = machine.io().TopOfStack(TargetDevice);
-    sim::IoManager::DeviceRecord* topRecord = machine.io().FindDevice(top);
-    sim::IoManager::DeviceRecord* source = machine.io().FindDevice(SourceDevice);
-    if (source == nullptr)
-        Fail("IoAttachDeviceToDeviceStack with an unknown source device");
-    if (topRecord == nullptr || topRecord->deleted)
-        return nullptr;
-    top->AttachedDevice = SourceDevice;
-    source->attachedTo = top;
-    SourceDevice->StackSize = static_cast<CCHAR>(top->StackSize + 1);
-    SourceDevice->AlignmentRequirement = top->AlignmentRequirement;
-    return top;
+    std::function<void(PDEVICE_OBJECT)> hook;
+    {
+        std::lock_guard<std::mutex> guard(machine.io().lock);
+        PDEVICE_OBJECT top = machine.io().TopOfStack(TargetDevice);
+        sim::IoManager::DeviceRecord* topRecord = machine.io().FindDevice(top);
+        sim::IoManager::DeviceRecord* source = machine.io().FindDevice(SourceDevice);
+        if (source == nullptr)
+            Fail("IoAttachDeviceToDeviceStack with an unknown source device");
+        if (topRecord == nullptr || topRecord->deleted)
+            return nullptr;
+        SourceDevice->StackSize = static_cast<CCHAR>(top->StackSize + 1);
+        SourceDevice->AlignmentRequirement = top->AlignmentRequirement;
+        *below = top;
+        top->AttachedDevice = SourceDevice;
+        source->attachedTo = top;
+        hook = machine.io().attachHook;
+    }
+    if (hook)
+        hook(SourceDevice);
+    return *below;
+}
+
+}  // namespace
+
+PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice)
+{
+    PDEVICE_OBJECT below = nullptr;
+    return AttachToStack(SourceDevice, TargetDevice, &below);
+}
+
+NTSTATUS IoAttachDeviceToDeviceStackSafe(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice,
+                                         PDEVICE_OBJECT* AttachedToDeviceObject)
+{
+    *AttachedToDeviceObject = nullptr;
+    return AttachToStack(SourceDevice, TargetDevice, AttachedToDeviceObject) != nullptr ? STATUS_SUCCESS
+                                                                                        : STATUS_NO_SUCH_DEVICE;
 }
 
 void IoDetachDevice(PDEVICE_OBJECT TargetDevice)
@@ -417,7 +452,7 @@ NTSTATUS ObQueryNameString(PVOID Object, POBJECT_NAME_INFORMATION ObjectNameInfo
     return STATUS_SUCCESS;
 }
 
-NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE_OBJECT* FileObject,
+NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess, PFILE_OBJECT* FileObject,
                                   PDEVICE_OBJECT* DeviceObject)
 {
     Machine& machine = Machine::Current();
@@ -425,7 +460,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE
     if (device == nullptr)
         return STATUS_OBJECT_NAME_NOT_FOUND;
     std::shared_ptr<sim::FileRecord> file;
-    NTSTATUS status = machine.io().OpenFile(device, false, true, &file);
+    NTSTATUS status = machine.io().OpenFile(device, false, true, &file, DesiredAccess);
     if (!NT_SUCCESS(status))
         return status;
     // The handle of the open is closed at once; the reference keeps the file object.

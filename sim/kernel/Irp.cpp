@@ -260,6 +260,26 @@ void QueueHeldBackCompletion(PIRP irp, IrpPrivate* state)
 
 }  // namespace
 
+// As uninitialised pool: a pattern that a record or a reply must never carry.
+constexpr uint8_t kUnwritten[4] = {0xE5, 0x5E, 0xA5, 0x5A};
+
+void FillUnwritten(uint8_t* buffer, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        buffer[i] = kUnwritten[i % sizeof kUnwritten];
+}
+
+bool Machine::LooksUnwritten(const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t compared = size < sizeof kUnwritten ? size : sizeof kUnwritten;
+    for (size_t i = 0; i < compared; ++i) {
+        if (bytes[i] != kUnwritten[i])
+            return false;
+    }
+    return compared != 0;
+}
+
 PIRP AllocateRequest(CCHAR stackSize, std::shared_ptr<UserRequest> request)
 {
     PIRP irp = NewIrp(stackSize);
@@ -555,7 +575,8 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
     }
     ULONG size = InputBufferLength > OutputBufferLength ? InputBufferLength : OutputBufferLength;
     if (size != 0) {
-        request->systemBuffer.reset(new uint8_t[size]());
+        request->systemBuffer.reset(new uint8_t[size]);
+        sim::FillUnwritten(request->systemBuffer.get(), size);
         if (InputBufferLength != 0)
             memcpy(request->systemBuffer.get(), InputBuffer, InputBufferLength);
         irp->AssociatedIrp.SystemBuffer = request->systemBuffer.get();

@@ -122,9 +122,10 @@ public:
         size_t size;
         ULONG tag;
         PDRIVER_OBJECT owner;
+        POOL_TYPE type;
     };
 
-    void* Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner);
+    void* Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner, POOL_TYPE type);
     Block Free(void* memory, std::optional<ULONG> tag);
     std::vector<Block> BlocksOf(PDRIVER_OBJECT owner);
 
@@ -244,6 +245,7 @@ public:
         PDEVICE_OBJECT attachedTo = nullptr;
         LONG pointerReferences = 0;
         bool deleted = false;
+        std::optional<std::vector<uint8_t>> dacl;  // ObSetSecurityObjectByPointer; none: default security
     };
 
     struct DriverRecord {
@@ -264,13 +266,17 @@ public:
     KSPIN_LOCK cancelLock = 0;
     std::atomic<bool> forcePending{false};  // Machine::ForcePendingRequests
     std::atomic<bool> failMappings{false};  // Machine::FailSystemMappings
+    std::atomic<bool> standardUser{false};  // Machine::RunAsStandardUser
+    std::atomic<uint64_t> executableMappings{0};
+    std::function<void(PDEVICE_OBJECT)> attachHook;  // Machine::OnDeviceAttached; set before drivers load
 
     DeviceRecord* FindDevice(PDEVICE_OBJECT device);    // lock held
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);   // lock held
     void ReleaseDeviceIfUnused(PDEVICE_OBJECT device);  // lock held
 
-    // Opens `device` as a file: the exclusive check and IRP_MJ_CREATE to the top of its stack.
-    NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file);
+    // Opens `device` as a file: the access and exclusive checks and IRP_MJ_CREATE to the top of its stack.
+    NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file,
+                      ACCESS_MASK desiredAccess = FILE_ALL_ACCESS);
     void CleanupFile(const std::shared_ptr<FileRecord>& file);
     void CloseFile(const std::shared_ptr<FileRecord>& file);
     void CancelFileRequests(const std::shared_ptr<FileRecord>& file);
@@ -314,6 +320,16 @@ struct UserRequest {
     PKEVENT kernelEvent = nullptr;           // IoBuildDeviceIoControlRequest
     PIO_STATUS_BLOCK kernelStatus = nullptr;
 };
+
+// The I/O manager's access check of an open (Security.cpp): `desiredAccess`
+// with its generic rights mapped as for files, against the opened device's
+// DACL and the calling program's groups. Lock held.
+NTSTATUS CheckOpenAccess(const IoManager::DeviceRecord& device, ACCESS_MASK* desiredAccess, bool kernel,
+                         bool standardUser);
+// Whether the simulated Windows is 8 or later: no-execute pool and mappings exist.
+bool SystemHasNoExecuteMemory();
+// What a system buffer holds before a driver writes it (Files.cpp, Irp.cpp).
+void FillUnwritten(uint8_t* buffer, size_t size);
 
 // Request creation and dispatch shared by the user side and IoGetDeviceObjectPointer.
 PIRP AllocateRequest(CCHAR stackSize, std::shared_ptr<UserRequest> request);

@@ -85,7 +85,7 @@ PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, 
     size_t pages = ADDRESS_AND_SIZE_TO_SPAN_PAGES(VirtualAddress, Length);
     size_t size = sizeof(MDL) + pages * sizeof(PFN_NUMBER);
     auto* memory = static_cast<char*>(
-        sim::Machine::Current().pool().Allocate(sim::PrivateSize + size, sim::MdlTag, sim::CurrentThread().driver));
+        sim::Machine::Current().pool().Allocate(sim::PrivateSize + size, sim::MdlTag, sim::CurrentThread().driver, NonPagedPool));
     if (memory == nullptr)
         return nullptr;
     new (memory) sim::MdlPrivate{sim::MdlMagic, IoReadAccess};
@@ -140,9 +140,15 @@ void MmUnlockPages(PMDL MemoryDescriptorList)
 }
 
 PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode, MEMORY_CACHING_TYPE,
-                                   PVOID BaseAddress, ULONG BugCheckOnFailure, MM_PAGE_PRIORITY)
+                                   PVOID BaseAddress, ULONG BugCheckOnFailure, MM_PAGE_PRIORITY Priority)
 {
     sim::PrivateOf(MemoryDescriptorList, "MmMapLockedPagesSpecifyCache");
+    if (Priority & MdlMappingNoExecute) {
+        if (!sim::SystemHasNoExecuteMemory())
+            Fail("MmMapLockedPagesSpecifyCache with MdlMappingNoExecute on a system before Windows 8");
+    } else {
+        ++sim::Machine::Current().io().executableMappings;
+    }
     if (AccessMode != KernelMode || BaseAddress != nullptr)
         Fail("MmMapLockedPagesSpecifyCache: only mappings into system space are simulated");
     std::lock_guard<std::mutex> guard(sim::g_mappingLock);

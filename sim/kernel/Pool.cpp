@@ -9,14 +9,16 @@
 
 namespace sim {
 
-void* Pool::Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner)
+void* Pool::Allocate(size_t size, ULONG tag, PDRIVER_OBJECT owner, POOL_TYPE type)
 {
+    if (type == NonPagedPoolNx && !SystemHasNoExecuteMemory())
+        Fail("ExAllocatePoolWithTag with NonPagedPoolNx on a system before Windows 8 (BAD_POOL_CALLER)");
     void* memory = std::malloc(size == 0 ? 1 : size);
     if (memory == nullptr)
         return nullptr;
     std::memset(memory, 0xCD, size);  // pool memory is not zeroed
     std::lock_guard<ShortLock> guard(lock_);
-    blocks_[memory] = Block{size, tag, owner};
+    blocks_[memory] = Block{size, tag, owner, type};
     return memory;
 }
 
@@ -51,9 +53,9 @@ std::vector<Pool::Block> Pool::BlocksOf(PDRIVER_OBJECT owner)
 
 }  // namespace sim
 
-PVOID ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, ULONG Tag)
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
 {
-    return sim::Machine::Current().pool().Allocate(NumberOfBytes, Tag, sim::CurrentThread().driver);
+    return sim::Machine::Current().pool().Allocate(NumberOfBytes, Tag, sim::CurrentThread().driver, PoolType);
 }
 
 PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes)

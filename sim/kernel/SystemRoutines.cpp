@@ -3,6 +3,8 @@
 // Windows version that lacks it.
 #include "Kernel.h"
 
+#include <ntifs.h>
+
 #include "../Machine.h"
 
 #include <map>
@@ -17,7 +19,9 @@ const std::map<std::string, void*>& Exports()
 {
     static const std::map<std::string, void*> exports = {
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
+        {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
+        {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };
     return exports;
 }

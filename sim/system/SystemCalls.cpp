@@ -3,6 +3,7 @@
 
 #include "../Clock.h"
 #include "../Machine.h"
+#include "../kernel/Kernel.h"
 #include "SystemState.h"
 
 #include <cstring>
@@ -110,4 +111,28 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime)
 void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime)
 {
     ToSystemTime(Machine::Current().clock().Now(), lpSystemTime);
+}
+
+namespace sim {
+
+bool SystemHasNoExecuteMemory()
+{
+    WindowsVersion version = Machine::Current().system().info.Version();
+    return version.major > 6 || (version.major == 6 && version.minor >= 2);
+}
+
+}  // namespace sim
+
+BOOLEAN PsGetVersion(PULONG MajorVersion, PULONG MinorVersion, PULONG BuildNumber, PUNICODE_STRING CSDVersion)
+{
+    sim::WindowsVersion version = sim::Machine::Current().system().info.Version();
+    if (MajorVersion != nullptr)
+        *MajorVersion = version.major;
+    if (MinorVersion != nullptr)
+        *MinorVersion = version.minor;
+    if (BuildNumber != nullptr)
+        *BuildNumber = version.build;
+    if (CSDVersion != nullptr)
+        CSDVersion->Length = 0;
+    return FALSE;
 }

@@ -19,6 +19,9 @@ struct WindowsVersion {
 constexpr WindowsVersion kWindowsNT4{2, 4, 0, 1381, "Service Pack 6"};
 constexpr WindowsVersion kWindows2000{2, 5, 0, 2195, "Service Pack 4"};
 constexpr WindowsVersion kWindowsXP{2, 5, 1, 2600, "Service Pack 3"};
+constexpr WindowsVersion kWindows7{2, 6, 1, 7601, "Service Pack 1"};
+constexpr WindowsVersion kWindows8{2, 6, 2, 9200, ""};
+constexpr WindowsVersion kWindows10{2, 10, 0, 19045, ""};
 
 class SystemInfo {
 public:

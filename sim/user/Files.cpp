@@ -30,7 +30,8 @@ void UseSystemBuffer(PIRP irp, UserRequest& request, ULONG size, const void* inp
 {
     if (size == 0)
         return;
-    request.systemBuffer.reset(new uint8_t[size]());
+    request.systemBuffer.reset(new uint8_t[size]);
+    FillUnwritten(request.systemBuffer.get(), size);
     if (inputLength != 0)
         memcpy(request.systemBuffer.get(), input, inputLength);
     irp->AssociatedIrp.SystemBuffer = request.systemBuffer.get();
@@ -107,6 +108,11 @@ void SetUpParameters(PIRP irp, UserRequest& request, const RequestParams& params
     case IRP_MJ_WRITE:
         stack->Parameters.Write.Length = params.inputLength;
         SetUpTransfer(irp, request, params, deviceFlags);
+        break;
+    case IRP_MJ_QUERY_INFORMATION:
+        stack->Parameters.QueryFile.Length = params.outputLength;
+        stack->Parameters.QueryFile.FileInformationClass = static_cast<FILE_INFORMATION_CLASS>(params.code);
+        UseSharedSystemBuffer(irp, request, params);
         break;
     default: SetUpControl(irp, request, params); break;
     }
@@ -185,8 +191,8 @@ BOOL SendControl(HANDLE device, DWORD code, const void* input, DWORD inputSize, 
 
 using sim::Machine;
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD dwFlagsAndAttributes,
-                          HANDLE)
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                          DWORD dwFlagsAndAttributes, HANDLE)
 {
     if (lpFileName == nullptr || *lpFileName == 0) {
         sim::FailWithError(ERROR_PATH_NOT_FOUND);
@@ -199,7 +205,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES
         return INVALID_HANDLE_VALUE;
     }
     std::shared_ptr<sim::FileRecord> file;
-    NTSTATUS status = machine.io().OpenFile(device, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, false, &file);
+    NTSTATUS status = machine.io().OpenFile(device, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, false, &file,
+                                            dwDesiredAccess);
     if (!NT_SUCCESS(status)) {
         sim::FailWith(status);
         return INVALID_HANDLE_VALUE;
@@ -234,6 +241,23 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     sim::RequestParams params{IRP_MJ_DEVICE_CONTROL, dwIoControlCode, lpInBuffer,
                               nInBufferSize,         lpOutBuffer,     nOutBufferSize};
     return sim::Issue(hDevice, params, lpBytesReturned, lpOverlapped, false);
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize)
+{
+    struct {
+        LARGE_INTEGER AllocationSize;
+        LARGE_INTEGER EndOfFile;
+        ULONG NumberOfLinks;
+        BOOLEAN DeletePending;
+        BOOLEAN Directory;
+    } standard{};
+    sim::RequestParams params{IRP_MJ_QUERY_INFORMATION, FileStandardInformation, nullptr, 0, &standard,
+                              sizeof standard};
+    if (!sim::Issue(hFile, params, nullptr, nullptr, true))
+        return FALSE;
+    *lpFileSize = standard.EndOfFile;
+    return TRUE;
 }
 
 BOOL WINAPI CancelIo(HANDLE hFile)

@@ -88,6 +88,8 @@ inline Record ToRecord(const std::vector<uint8_t>& bytes)
     EXPECT_GE(bytes.size(), CAPTURE_RECORD_HEADER_SIZE);
     memcpy(&record.header, bytes.data(), CAPTURE_RECORD_HEADER_SIZE);
     record.data.assign(bytes.begin() + CAPTURE_RECORD_HEADER_SIZE, bytes.end());
+    EXPECT_FALSE(sim::Machine::LooksUnwritten(record.data.data(), record.data.size()))
+        << "a record of kind " << int(record.header.kind) << " carries bytes that nobody wrote";
     return record;
 }
 

@@ -605,4 +605,31 @@ TEST_F(VirtualPortTest, ErrorAbortRefusesReadsWhileAnErrorIsUnreported)
     EXPECT_EQ("late", ReadNow(10));
 }
 
+// COMMTIMEOUTS (Windows docs): with ReadIntervalTimeout MAXDWORD and a total
+// constant, a read returns as soon as a byte is there, else when the
+// constant has passed (the serial driver treats a zero multiplier alike).
+TEST_F(VirtualPortTest, AnIntervalOfMaxdwordWithATotalConstantWaitsForTheConstantOrTheFirstBytes)
+{
+    StartOutput(CAPTURE_FORM_READ_DATA);
+    OpenReader(FILE_FLAG_OVERLAPPED);
+    OpenWriter();
+    for (ULONG multiplier : {kMaxDword, 0u}) {
+        SetTimeouts(kMaxDword, multiplier, 1000);
+        PendingRead& idle = StartRead();
+        machine.AdvanceTicks(101);
+        EXPECT_FALSE(Done(&idle.overlapped)) << "waits for the constant; multiplier " << multiplier;
+        machine.AdvanceTicks(1);
+        ASSERT_TRUE(Done(&idle.overlapped));
+        EXPECT_EQ("", BytesOf(idle));
+
+        PendingRead& early = StartRead();
+        machine.AdvanceTicks(20);
+        Receive("ab");
+        EXPECT_TRUE(Done(&early.overlapped)) << "returns with the first bytes; multiplier " << multiplier;
+        machine.AdvanceTicks(100);
+        ASSERT_TRUE(Done(&early.overlapped));
+        EXPECT_EQ("ab", BytesOf(early));
+    }
+}
+
 }  // namespace

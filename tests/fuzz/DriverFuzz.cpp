@@ -2,7 +2,8 @@
 // simulation. Every input is a program of steps on a few handles: open the
 // monitor device, the virtual ports, the filter devices (requests pass to
 // the test port) or the test ports themselves; send any control code with
-// any lengths and contents, reads and writes; cancel, close, let time pass.
+// any lengths and contents, reads and writes; cancel, close, let time pass;
+// open as a user without administrator rights.
 // One machine serves every input; each input closes what it opened.
 #include <windows.h>
 #include <winioctl.h>
@@ -83,9 +84,14 @@ sim::Machine& TheMachine()
     return *machine;
 }
 
+// The driver's devices first (the monitor device, two virtual ports, the
+// filters), then the test ports.
 const char* const kDevices[] = {"\\\\.\\ZrVlObj1",  "\\\\.\\COM21",     "\\\\.\\COM22", "\\\\.\\FLTCOM11A",
                                 "\\\\.\\FLTCOM11B", "\\\\.\\FLTCOM13C", "\\\\.\\COM11", "\\\\.\\COM12",
                                 "\\\\.\\COM13",     "\\\\.\\COM14"};
+constexpr size_t kMonitorDevice = 0;
+constexpr size_t kFirstFilter = 3;
+constexpr size_t kFirstTestPort = 6;
 
 // Codes worth more than chance: the capture requests, the serial requests,
 // the test port's own.
@@ -150,6 +156,29 @@ void Open(FuzzedDataProvider& input, Program& program)
     HANDLE handle =
         CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ++program.sent;
+    if (handle != INVALID_HANDLE_VALUE)
+        program.handles.push_back(handle);
+}
+
+// A program of a user without administrator rights: the capture device and
+// the filters' own names refuse it, as do the driver's devices to a handle
+// without read access; what it opens takes part in the later steps.
+void OpenAsStandardUser(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
+{
+    size_t device = input.ConsumeIntegralInRange<size_t>(0, std::size(kDevices) - 1);
+    DWORD access = input.PickValueInArray({GENERIC_READ | GENERIC_WRITE, GENERIC_READ, GENERIC_WRITE, DWORD(0)});
+    machine.RunAsStandardUser(true);
+    HANDLE handle = CreateFileA(kDevices[device], access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    machine.RunAsStandardUser(false);
+    ++program.sent;
+    bool administratorsOnly = device == kMonitorDevice || (device >= kFirstFilter && device < kFirstTestPort);
+    bool refused = device < kFirstTestPort && (administratorsOnly || !(access & GENERIC_READ));
+    if (refused && error != ERROR_ACCESS_DENIED) {
+        fprintf(stderr, "driver_fuzz: %s opened for access 0x%08lX without administrator rights (error %lu)\n",
+                kDevices[device], static_cast<unsigned long>(access), static_cast<unsigned long>(error));
+        abort();
+    }
     if (handle != INVALID_HANDLE_VALUE)
         program.handles.push_back(handle);
 }
@@ -230,7 +259,7 @@ constexpr uint64_t kMaxRequests = 2000;
 
 void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
 {
-    switch (input.ConsumeIntegralInRange(0, 8)) {
+    switch (input.ConsumeIntegralInRange(0, 9)) {
     case 0: Open(input, program); break;
     case 1: Close(input, program); break;
     case 2: Control(input, program); break;
@@ -239,6 +268,7 @@ void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
     case 5: Cancel(input, program); break;
     case 6: machine.AdvanceTicks(input.ConsumeIntegralInRange(1, 30)); break;
     case 7: machine.FailSystemMappings(input.ConsumeBool()); break;
+    case 8: OpenAsStandardUser(machine, input, program); break;
     default: ForgetFinished(program); break;
     }
 }

@@ -1,7 +1,7 @@
 // Opening devices by their DOS names, control requests with the shared
 // system buffer, close order, error mapping and the tick count.
 #include <windows.h>
-#include <wdm.h>
+#include <ntifs.h>
 
 #include <Machine.h>
 
@@ -151,6 +151,36 @@ TEST_F(DeviceIoTest, ExclusiveDeviceRefusesASecondOpenUntilTheFirstCloses)
     HANDLE second = Open("Echo");  // the bare DOS name reaches the same device
     EXPECT_NE(INVALID_HANDLE_VALUE, second);
     CloseHandle(second);
+}
+
+// The DACL of the opened device decides, ACE by ACE; a NULL DACL admits all.
+TEST_F(DeviceIoTest, ADaclDeniesOrAdmitsAProgramAndANullDaclAdmitsEverybody)
+{
+    ULONG users[] = {0x00000201, 0x05000000, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS};  // S-1-5-32-545
+    ULONG acl[32];
+    auto setDacl = [&](PACL dacl) {
+        SECURITY_DESCRIPTOR descriptor;
+        ASSERT_EQ(STATUS_SUCCESS, RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+        ASSERT_EQ(STATUS_SUCCESS, RtlSetDaclSecurityDescriptor(&descriptor, TRUE, dacl, FALSE));
+        HANDLE handle;
+        ASSERT_EQ(STATUS_SUCCESS, ObOpenObjectByPointer(driver->DeviceObject, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC,
+                                                        nullptr, KernelMode, &handle));
+        ASSERT_EQ(STATUS_SUCCESS, ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor));
+        ZwClose(handle);
+    };
+    ASSERT_EQ(STATUS_SUCCESS, RtlCreateAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION));
+    ASSERT_EQ(STATUS_SUCCESS, RtlAddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, GENERIC_READ, users));
+    setDacl(reinterpret_cast<PACL>(acl));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("\\\\.\\Echo")) << "read and write asked, read granted";
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    HANDLE reader = CreateFileA("\\\\.\\Echo", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+    setDacl(nullptr);
+    machine.RunAsStandardUser(true);
+    HANDLE device = Open("\\\\.\\Echo");
+    EXPECT_NE(INVALID_HANDLE_VALUE, device);
+    CloseHandle(device);
 }
 
 TEST_F(DeviceIoTest, MissingDeviceAndStaleHandlesAreReported)
