@@ -1,6 +1,7 @@
 // The polling loop against a small capture device of its own, on the
 // simulated machine.
 #include "RecordStream.h"
+#include "StoredRecords.h"
 #include "TestRecords.h"
 
 #include "CaptureIoctl.h"
@@ -198,7 +199,7 @@ TEST_F(RecordStreamTest, OneTickDrainsEverythingPendingThenReportsIdle)
     EXPECT_TRUE(stream.PollDevice(700));
 
     EXPECT_TRUE(queue.records.empty());
-    EXPECT_EQ(store.List().Count(), 6);
+    EXPECT_EQ(store.RecordCount(), 6u);
     EXPECT_EQ(stream.ReceivedTotal(), 10u);
     EXPECT_EQ(stream.SentTotal(), 3u);
     EXPECT_EQ(queue.queries, 7);
@@ -239,7 +240,7 @@ TEST_F(RecordStreamTest, ADeviceWithoutBatchesIsAskedOnceThenRecordByRecord)
     stream.PollDevice(100);
     QueueReads(2);
     stream.PollDevice(200);
-    EXPECT_EQ(store.List().Count(), 4);
+    EXPECT_EQ(store.RecordCount(), 4u);
     EXPECT_EQ(queue.batchFetches, 1);
     EXPECT_EQ(queue.fetches, 4);
 }
@@ -251,10 +252,10 @@ TEST_F(RecordStreamTest, LostRecordsShowAMarkerAndCountOnce)
     queue.lost = true;
     stream.PollDevice(100);
     EXPECT_EQ(stream.LostCount(), 1u);
-    EXPECT_EQ(store.List().Count(), 3);
-    const auto* marker = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(marker->kind, RecordKind_DeviceControl);
-    EXPECT_EQ(CaptureRecordData(marker)[0], 0u);
+    EXPECT_EQ(store.RecordCount(), 3u);
+    const RecordView marker = StoredRecords(store)[0];
+    EXPECT_EQ(marker.kind, RecordKind_DeviceControl);
+    EXPECT_EQ(marker.data[0], 0u);
 }
 
 TEST_F(RecordStreamTest, FailingFetchesEndTheTickAndTheRecordWaits)
@@ -270,7 +271,7 @@ TEST_F(RecordStreamTest, FailingFetchesEndTheTickAndTheRecordWaits)
     queue.failingFetches = 1;  // one more failure, then the retry succeeds
     EXPECT_TRUE(stream.PollDevice(200));
     EXPECT_TRUE(queue.records.empty());
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 }
 
 TEST_F(RecordStreamTest, FailingQueryEndsTheTickQuietly)
@@ -282,7 +283,7 @@ TEST_F(RecordStreamTest, FailingQueryEndsTheTickQuietly)
     EXPECT_EQ(queue.fetches, 0);
     EXPECT_TRUE(idleReports.empty());
     EXPECT_TRUE(stream.PollDevice(200));
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 }
 
 TEST_F(RecordStreamTest, PausedStreamLeavesRecordsQueued)
@@ -298,7 +299,7 @@ TEST_F(RecordStreamTest, PausedStreamLeavesRecordsQueued)
     stream.TogglePause();
     EXPECT_TRUE(stream.Running());
     EXPECT_TRUE(stream.PollDevice(200));
-    EXPECT_EQ(store.List().Count(), 3);
+    EXPECT_EQ(store.RecordCount(), 3u);
 }
 
 TEST_F(RecordStreamTest, WithoutADevicePauseCanOnlyPause)
