@@ -429,7 +429,7 @@ TEST_P(LossAccountingTest, EveryWrittenByteIsKeptOrReportedDroppedAndGapsAreMark
             markerSincePrevious = true;
             continue;
         }
-        int byte = CaptureRecordData(record)[0];
+        int byte = record.data[0];
         if (previous >= 0 && !markerSincePrevious) {
             ASSERT_EQ((previous + 1) & 0xFF, byte) << "a gap without a marker after " << bytesSeen << " bytes";
         }
