@@ -7,7 +7,6 @@
 
 struct RecordChunk {
     RecordChunk* next;
-    RecordChunk* prev;
     uint64_t firstCell;       // cells added before its first record
     uint32_t receivedBefore;  // Read data bytes added before its first record
     uint32_t sentBefore;
@@ -90,6 +89,7 @@ RecordStore::~RecordStore()
     FreeChunks();
     if (spare_ != nullptr)
         allocator_.Free(spare_);
+    allocator_.Free(directory_);
 }
 
 RecordView RecordStore::Decode(const uint8_t* node) const
@@ -182,20 +182,46 @@ bool RecordStore::Append(uint8_t kind, uint32_t timeCounter, uint64_t timestamp,
 // Room for bytes at the end of the newest chunk, or in a new one.
 uint8_t* RecordStore::Reserve(uint32_t bytes)
 {
-    if (tail_ == nullptr || tail_->room - tail_->used < bytes) {
-        RecordChunk* chunk = NewChunk(bytes);
-        if (chunk == nullptr)
-            return nullptr;
-        chunk->prev = tail_;
-        if (tail_ != nullptr)
-            tail_->next = chunk;
-        else
-            head_ = chunk;
-        tail_ = chunk;
+    if (HasChunks() && Tail()->room - Tail()->used >= bytes) {
+        uint8_t* out = Tail()->Records() + Tail()->used;
+        Tail()->used += bytes;
+        return out;
     }
-    uint8_t* out = tail_->Records() + tail_->used;
-    tail_->used += bytes;
-    return out;
+    if (!RoomInDirectory())
+        return nullptr;
+    RecordChunk* chunk = NewChunk(bytes);
+    if (chunk == nullptr)
+        return nullptr;
+    if (HasChunks())
+        Tail()->next = chunk;
+    directory_[endChunk_++] = chunk;
+    chunk->used = bytes;
+    return chunk->Records();
+}
+
+// The directory keeps the chunks in order for finding a cell by bisection;
+// the slots of passed chunks are reused once they are half of it.
+bool RecordStore::RoomInDirectory()
+{
+    if (endChunk_ < directorySlots_)
+        return true;
+    const size_t live = endChunk_ - firstChunk_;
+    if (live >= directorySlots_ / 2) {
+        const size_t slots = std::max<size_t>(64, directorySlots_ * 2);
+        auto** grown = static_cast<RecordChunk**>(allocator_.Allocate(slots * sizeof(RecordChunk*)));
+        if (grown == nullptr)
+            return false;
+        if (directory_ != nullptr)
+            std::memcpy(grown, directory_ + firstChunk_, live * sizeof(RecordChunk*));
+        allocator_.Free(directory_);
+        directory_ = grown;
+        directorySlots_ = slots;
+    } else {
+        std::memmove(directory_, directory_ + firstChunk_, live * sizeof(RecordChunk*));
+    }
+    firstChunk_ = 0;
+    endChunk_ = live;
+    return true;
 }
 
 RecordChunk* RecordStore::NewChunk(uint32_t bytes)
@@ -210,7 +236,7 @@ RecordChunk* RecordStore::NewChunk(uint32_t bytes)
         chunk = static_cast<RecordChunk*>(allocator_.Allocate(static_cast<size_t>(wanted)));
     if (chunk == nullptr)
         return nullptr;
-    *chunk = RecordChunk{nullptr, nullptr, cellsAdded_, receivedAdded_, sentAdded_,
+    *chunk = RecordChunk{nullptr, cellsAdded_, receivedAdded_, sentAdded_,
                          static_cast<uint32_t>(wanted - sizeof(RecordChunk)), 0};
     return chunk;
 }
@@ -225,9 +251,10 @@ void RecordStore::ReleaseChunk(RecordChunk* chunk)
 
 void RecordStore::FreeChunks()
 {
-    while (head_ != nullptr)
-        ReleaseChunk(std::exchange(head_, head_->next));
-    tail_ = nullptr;
+    while (HasChunks())
+        ReleaseChunk(directory_[firstChunk_++]);
+    firstChunk_ = endChunk_ = 0;
+    lastLocated_ = RecordPlace{};
     headOffset_ = 0;
     recordCount_ = 0;
     cellsAdded_ = headCell_ = 0;
@@ -259,15 +286,15 @@ void RecordStore::Reset()
 void RecordStore::EvictOverCapacity()
 {
     while (totalCells_ - firstCell_ > capacity_ && recordCount_ != 0) {
-        const uint32_t headCells = Decode(head_->Records() + headOffset_).cells;
+        const uint32_t headCells = Decode(Head()->Records() + headOffset_).cells;
         if (firstCell_ + CellsPerLine < headCells) {
             firstCell_ += CellsPerLine;
             continue;
         }
         firstCell_ = firstCell_ + CellsPerLine - headCells;
         EvictHead();
-        while (recordCount_ != 0 && firstCell_ >= Decode(head_->Records() + headOffset_).cells) {
-            firstCell_ -= Decode(head_->Records() + headOffset_).cells;
+        while (recordCount_ != 0 && firstCell_ >= Decode(Head()->Records() + headOffset_).cells) {
+            firstCell_ -= Decode(Head()->Records() + headOffset_).cells;
             EvictHead();
         }
         if (recordCount_ == 0)
@@ -278,7 +305,7 @@ void RecordStore::EvictOverCapacity()
 void RecordStore::EvictHead()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const RecordView record = Decode(head_->Records() + headOffset_);
+    const RecordView record = Decode(Head()->Records() + headOffset_);
     const uint32_t dataCells = record.length;
     if (record.kind == RecordKind_Read) {
         receivedBase_ += dataCells;
@@ -291,15 +318,10 @@ void RecordStore::EvictHead()
     headCell_ += record.cells;
     --recordCount_;
     headOffset_ += EncodedBytes(record.length);
-    if (headOffset_ < head_->used)
+    if (headOffset_ < Head()->used)
         return;
-    RecordChunk* passed = std::exchange(head_, head_->next);
-    if (head_ != nullptr)
-        head_->prev = nullptr;
-    else
-        tail_ = nullptr;
     headOffset_ = 0;
-    ReleaseChunk(passed);
+    ReleaseChunk(directory_[firstChunk_++]);
 }
 
 uint32_t RecordStore::LineCount() const
@@ -307,22 +329,13 @@ uint32_t RecordStore::LineCount() const
     return static_cast<uint32_t>((uint64_t{DisplayedCells()} + CellsPerLine - 1) / CellsPerLine);
 }
 
-// The chunk whose records hold the cell, stepping from the head or from the
-// newest end, whichever is nearer: live monitors look at the newest lines.
+// The last chunk that starts at or before the cell.
 const RecordChunk* RecordStore::ChunkHolding(uint64_t cell) const
 {
-    if (cell >= tail_->firstCell)
-        return tail_;
-    const RecordChunk* chunk = tail_;
-    if (cell - head_->firstCell < tail_->firstCell - cell) {
-        chunk = head_;
-        while (chunk->next != nullptr && chunk->next->firstCell <= cell)
-            chunk = chunk->next;
-        return chunk;
-    }
-    while (chunk->firstCell > cell)
-        chunk = chunk->prev;
-    return chunk;
+    RecordChunk* const* after =
+        std::upper_bound(directory_ + firstChunk_, directory_ + endChunk_, cell,
+                         [](uint64_t target, const RecordChunk* chunk) { return target < chunk->firstCell; });
+    return *(after - 1);
 }
 
 CellPosition RecordStore::Locate(uint32_t displayedCell) const
@@ -334,19 +347,24 @@ CellPosition RecordStore::Locate(uint32_t displayedCell) const
                             sentBase_ + (sentAdded_ - headSent_)};
     }
     const RecordChunk* chunk = ChunkHolding(target);
-    uint64_t cell = chunk->firstCell;
-    uint32_t received = chunk->receivedBefore;
-    uint32_t sent = chunk->sentBefore;
-    RecordView record = Decode(chunk->Records());
-    while (cell + record.cells <= target) {
-        cell += record.cells;
+    RecordPlace place{chunk, chunk->firstCell, chunk->Records(), chunk->firstCell, chunk->receivedBefore,
+                      chunk->sentBefore};
+    if (lastLocated_.chunk == chunk && lastLocated_.chunkFirstCell == chunk->firstCell && lastLocated_.cell <= target)
+        place = lastLocated_;
+    RecordView record = Decode(place.node);
+    while (place.cell + record.cells <= target) {
+        place.cell += record.cells;
         if (record.kind == RecordKind_Read)
-            received += record.length;
+            place.received += record.length;
         else if (record.kind == RecordKind_Write)
-            sent += record.length;
+            place.sent += record.length;
         record = Decode(record.data + record.length);
     }
-    const uint32_t index = static_cast<uint32_t>(target - cell);
+    place.node = record.node;
+    lastLocated_ = place;
+    uint32_t received = place.received;
+    uint32_t sent = place.sent;
+    const uint32_t index = static_cast<uint32_t>(target - place.cell);
     const uint32_t dataBefore = record.cells > record.length ? (index == 0 ? 0 : index - 1) : index;
     if (record.kind == RecordKind_Read)
         received += dataBefore;
@@ -380,7 +398,7 @@ RecordWalk RecordStore::FirstRecord() const
     std::lock_guard<std::mutex> lock(mutex_);
     if (recordCount_ == 0)
         return RecordWalk{nullptr, nullptr};
-    return RecordWalk{head_, head_->Records() + headOffset_};
+    return RecordWalk{Head(), Head()->Records() + headOffset_};
 }
 
 bool RecordStore::NextRecord(RecordWalk& walk, RecordView& record) const

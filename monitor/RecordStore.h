@@ -9,7 +9,9 @@
 //   kind (1 byte: the record's kind, or a marker's), time counter in ms
 //   (3 bytes), data length (1 byte, or 255 and 4 more), the driver's time
 //   stamp (8 bytes), the data.
-// A chunk goes as soon as the head of the display has passed all of it.
+// A chunk goes as soon as the head of the display has passed all of it; a
+// directory of the chunks, with the cell and byte sums each starts at, finds
+// any cell by bisection and a walk of one chunk.
 // When no chunk can be had the store refuses records, tells its listener
 // once, and puts a lost-data marker before the first record it takes again.
 #pragma once
@@ -115,7 +117,8 @@ public:
     // Called when the store starts refusing records for want of memory.
     void SetMemoryShortListener(std::function<void()> listener);
 
-    static constexpr uint32_t ChunkBytes = 16384;
+    // Two pages less the heap's own header, so chunks pack the heap's pages.
+    static constexpr uint32_t ChunkBytes = 8192 - 16;
 
 private:
     void AddRecord(const CaptureRecord& record, uint32_t size, uint32_t timeCounter, uint64_t timestamp);
@@ -130,14 +133,34 @@ private:
     void EvictOverCapacity();
     void EvictHead();
 
+    // A record's start with the sums of the cells and bytes before it.
+    struct RecordPlace {
+        const RecordChunk* chunk;
+        uint64_t chunkFirstCell;  // tells a reused chunk from the one it was
+        const uint8_t* node;
+        uint64_t cell;
+        uint32_t received;
+        uint32_t sent;
+    };
+
     ChunkAllocator& allocator_;
     mutable std::mutex mutex_;  // the print thread reads while the monitor is paused
-    RecordChunk* head_ = nullptr;
-    RecordChunk* tail_ = nullptr;
+    bool HasChunks() const { return endChunk_ != firstChunk_; }
+    RecordChunk* Head() const { return directory_[firstChunk_]; }
+    RecordChunk* Tail() const { return directory_[endChunk_ - 1]; }
+    bool RoomInDirectory();
+
+    RecordChunk** directory_ = nullptr;  // the chunks in order, from firstChunk_ to endChunk_
+    size_t directorySlots_ = 0;
+    size_t firstChunk_ = 0;
+    size_t endChunk_ = 0;
     RecordChunk* spare_ = nullptr;  // the last chunk freed, kept for the next
     uint32_t headOffset_ = 0;       // of the head record in the head chunk
     uint32_t recordCount_ = 0;
     bool memoryShort_ = false;
+    // Screen and print passes move forward through the store: the next
+    // search in the same chunk goes on from the record found last.
+    mutable RecordPlace lastLocated_{};
 
     // Cells and data bytes of every record added, and those before the head
     // record: chunks carry the same sums, so cells are found without a walk

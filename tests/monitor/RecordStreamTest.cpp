@@ -330,7 +330,7 @@ TEST_F(RecordStreamTest, StopClosesTheDeviceForGood)
 
 namespace {
 
-// Chunks run out after chunksLeft more (-1: never) until memory returns.
+// Memory runs out after chunksLeft more blocks (-1: never) until it returns.
 struct ScarceChunks : ChunkAllocator {
     void* Allocate(size_t bytes) override
     {
@@ -357,7 +357,7 @@ protected:
 TEST_F(RecordStreamMemoryTest, WithoutMemoryRecordsAreRefusedOnceLoggedAndMarkedWhereCaptureGoesOn)
 {
     ASSERT_TRUE(scarceStream.Open(DevicePath));
-    chunks.chunksLeft = 1;
+    chunks.chunksLeft = 2;  // the chunk directory and one chunk
     QueueReads(3000);
     scarceStream.PollDevice(100);
     const uint32_t kept = scarceStore.RecordCount();
