@@ -386,8 +386,7 @@ bool RecordStore::NextCell(CellCursor& cursor, Cell& cell) const
         cell = Cell{record.kind, record.data[cursor.index - (timed ? 1 : 0)]};
     if (++cursor.index >= record.cells) {
         RecordWalk walk{cursor.chunk, cursor.node};
-        RecordView passed;
-        NextRecord(walk, passed);
+        StepPast(record, walk);
         cursor = CellCursor{walk.node, 0, walk.chunk};
     }
     return true;
@@ -406,13 +405,20 @@ bool RecordStore::NextRecord(RecordWalk& walk, RecordView& record) const
     if (walk.node == nullptr)
         return false;
     record = Decode(walk.node);
+    StepPast(record, walk);
+    return true;
+}
+
+// Records are appended while the walk may be at the newest one: only a
+// chunk's end under the mutex tells whether another record follows.
+void RecordStore::StepPast(const RecordView& record, RecordWalk& walk) const
+{
     walk.node = record.data + record.length;
     std::lock_guard<std::mutex> lock(mutex_);
     if (walk.node >= walk.chunk->End()) {
         walk.chunk = walk.chunk->next;
         walk.node = walk.chunk != nullptr ? walk.chunk->Records() : nullptr;
     }
-    return true;
 }
 
 void RecordStore::SetGrowListener(std::function<void()> listener)

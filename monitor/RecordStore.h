@@ -129,6 +129,7 @@ private:
     void ReleaseChunk(RecordChunk* chunk);
     void FreeChunks();
     RecordView Decode(const uint8_t* node) const;
+    void StepPast(const RecordView& record, RecordWalk& walk) const;
     const RecordChunk* ChunkHolding(uint64_t cell) const;
     void EvictOverCapacity();
     void EvictHead();
