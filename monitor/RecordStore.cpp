@@ -37,8 +37,7 @@ uint32_t EncodedBytes(uint32_t length)
     return HeaderBytes(length) + length;
 }
 
-void Encode(uint8_t* out, uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data,
-            uint32_t length)
+void Encode(uint8_t* out, uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data, uint32_t length)
 {
     *out++ = kind;
     for (uint32_t i = 0; i < TimeCounterBytes; ++i)
@@ -152,8 +151,7 @@ void RecordStore::AddRecord(const CaptureRecord& record, uint32_t size, uint32_t
 
 // Takes the record, after a lost-data marker when records were refused
 // before it; false when there is no room for them.
-bool RecordStore::Append(uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data,
-                         uint32_t length)
+bool RecordStore::Append(uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data, uint32_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const uint32_t markerBytes = memoryShort_ ? EncodedBytes(LostDataMarkerBytes) : 0;
@@ -236,8 +234,8 @@ RecordChunk* RecordStore::NewChunk(uint32_t bytes)
         chunk = static_cast<RecordChunk*>(allocator_.Allocate(static_cast<size_t>(wanted)));
     if (chunk == nullptr)
         return nullptr;
-    *chunk = RecordChunk{nullptr, cellsAdded_, receivedAdded_, sentAdded_,
-                         static_cast<uint32_t>(wanted - sizeof(RecordChunk)), 0};
+    *chunk = RecordChunk{
+        nullptr, cellsAdded_, receivedAdded_, sentAdded_, static_cast<uint32_t>(wanted - sizeof(RecordChunk)), 0};
     return chunk;
 }
 
@@ -347,8 +345,8 @@ CellPosition RecordStore::Locate(uint32_t displayedCell) const
                             sentBase_ + (sentAdded_ - headSent_)};
     }
     const RecordChunk* chunk = ChunkHolding(target);
-    RecordPlace place{chunk, chunk->firstCell, chunk->Records(), chunk->firstCell, chunk->receivedBefore,
-                      chunk->sentBefore};
+    RecordPlace place{
+        chunk, chunk->firstCell, chunk->Records(), chunk->firstCell, chunk->receivedBefore, chunk->sentBefore};
     if (lastLocated_.chunk == chunk && lastLocated_.chunkFirstCell == chunk->firstCell && lastLocated_.cell <= target)
         place = lastLocated_;
     RecordView record = Decode(place.node);
