@@ -22,6 +22,7 @@ struct ModelRecord {
 };
 
 struct DisplayModel {
+    explicit DisplayModel(uint32_t capacityCells) : capacity(capacityCells) {}
     void Add(const ModelRecord& record)
     {
         records.push_back(record);
@@ -110,7 +111,7 @@ TEST(RecordStoreModel, AFullStoreShowsWhatTheModelShows)
         std::mt19937 random(capacity);
         RecordStore store(capacity, Limit);
         store.Grow(1);
-        DisplayModel model{capacity};
+        DisplayModel model(capacity);
         for (int i = 0; i < 4000; ++i) {
             const ModelRecord record = RandomRecord(random);
             const auto length = static_cast<uint32_t>(record.data.size());
