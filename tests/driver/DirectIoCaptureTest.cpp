@@ -4,8 +4,8 @@
 #include "FilterTestSupport.h"
 
 #include "RecordStore.h"
-#include "StoredRecords.h"
 #include "RecordStream.h"
+#include "StoredRecords.h"
 
 using namespace filtertest;
 

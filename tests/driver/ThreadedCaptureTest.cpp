@@ -6,8 +6,8 @@
 #include "FilterTestSupport.h"
 
 #include "RecordStore.h"
-#include "StoredRecords.h"
 #include "RecordStream.h"
+#include "StoredRecords.h"
 
 #include <array>
 #include <atomic>

@@ -369,6 +369,7 @@ TEST_F(RecordStreamTest, WithoutMemoryRecordsAreRefusedOnceLoggedAndMarkedWhereC
     ASSERT_EQ(records.size(), kept + 3);
     EXPECT_EQ(records[kept].kind, RecordKind_DeviceControl);
     EXPECT_EQ(records[kept].data[0], LineErrorCode_LostData);
+    EXPECT_EQ(records[kept + 2].timestamp, 10000u) << "the driver's time stamp is kept";
     EXPECT_EQ(scarce.TotalCells(), kept * 3 + 1 + 2 * 3) << "a time cell and two bytes per read";
     EXPECT_EQ(logLines, 1);
 }

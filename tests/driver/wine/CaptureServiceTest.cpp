@@ -10,9 +10,9 @@
 #include "CaptureParameters.h"
 #include "FilterService.h"
 #include "RecordStore.h"
-#include "StoredRecords.h"
 #include "RecordStream.h"
 #include "SerialIoctl.h"
+#include "StoredRecords.h"
 #include "TestPortIoctl.h"
 
 #include <cstring>
@@ -156,11 +156,11 @@ TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
     EXPECT_EQ(9600, stream.BaudRate());
     EXPECT_EQ(0u, stream.LostCount());
     ASSERT_EQ(2u, store.RecordCount()) << "the monitor keeps the write and the read";
-    const std::vector<RecordView> records = StoredRecords(store);
-    EXPECT_EQ(RecordKind_Write, records[0].kind);
-    EXPECT_EQ(0, memcmp("abc", records[0].data, 3));
-    EXPECT_EQ(RecordKind_Read, records[1].kind);
-    EXPECT_EQ(0, memcmp("xy", records[1].data, 2));
+    const std::vector<RecordView> kept = StoredRecords(store);
+    EXPECT_EQ(RecordKind_Write, kept[0].kind);
+    EXPECT_EQ(0, memcmp("abc", kept[0].data, 3));
+    EXPECT_EQ(RecordKind_Read, kept[1].kind);
+    EXPECT_EQ(0, memcmp("xy", kept[1].data, 2));
 }
 
 // A port driver that uses direct I/O: the filter on top takes on its flags,
@@ -186,9 +186,9 @@ TEST_F(DirectIoCaptureServiceTest, TheBytesOfADirectIoPortReachTheMonitor)
     EXPECT_EQ(3u, stream.SentTotal());
     EXPECT_EQ(2u, stream.ReceivedTotal());
     ASSERT_EQ(2u, store.RecordCount());
-    const std::vector<RecordView> records = StoredRecords(store);
-    EXPECT_EQ(0, memcmp("abc", records[0].data, 3));
-    EXPECT_EQ(0, memcmp("xy", records[1].data, 2));
+    const std::vector<RecordView> kept = StoredRecords(store);
+    EXPECT_EQ(0, memcmp("abc", kept[0].data, 3));
+    EXPECT_EQ(0, memcmp("xy", kept[1].data, 2));
 }
 
 }  // namespace
