@@ -99,6 +99,17 @@ void BM_LocateLastCell_TenMillionCellStore(benchmark::State& state)
     LocateLastCell(state, TenMillionCellStore());
 }
 
+// Jumps between the top and the last cell: no search can go on from the one
+// before, so each walks its chunk from the start.
+void BM_LocateAlternatingEnds_TenMillionCellStore(benchmark::State& state)
+{
+    const RecordStore& store = TenMillionCellStore();
+    const uint32_t last = store.DisplayedCells() - 2;
+    uint32_t n = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.Locate(++n % 2 != 0 ? last : 0));
+}
+
 // Records arriving into a full store: every Add evicts.
 void BM_AddWithEviction(benchmark::State& state)
 {
@@ -117,5 +128,6 @@ BENCHMARK(BM_ScreenAtEnd_OneScreenStore);
 BENCHMARK(BM_ScreenAtEnd_TenMillionCellStore);
 BENCHMARK(BM_LocateLastCell_OneLineStore);
 BENCHMARK(BM_LocateLastCell_TenMillionCellStore);
+BENCHMARK(BM_LocateAlternatingEnds_TenMillionCellStore);
 BENCHMARK(BM_AddWithEviction)->Arg(1)->Arg(64);
 BENCHMARK_MAIN();

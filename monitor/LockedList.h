@@ -1,10 +1,9 @@
 // A doubly linked list of nodes, each holding a copy of its data right after
-// it, guarded by its own mutex. Used for the record store and the highlight
-// conditions. Nodes with up to kSmallDataBytes
+// it, guarded by its own mutex. Used for the highlight conditions (the record
+// store packs its records itself). Nodes with up to kSmallDataBytes
 // of data are carved from chunks of kChunkBytes and, once removed, kept for
-// the next appends of their size class: a store fills with one allocation
-// per chunk, and a full store that evicts as it adds allocates nothing.
-// Chunks go back when the list is cleared or destroyed.
+// the next appends of their size class: a list that fills and empties again
+// allocates nothing. Chunks go back when the list is cleared or destroyed.
 #pragma once
 
 #include <atomic>

@@ -145,13 +145,12 @@ bool RecordDecoder::DecodeDeviceControl(CaptureRecord& record)
 
 void RecordDecoder::Keep(CaptureRecord& record, uint32_t size, uint32_t now)
 {
-    const uint64_t fetchedTimestamp = record.timestamp;
-    record.timestamp = TimeCounterFor(fetchedTimestamp);
+    const uint32_t timeCounter = TimeCounterFor(record.timestamp);
     havePreviousTimestamp_ = true;
-    previousTimestamp_ = fetchedTimestamp;
+    previousTimestamp_ = record.timestamp;
     idleSaturated_ = false;
     lastRecordTick_ = now;
-    store_.AddCopy(record, size);
+    store_.AddStamped(record, size, timeCounter);
 }
 
 uint32_t RecordDecoder::TimeCounterFor(uint64_t timestamp) const

@@ -14,7 +14,6 @@ constexpr uint32_t TimeCounterMax = 999999;
 // Idle time reported once the idle period passed TimeCounterMax.
 constexpr uint32_t IdleSaturatedReport = 1000000;
 constexpr uint32_t LostDataMarkerSize = CAPTURE_RECORD_HEADER_SIZE + 1;
-constexpr uint8_t LineErrorCode_LostData = 0;
 
 // "9600bps 8bit Parity:N Stop:1bit"; a part whose value is -1 is left out.
 std::string LineSettingsText(int32_t baudRate, int32_t lineControl);

@@ -2,23 +2,56 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
+
+struct RecordChunk {
+    RecordChunk* next;
+    uint64_t firstCell;       // cells added before its first record
+    uint32_t receivedBefore;  // Read data bytes added before its first record
+    uint32_t sentBefore;
+    uint32_t room;  // bytes for records
+    uint32_t used;
+
+    uint8_t* Records() { return reinterpret_cast<uint8_t*>(this + 1); }
+    const uint8_t* Records() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+    const uint8_t* End() const { return Records() + used; }
+};
 
 namespace {
 
-const CaptureRecord& RecordOf(const ListNode* node)
+constexpr uint32_t KindBytes = 1;
+constexpr uint32_t TimeCounterBytes = 3;
+constexpr uint32_t TimeCounterMaxStored = (1u << (8 * TimeCounterBytes)) - 1;
+constexpr uint8_t LongLength = 0xFF;  // the length follows in 4 bytes
+constexpr uint32_t TimestampBytes = 8;
+constexpr uint32_t LostDataMarkerBytes = 1;
+
+uint32_t HeaderBytes(uint32_t length)
 {
-    return *static_cast<const CaptureRecord*>(node->data);
+    return KindBytes + TimeCounterBytes + 1 + (length >= LongLength ? 4 : 0) + TimestampBytes;
 }
 
-uint32_t CellCount(const ListNode* node)
+uint32_t EncodedBytes(uint32_t length)
 {
-    return static_cast<uint32_t>(node->value);
+    return HeaderBytes(length) + length;
 }
 
-uint32_t TimeCounter(const CaptureRecord& record)
+void Encode(uint8_t* out, uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data, uint32_t length)
 {
-    return static_cast<uint32_t>(record.timestamp);
+    *out++ = kind;
+    for (uint32_t i = 0; i < TimeCounterBytes; ++i)
+        *out++ = static_cast<uint8_t>(timeCounter >> (8 * i));
+    if (length < LongLength) {
+        *out++ = static_cast<uint8_t>(length);
+    } else {
+        *out++ = LongLength;
+        std::memcpy(out, &length, sizeof length);
+        out += sizeof length;
+    }
+    std::memcpy(out, &timestamp, sizeof timestamp);
+    if (length != 0)
+        std::memcpy(out + sizeof timestamp, data, length);
 }
 
 // Never more data cells than the block really holds.
@@ -30,33 +63,61 @@ uint32_t DataBytesPresent(const CaptureRecord& record, uint32_t size)
 
 }  // namespace
 
-RecordStore::RecordStore(uint32_t capacity, uint32_t timeLimit) : capacity_(capacity), timeLimit_(timeLimit) {}
-
-bool RecordStore::HasTimeCell(const CaptureRecord& record) const
+void* ChunkAllocator::Allocate(size_t bytes)
 {
-    return TimeCounter(record) >= timeLimit_;
+    return std::malloc(bytes);
 }
 
-uint32_t RecordStore::DataCells(const ListNode* node) const
+void ChunkAllocator::Free(void* block)
 {
-    return CellCount(node) - (HasTimeCell(RecordOf(node)) ? 1 : 0);
+    std::free(block);
+}
+
+ChunkAllocator& ChunkAllocator::Heap()
+{
+    static ChunkAllocator heap;
+    return heap;
+}
+
+RecordStore::RecordStore(uint32_t capacity, uint32_t timeLimit, ChunkAllocator& allocator)
+    : allocator_(allocator), capacity_(capacity), timeLimit_(timeLimit)
+{}
+
+RecordStore::~RecordStore()
+{
+    FreeChunks();
+    if (spare_ != nullptr)
+        allocator_.Free(spare_);
+    allocator_.Free(directory_);
+}
+
+RecordView RecordStore::Decode(const uint8_t* node) const
+{
+    RecordView record{};
+    const uint8_t* in = node;
+    record.node = node;
+    record.kind = *in++;
+    for (uint32_t i = 0; i < TimeCounterBytes; ++i)
+        record.timeCounter |= uint32_t{*in++} << (8 * i);
+    record.length = *in++;
+    if (record.length == LongLength) {
+        std::memcpy(&record.length, in, sizeof record.length);
+        in += sizeof record.length;
+    }
+    std::memcpy(&record.timestamp, in, sizeof record.timestamp);
+    record.data = in + sizeof record.timestamp;
+    record.cells = CellsOf(record.length, record.timeCounter);
+    return record;
+}
+
+uint32_t RecordStore::CellsOf(uint32_t length, uint32_t timeCounter) const
+{
+    return length + (timeCounter >= timeLimit_ ? 1 : 0);
 }
 
 void RecordStore::AddCopy(const CaptureRecord& record, uint32_t size)
 {
-    if (size < CAPTURE_RECORD_HEADER_SIZE)
-        return;
-    const uint32_t dataCells = DataBytesPresent(record, size);
-    const uint32_t cells = dataCells + (HasTimeCell(record) ? 1 : 0);
-    if (cells == 0 || !list_.AppendCopy(static_cast<int32_t>(cells), size, &record))
-        return;
-    index_.push_back(IndexEntry{list_.Tail(), cellsAdded_, receivedAdded_, sentAdded_});
-    cellsAdded_ += cells;
-    if (record.kind == RecordKind_Read)
-        receivedAdded_ += dataCells;
-    else if (record.kind == RecordKind_Write)
-        sentAdded_ += dataCells;
-    Grow(cells);
+    AddRecord(record, size, static_cast<uint32_t>(record.timestamp), 0);
 }
 
 void RecordStore::Add(CaptureRecord* record, uint32_t size)
@@ -64,6 +125,138 @@ void RecordStore::Add(CaptureRecord* record, uint32_t size)
     if (record != nullptr)
         AddCopy(*record, size);
     std::free(record);
+}
+
+void RecordStore::AddStamped(const CaptureRecord& record, uint32_t size, uint32_t timeCounter)
+{
+    AddRecord(record, size, timeCounter, record.timestamp);
+}
+
+void RecordStore::AddRecord(const CaptureRecord& record, uint32_t size, uint32_t timeCounter, uint64_t timestamp)
+{
+    if (size < CAPTURE_RECORD_HEADER_SIZE)
+        return;
+    const uint32_t length = DataBytesPresent(record, size);
+    const uint32_t counter = std::min(timeCounter, TimeCounterMaxStored);
+    const uint32_t cells = CellsOf(length, counter);
+    if (cells == 0)
+        return;
+    const bool wasShort = memoryShort_;
+    const uint32_t grown = cells + (wasShort ? CellsOf(LostDataMarkerBytes, 0) : 0);
+    if (Append(record.kind, counter, timestamp, CaptureRecordData(&record), length))
+        Grow(grown);
+    else if (!wasShort && memoryShortListener_)
+        memoryShortListener_();
+}
+
+// Takes the record, after a lost-data marker when records were refused
+// before it; false when there is no room for them.
+bool RecordStore::Append(uint8_t kind, uint32_t timeCounter, uint64_t timestamp, const uint8_t* data, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint32_t markerBytes = memoryShort_ ? EncodedBytes(LostDataMarkerBytes) : 0;
+    uint8_t* out = Reserve(markerBytes + EncodedBytes(length));
+    if (out == nullptr) {
+        memoryShort_ = true;
+        return false;
+    }
+    if (memoryShort_) {
+        Encode(out, RecordKind_DeviceControl, 0, 0, &LineErrorCode_LostData, LostDataMarkerBytes);
+        out += markerBytes;
+        ++recordCount_;
+        cellsAdded_ += CellsOf(LostDataMarkerBytes, 0);
+        memoryShort_ = false;
+    }
+    Encode(out, kind, timeCounter, timestamp, data, length);
+    ++recordCount_;
+    cellsAdded_ += CellsOf(length, timeCounter);
+    if (kind == RecordKind_Read)
+        receivedAdded_ += length;
+    else if (kind == RecordKind_Write)
+        sentAdded_ += length;
+    return true;
+}
+
+// Room for bytes at the end of the newest chunk, or in a new one.
+uint8_t* RecordStore::Reserve(uint32_t bytes)
+{
+    if (HasChunks() && Tail()->room - Tail()->used >= bytes) {
+        uint8_t* out = Tail()->Records() + Tail()->used;
+        Tail()->used += bytes;
+        return out;
+    }
+    if (!RoomInDirectory())
+        return nullptr;
+    RecordChunk* chunk = NewChunk(bytes);
+    if (chunk == nullptr)
+        return nullptr;
+    if (HasChunks())
+        Tail()->next = chunk;
+    directory_[endChunk_++] = chunk;
+    chunk->used = bytes;
+    return chunk->Records();
+}
+
+// The directory keeps the chunks in order for finding a cell by bisection;
+// the slots of passed chunks are reused once they are half of it.
+bool RecordStore::RoomInDirectory()
+{
+    if (endChunk_ < directorySlots_)
+        return true;
+    const size_t live = endChunk_ - firstChunk_;
+    if (live >= directorySlots_ / 2) {
+        const size_t slots = std::max<size_t>(64, directorySlots_ * 2);
+        auto** grown = static_cast<RecordChunk**>(allocator_.Allocate(slots * sizeof(RecordChunk*)));
+        if (grown == nullptr)
+            return false;
+        if (directory_ != nullptr)
+            std::memcpy(grown, directory_ + firstChunk_, live * sizeof(RecordChunk*));
+        allocator_.Free(directory_);
+        directory_ = grown;
+        directorySlots_ = slots;
+    } else {
+        std::memmove(directory_, directory_ + firstChunk_, live * sizeof(RecordChunk*));
+    }
+    firstChunk_ = 0;
+    endChunk_ = live;
+    return true;
+}
+
+RecordChunk* RecordStore::NewChunk(uint32_t bytes)
+{
+    const uint64_t wanted = std::max<uint64_t>(ChunkBytes, uint64_t{sizeof(RecordChunk)} + bytes);
+    if (wanted > UINT32_MAX)
+        return nullptr;
+    RecordChunk* chunk = nullptr;
+    if (wanted == ChunkBytes && spare_ != nullptr)
+        chunk = std::exchange(spare_, nullptr);
+    else
+        chunk = static_cast<RecordChunk*>(allocator_.Allocate(static_cast<size_t>(wanted)));
+    if (chunk == nullptr)
+        return nullptr;
+    *chunk = RecordChunk{
+        nullptr, cellsAdded_, receivedAdded_, sentAdded_, static_cast<uint32_t>(wanted - sizeof(RecordChunk)), 0};
+    return chunk;
+}
+
+void RecordStore::ReleaseChunk(RecordChunk* chunk)
+{
+    if (chunk->room + sizeof(RecordChunk) == ChunkBytes && spare_ == nullptr)
+        spare_ = chunk;
+    else
+        allocator_.Free(chunk);
+}
+
+void RecordStore::FreeChunks()
+{
+    while (HasChunks())
+        ReleaseChunk(directory_[firstChunk_++]);
+    firstChunk_ = endChunk_ = 0;
+    lastLocated_ = RecordPlace{};
+    headOffset_ = 0;
+    recordCount_ = 0;
+    cellsAdded_ = headCell_ = 0;
+    receivedAdded_ = sentAdded_ = headReceived_ = headSent_ = 0;
 }
 
 void RecordStore::Grow(uint32_t cells)
@@ -76,9 +269,12 @@ void RecordStore::Grow(uint32_t cells)
 
 void RecordStore::Reset()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        FreeChunks();
+        memoryShort_ = false;
+    }
     totalCells_ = 0;
-    list_.Clear();
-    index_.clear();
     firstCell_ = 0;
     Grow(1);
 }
@@ -87,34 +283,43 @@ void RecordStore::Reset()
 // capacity below one line (a settings file may hold 0) cannot run it dry.
 void RecordStore::EvictOverCapacity()
 {
-    while (totalCells_ - firstCell_ > capacity_ && !index_.empty()) {
-        const uint32_t headCells = CellCount(index_.front().node);
+    while (totalCells_ - firstCell_ > capacity_ && recordCount_ != 0) {
+        const uint32_t headCells = Decode(Head()->Records() + headOffset_).cells;
         if (firstCell_ + CellsPerLine < headCells) {
             firstCell_ += CellsPerLine;
             continue;
         }
         firstCell_ = firstCell_ + CellsPerLine - headCells;
         EvictHead();
-        while (!index_.empty() && firstCell_ >= CellCount(index_.front().node)) {
-            firstCell_ -= CellCount(index_.front().node);
+        while (recordCount_ != 0 && firstCell_ >= Decode(Head()->Records() + headOffset_).cells) {
+            firstCell_ -= Decode(Head()->Records() + headOffset_).cells;
             EvictHead();
         }
-        if (index_.empty())
+        if (recordCount_ == 0)
             firstCell_ = 0;
     }
 }
 
 void RecordStore::EvictHead()
 {
-    ListNode* node = index_.front().node;
-    const uint8_t kind = RecordOf(node).kind;
-    if (kind == RecordKind_Read)
-        receivedBase_ += DataCells(node);
-    else if (kind == RecordKind_Write)
-        sentBase_ += DataCells(node);
-    totalCells_ -= CellCount(node);
-    index_.pop_front();
-    list_.Remove(node);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const RecordView record = Decode(Head()->Records() + headOffset_);
+    const uint32_t dataCells = record.length;
+    if (record.kind == RecordKind_Read) {
+        receivedBase_ += dataCells;
+        headReceived_ += dataCells;
+    } else if (record.kind == RecordKind_Write) {
+        sentBase_ += dataCells;
+        headSent_ += dataCells;
+    }
+    totalCells_ -= record.cells;
+    headCell_ += record.cells;
+    --recordCount_;
+    headOffset_ += EncodedBytes(record.length);
+    if (headOffset_ < Head()->used)
+        return;
+    headOffset_ = 0;
+    ReleaseChunk(directory_[firstChunk_++]);
 }
 
 uint32_t RecordStore::LineCount() const
@@ -122,68 +327,104 @@ uint32_t RecordStore::LineCount() const
     return static_cast<uint32_t>((uint64_t{DisplayedCells()} + CellsPerLine - 1) / CellsPerLine);
 }
 
-// Live monitors look at the newest lines: gallop back from the newest record,
-// then bisect, so a pass near the end costs the same in any size of store.
-const RecordStore::IndexEntry& RecordStore::EntryHolding(uint64_t cell) const
+// The last chunk that starts at or before the cell.
+const RecordChunk* RecordStore::ChunkHolding(uint64_t cell) const
 {
-    size_t end = index_.size();  // entries from here on start after the cell
-    size_t step = 1;
-    size_t begin = 0;
-    while (step < end) {
-        if (index_[end - step].firstCell <= cell) {
-            begin = end - step;
-            break;
-        }
-        end -= step;
-        step *= 2;
-    }
-    auto after = std::upper_bound(index_.begin() + static_cast<std::ptrdiff_t>(begin),
-                                  index_.begin() + static_cast<std::ptrdiff_t>(end), cell,
-                                  [](uint64_t target, const IndexEntry& entry) { return target < entry.firstCell; });
-    return *std::prev(after);
+    RecordChunk* const* after =
+        std::upper_bound(directory_ + firstChunk_, directory_ + endChunk_, cell,
+                         [](uint64_t target, const RecordChunk* chunk) { return target < chunk->firstCell; });
+    return *(after - 1);
 }
 
 CellPosition RecordStore::Locate(uint32_t displayedCell) const
 {
-    if (index_.empty())
-        return CellPosition{CellCursor{nullptr, 0}, receivedBase_, sentBase_};
-    const IndexEntry& head = index_.front();
-    const uint64_t target = head.firstCell + firstCell_ + displayedCell;
-    if (target >= cellsAdded_) {
-        return CellPosition{CellCursor{nullptr, 0}, receivedBase_ + (receivedAdded_ - head.receivedBefore),
-                            sentBase_ + (sentAdded_ - head.sentBefore)};
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t target = headCell_ + firstCell_ + displayedCell;
+    if (recordCount_ == 0 || target >= cellsAdded_) {
+        return CellPosition{CellCursor{nullptr, 0, nullptr}, receivedBase_ + (receivedAdded_ - headReceived_),
+                            sentBase_ + (sentAdded_ - headSent_)};
     }
-    const IndexEntry& entry = EntryHolding(target);
-    const uint32_t index = static_cast<uint32_t>(target - entry.firstCell);
-    const CaptureRecord& record = RecordOf(entry.node);
-    const uint32_t dataBefore = HasTimeCell(record) ? (index == 0 ? 0 : index - 1) : index;
-    uint32_t received = receivedBase_ + (entry.receivedBefore - head.receivedBefore);
-    uint32_t sent = sentBase_ + (entry.sentBefore - head.sentBefore);
+    const RecordChunk* chunk = ChunkHolding(target);
+    RecordPlace place{
+        chunk, chunk->firstCell, chunk->Records(), chunk->firstCell, chunk->receivedBefore, chunk->sentBefore};
+    if (lastLocated_.chunk == chunk && lastLocated_.chunkFirstCell == chunk->firstCell && lastLocated_.cell <= target)
+        place = lastLocated_;
+    RecordView record = Decode(place.node);
+    while (place.cell + record.cells <= target) {
+        place.cell += record.cells;
+        if (record.kind == RecordKind_Read)
+            place.received += record.length;
+        else if (record.kind == RecordKind_Write)
+            place.sent += record.length;
+        record = Decode(record.data + record.length);
+    }
+    place.node = record.node;
+    lastLocated_ = place;
+    uint32_t received = place.received;
+    uint32_t sent = place.sent;
+    const uint32_t index = static_cast<uint32_t>(target - place.cell);
+    const uint32_t dataBefore = record.cells > record.length ? (index == 0 ? 0 : index - 1) : index;
     if (record.kind == RecordKind_Read)
         received += dataBefore;
     else if (record.kind == RecordKind_Write)
         sent += dataBefore;
-    return CellPosition{CellCursor{entry.node, index}, received, sent};
+    return CellPosition{CellCursor{record.node, index, chunk}, receivedBase_ + (received - headReceived_),
+                        sentBase_ + (sent - headSent_)};
 }
 
 bool RecordStore::NextCell(CellCursor& cursor, Cell& cell) const
 {
     if (cursor.node == nullptr)
         return false;
-    const CaptureRecord& record = RecordOf(cursor.node);
-    const bool timed = HasTimeCell(record);
+    const RecordView record = Decode(cursor.node);
+    const bool timed = record.cells > record.length;
     if (timed && cursor.index == 0)
-        cell = Cell{CellKind_Time, TimeCounter(record)};
+        cell = Cell{CellKind_Time, record.timeCounter};
     else
-        cell = Cell{record.kind, CaptureRecordData(&record)[cursor.index - (timed ? 1 : 0)]};
-    if (++cursor.index >= CellCount(cursor.node)) {
-        cursor.node = list_.Next(cursor.node);
-        cursor.index = 0;
+        cell = Cell{record.kind, record.data[cursor.index - (timed ? 1 : 0)]};
+    if (++cursor.index >= record.cells) {
+        RecordWalk walk{cursor.chunk, cursor.node};
+        StepPast(record, walk);
+        cursor = CellCursor{walk.node, 0, walk.chunk};
     }
     return true;
+}
+
+RecordWalk RecordStore::FirstRecord() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (recordCount_ == 0)
+        return RecordWalk{nullptr, nullptr};
+    return RecordWalk{Head(), Head()->Records() + headOffset_};
+}
+
+bool RecordStore::NextRecord(RecordWalk& walk, RecordView& record) const
+{
+    if (walk.node == nullptr)
+        return false;
+    record = Decode(walk.node);
+    StepPast(record, walk);
+    return true;
+}
+
+// Records are appended while the walk may be at the newest one: only a
+// chunk's end under the mutex tells whether another record follows.
+void RecordStore::StepPast(const RecordView& record, RecordWalk& walk) const
+{
+    walk.node = record.data + record.length;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (walk.node >= walk.chunk->End()) {
+        walk.chunk = walk.chunk->next;
+        walk.node = walk.chunk != nullptr ? walk.chunk->Records() : nullptr;
+    }
 }
 
 void RecordStore::SetGrowListener(std::function<void()> listener)
 {
     growListener_ = std::move(listener);
+}
+
+void RecordStore::SetMemoryShortListener(std::function<void()> listener)
+{
+    memoryShortListener_ = std::move(listener);
 }

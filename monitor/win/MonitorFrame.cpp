@@ -70,6 +70,17 @@ MonitorFrame::MonitorFrame(const char* devicePath, const char* portName, uint32_
 {
     if (devicePath != nullptr && stream_.Open(devicePath))
         portName_ = portName;
+    store_.SetMemoryShortListener([this] { LogMemoryShort(); });
+}
+
+// Once per shortage: the store itself marks where it took records again.
+void MonitorFrame::LogMemoryShort()
+{
+    if (owner_ == nullptr)
+        return;
+    std::string line = "メモリ不足のため" + portName_ + "のキャプチャデータを破棄しました";
+    COPYDATASTRUCT data = {MONITOR_LOG_LINE, static_cast<DWORD>(line.size() + 1), &line[0]};
+    SendMessageW(owner_, WM_COPYDATA, reinterpret_cast<WPARAM>(Handle()), reinterpret_cast<LPARAM>(&data));
 }
 
 // The window goes while the object is whole, so that its destruction

@@ -18,6 +18,8 @@
 
 // WM_COPYDATA tag of the capture stop notification.
 constexpr ULONG_PTR MONITOR_STOP_NOTIFICATION = 1;
+// WM_COPYDATA tag of a line the owner adds to its activity log.
+constexpr ULONG_PTR MONITOR_LOG_LINE = 0;
 constexpr UINT_PTR MONITOR_REFRESH_TIMER = 1;
 constexpr uint32_t MONITOR_DEFAULT_CAPACITY = 10000;
 constexpr int MONITOR_WINDOW_WIDTH = 640;
@@ -98,6 +100,7 @@ private:
     bool OnViewKey(WPARAM key);
     void OnStopNotification();
     void OnIdle(uint32_t ms);
+    void LogMemoryShort();
     void ApplyPlacement(int savedHeight);
     void SaveWindowSize();
     void LimitTracking(MINMAXINFO& info) const;

@@ -110,7 +110,7 @@ TEST_F(CaptureEndToEnd, TrafficOfTheCapturedPortReachesTheMonitor)
     EXPECT_EQ(3u, stream.SentTotal());
     EXPECT_EQ(2u, stream.ReceivedTotal());
     EXPECT_EQ(19200, stream.BaudRate());
-    EXPECT_EQ(2, store.List().NodeCount());
+    EXPECT_EQ(2u, store.RecordCount());
     stream.Close();
 }
 

@@ -5,6 +5,7 @@
 
 #include "RecordStore.h"
 #include "RecordStream.h"
+#include "StoredRecords.h"
 
 #include <ntddser.h>
 
@@ -151,10 +152,10 @@ TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
     EXPECT_EQ(3u, stream.SentTotal());
     EXPECT_EQ(2u, stream.ReceivedTotal());
     EXPECT_EQ(9600, stream.BaudRate());
-    ASSERT_EQ(2, store.List().Count()) << "the write and the read are kept";
-    const auto* write = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(RecordKind_Write, write->kind);
-    EXPECT_EQ(0, memcmp("abc", CaptureRecordData(write), 3));
+    ASSERT_EQ(2u, store.RecordCount()) << "the write and the read are kept";
+    const RecordView write = StoredRecords(store)[0];
+    EXPECT_EQ(RecordKind_Write, write.kind);
+    EXPECT_EQ(0, memcmp("abc", write.data, 3));
     stream.Close();
 }
 
@@ -176,12 +177,12 @@ TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
     CloseHandle(port);
     stream.PollDevice(GetTickCount());
 
-    ASSERT_EQ(1, store.List().Count());
-    const auto* record = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(IOCTL_SERIAL_GET_COMMSTATUS, record->ioControlCode);
-    ASSERT_EQ(2u, record->dataLength);
-    EXPECT_EQ(3u, CaptureRecordData(record)[0]) << "FRM";
-    EXPECT_EQ(10u, CaptureRecordData(record)[1]) << "RXP";
+    ASSERT_EQ(1u, store.RecordCount());
+    const RecordView record = StoredRecords(store)[0];
+    EXPECT_EQ(RecordKind_DeviceControl, record.kind);
+    ASSERT_EQ(2u, record.length);
+    EXPECT_EQ(3u, record.data[0]) << "FRM";
+    EXPECT_EQ(10u, record.data[1]) << "RXP";
     stream.Close();
 }
 
@@ -207,11 +208,9 @@ TEST_F(CaptureTest, TheByteLimitDropsTheOldestAndFlagsTheLoss)
     ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
     stream.PollDevice(GetTickCount());
     EXPECT_EQ(1u, stream.LostCount());
-    ASSERT_EQ(3, store.List().Count()) << "marker, second and third write";
-    const auto* marker = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(RecordKind_DeviceControl, marker->kind);
-    const auto* second = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
-    EXPECT_EQ('2', CaptureRecordData(second)[0]);
+    ASSERT_EQ(3u, store.RecordCount()) << "marker, second and third write";
+    EXPECT_EQ(RecordKind_DeviceControl, StoredRecords(store)[0].kind);
+    EXPECT_EQ('2', StoredRecords(store)[1].data[0]);
     stream.Close();
     HANDLE again = Open(MonitorObjectName(1));
     EXPECT_EQ(0u, Query(again).statusFlags) << "the fetch cleared the loss";
@@ -425,13 +424,12 @@ TEST_P(LossAccountingTest, EveryWrittenByteIsKeptOrReportedDroppedAndGapsAreMark
     int bytesSeen = 0;
     int previous = -1;
     bool markerSincePrevious = false;
-    for (const ListNode* node = store.List().Head(); node != nullptr; node = node->next) {
-        const auto* record = static_cast<const CaptureRecord*>(node->data);
-        if (record->kind != RecordKind_Write) {
+    for (const RecordView& record : StoredRecords(store)) {
+        if (record.kind != RecordKind_Write) {
             markerSincePrevious = true;
             continue;
         }
-        int byte = CaptureRecordData(record)[0];
+        int byte = record.data[0];
         if (previous >= 0 && !markerSincePrevious) {
             ASSERT_EQ((previous + 1) & 0xFF, byte) << "a gap without a marker after " << bytesSeen << " bytes";
         }

@@ -5,6 +5,7 @@
 
 #include "RecordStore.h"
 #include "RecordStream.h"
+#include "StoredRecords.h"
 
 using namespace filtertest;
 
@@ -154,10 +155,9 @@ TEST_F(UnmappedTransferTest, BytesThatCannotBeMappedAreCountedAsLost)
     EXPECT_EQ(6u, stream.SentTotal());
     EXPECT_EQ(4u, stream.DroppedBytes());
     std::string shown;
-    for (const ListNode* node = store.List().Head(); node != nullptr; node = node->next) {
-        const auto* record = static_cast<const CaptureRecord*>(node->data);
-        if (record->kind == RecordKind_Write)
-            shown.append(reinterpret_cast<const char*>(CaptureRecordData(record)), record->dataLength);
+    for (const RecordView& record : StoredRecords(store)) {
+        if (record.kind == RecordKind_Write)
+            shown.append(reinterpret_cast<const char*>(record.data), record.length);
     }
     EXPECT_EQ("abcdij", shown);
 }

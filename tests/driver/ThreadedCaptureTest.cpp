@@ -7,6 +7,7 @@
 
 #include "RecordStore.h"
 #include "RecordStream.h"
+#include "StoredRecords.h"
 
 #include <array>
 #include <atomic>
@@ -114,15 +115,12 @@ protected:
     std::vector<uint8_t> received;
 };
 
-std::vector<uint8_t> DataOfKind(RecordStore& store, uint8_t kind, uint32_t portIndex)
+std::vector<uint8_t> DataOfKind(const RecordStore& store, uint8_t kind)
 {
     std::vector<uint8_t> bytes;
-    for (const ListNode* node = store.List().Head(); node != nullptr; node = node->next) {
-        const auto* record = static_cast<const CaptureRecord*>(node->data);
-        if (record->kind != kind)
-            continue;
-        EXPECT_EQ(portIndex, record->portIndex);
-        bytes.insert(bytes.end(), CaptureRecordData(record), CaptureRecordData(record) + record->dataLength);
+    for (const RecordView& record : StoredRecords(store)) {
+        if (record.kind == kind)
+            bytes.insert(bytes.end(), record.data, record.data + record.length);
     }
     return bytes;
 }
@@ -158,8 +156,8 @@ TEST_F(ThreadedCaptureTest, EveryByteArrivesOnceAndInOrderPerWriter)
     stream.Close();
 
     ExpectEveryMessageOnceInOrder(received, "bytes the reader got");
-    ExpectEveryMessageOnceInOrder(DataOfKind(store, RecordKind_Write, 0), "captured writes on COM11");
-    std::vector<uint8_t> capturedReads = DataOfKind(store, RecordKind_Read, 1);
+    ExpectEveryMessageOnceInOrder(DataOfKind(store, RecordKind_Write), "captured writes on COM11");
+    std::vector<uint8_t> capturedReads = DataOfKind(store, RecordKind_Read);
     EXPECT_EQ(received, capturedReads) << "the captured reads are exactly what the reader got";
     EXPECT_EQ(kTotalBytes, stream.SentTotal());
     EXPECT_EQ(kTotalBytes, stream.ReceivedTotal());

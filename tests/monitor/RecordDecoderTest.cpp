@@ -1,4 +1,5 @@
 #include "RecordDecoder.h"
+#include "StoredRecords.h"
 #include "TestRecords.h"
 
 #include "SerialIoctl.h"
@@ -27,12 +28,9 @@ protected:
     std::vector<StoredRecord> Stored() const
     {
         std::vector<StoredRecord> records;
-        for (const ListNode* node = store.List().Head(); node != nullptr; node = store.List().Next(node)) {
-            const auto* record = static_cast<const CaptureRecord*>(node->data);
-            const uint8_t* data = CaptureRecordData(record);
-            records.push_back(StoredRecord{record->kind, static_cast<uint32_t>(record->timestamp),
-                                           std::vector<uint8_t>(data, data + record->dataLength)});
-        }
+        for (const RecordView& record : StoredRecords(store))
+            records.push_back(StoredRecord{record.kind, record.timeCounter,
+                                           std::vector<uint8_t>(record.data, record.data + record.length)});
         return records;
     }
 

@@ -1,4 +1,5 @@
 #include "RecordStore.h"
+#include "StoredRecords.h"
 #include "TestRecords.h"
 
 #include "SerialIoctl.h"
@@ -46,7 +47,7 @@ std::vector<Cell> CellsFrom(const RecordStore& store, CellCursor cursor, size_t 
 // The plain way to find displayed cell n: walk from the head, summing cell
 // counts and the bytes of each direction.
 struct WalkedPosition {
-    const ListNode* node;
+    const uint8_t* node;
     uint32_t index;
     uint32_t received;
     uint32_t sent;
@@ -57,18 +58,17 @@ WalkedPosition WalkTo(const RecordStore& store, uint32_t displayedCell)
     uint32_t remaining = store.FirstCell() + displayedCell;
     uint32_t received = store.ReceivedBase();
     uint32_t sent = store.SentBase();
-    for (const ListNode* node = store.List().Head(); node != nullptr; node = store.List().Next(node)) {
-        const auto* record = static_cast<const CaptureRecord*>(node->data);
-        const uint32_t cells = static_cast<uint32_t>(node->value);
-        const bool timed = static_cast<uint32_t>(record->timestamp) >= store.TimeLimit();
+    for (const RecordView& stored : StoredRecords(store)) {
+        const uint32_t cells = stored.cells;
+        const bool timed = stored.timeCounter >= store.TimeLimit();
         const uint32_t before = remaining < cells ? remaining : cells;
         const uint32_t dataBefore = timed ? (before == 0 ? 0 : before - 1) : before;
-        if (record->kind == RecordKind_Read)
+        if (stored.kind == RecordKind_Read)
             received += dataBefore;
-        if (record->kind == RecordKind_Write)
+        if (stored.kind == RecordKind_Write)
             sent += dataBefore;
         if (remaining < cells)
-            return WalkedPosition{node, remaining, received, sent};
+            return WalkedPosition{stored.node, remaining, received, sent};
         remaining -= cells;
     }
     return WalkedPosition{nullptr, 0, received, sent};
@@ -129,7 +129,7 @@ TEST(RecordStoreCells, RecordsWithoutCellsOrWithShortBlocksStayInBounds)
 {
     ViewedStore store(10000);
     AddData(store, RecordKind_Read, 0, Untimed);  // nothing to show
-    EXPECT_EQ(store.List().Count(), 0);
+    EXPECT_EQ(store.RecordCount(), 0u);
 
     TestRecord overstated = MakeDataRecord(RecordKind_Write, {1, 2}, Untimed);
     overstated.record->dataLength = 500;  // claims more than the block holds
@@ -146,7 +146,7 @@ TEST(RecordStoreEviction, OversizedRecordHidesOneLineInsideIt)
     EXPECT_EQ(store.TotalCells(), 10001u);
     EXPECT_EQ(store.FirstCell(), 16u);
     EXPECT_EQ(store.DisplayedCells(), 9985u);
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 
     // Displayed cell 0 is cell 16 of the record: data byte 15, after 15 bytes.
     const CellPosition first = store.Locate(0);
@@ -163,7 +163,7 @@ TEST(RecordStoreEviction, DroppingALineCanRemoveTheHeadAndLandInsideTheNext)
     ViewedStore store(20);
     AddData(store, RecordKind_Read, 9, Timed);   // 10 cells
     AddData(store, RecordKind_Write, 9, Timed);  // 10 cells: 21 in all
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
     EXPECT_EQ(store.FirstCell(), 6u);
     EXPECT_EQ(store.TotalCells(), 11u);
     EXPECT_EQ(store.ReceivedBase(), 9u);
@@ -183,7 +183,7 @@ TEST(RecordStoreEviction, LineErrorRecordsAddToNeitherBase)
     EXPECT_EQ(store.ReceivedBase(), 0u);
     EXPECT_EQ(store.SentBase(), 0u);
     EXPECT_EQ(store.FirstCell(), 10u);
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 }
 
 TEST(RecordStoreEviction, WholeRecordsBehindTheNewTopLineAreFreed)
@@ -191,9 +191,9 @@ TEST(RecordStoreEviction, WholeRecordsBehindTheNewTopLineAreFreed)
     ViewedStore store(16);
     for (int i = 0; i < 5; ++i)
         AddData(store, RecordKind_Write, 3, Untimed);  // 15 cells + idle: full
-    EXPECT_EQ(store.List().Count(), 5);
+    EXPECT_EQ(store.RecordCount(), 5u);
     AddData(store, RecordKind_Read, 2, Untimed);  // its first byte ends the top line
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
     EXPECT_EQ(store.SentBase(), 15u);
     EXPECT_EQ(store.ReceivedBase(), 0u);
     EXPECT_EQ(store.FirstCell(), 1u);
@@ -208,7 +208,7 @@ TEST(RecordStoreEviction, RecordOfExactlyTheTopLineLeavesWhole)
 {
     ViewedStore store(16);
     AddData(store, RecordKind_Read, 16, Untimed);
-    EXPECT_EQ(store.List().Count(), 0);
+    EXPECT_EQ(store.RecordCount(), 0u);
     EXPECT_EQ(store.FirstCell(), 0u);
     EXPECT_EQ(store.TotalCells(), 1u);
     EXPECT_EQ(store.ReceivedBase(), 16u);
@@ -221,7 +221,7 @@ TEST(RecordStoreEviction, CapacityBelowOneLineNeverRunsDry)
         for (int i = 0; i < 10; ++i)
             AddData(store, RecordKind_Read, 3, Timed);
         EXPECT_EQ(store.ReceivedBase(), 30u) << capacity;
-        EXPECT_EQ(store.List().Count(), 0) << capacity;
+        EXPECT_EQ(store.RecordCount(), 0u) << capacity;
         EXPECT_EQ(store.TotalCells(), 1u) << capacity;
         EXPECT_EQ(store.FirstCell(), 0u) << capacity;
         EXPECT_EQ(store.Locate(0).receivedCount, 30u) << capacity;
@@ -244,7 +244,7 @@ TEST(RecordStoreEviction, ResetLeavesOneEmptyLineAndKeepsTheBases)
     EXPECT_EQ(store.TotalCells(), 1u);
     EXPECT_EQ(store.FirstCell(), 0u);
     EXPECT_EQ(store.LineCount(), 1u);
-    EXPECT_EQ(store.List().Count(), 0);
+    EXPECT_EQ(store.RecordCount(), 0u);
     EXPECT_EQ(store.ReceivedBase(), received);
     EXPECT_EQ(store.SentBase(), sent);
     EXPECT_EQ(store.Locate(0).receivedCount, received);

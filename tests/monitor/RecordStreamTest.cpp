@@ -1,6 +1,7 @@
 // The polling loop against a small capture device of its own, on the
 // simulated machine.
 #include "RecordStream.h"
+#include "StoredRecords.h"
 #include "TestRecords.h"
 
 #include "CaptureIoctl.h"
@@ -198,7 +199,7 @@ TEST_F(RecordStreamTest, OneTickDrainsEverythingPendingThenReportsIdle)
     EXPECT_TRUE(stream.PollDevice(700));
 
     EXPECT_TRUE(queue.records.empty());
-    EXPECT_EQ(store.List().Count(), 6);
+    EXPECT_EQ(store.RecordCount(), 6u);
     EXPECT_EQ(stream.ReceivedTotal(), 10u);
     EXPECT_EQ(stream.SentTotal(), 3u);
     EXPECT_EQ(queue.queries, 7);
@@ -239,7 +240,7 @@ TEST_F(RecordStreamTest, ADeviceWithoutBatchesIsAskedOnceThenRecordByRecord)
     stream.PollDevice(100);
     QueueReads(2);
     stream.PollDevice(200);
-    EXPECT_EQ(store.List().Count(), 4);
+    EXPECT_EQ(store.RecordCount(), 4u);
     EXPECT_EQ(queue.batchFetches, 1);
     EXPECT_EQ(queue.fetches, 4);
 }
@@ -251,10 +252,10 @@ TEST_F(RecordStreamTest, LostRecordsShowAMarkerAndCountOnce)
     queue.lost = true;
     stream.PollDevice(100);
     EXPECT_EQ(stream.LostCount(), 1u);
-    EXPECT_EQ(store.List().Count(), 3);
-    const auto* marker = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(marker->kind, RecordKind_DeviceControl);
-    EXPECT_EQ(CaptureRecordData(marker)[0], 0u);
+    EXPECT_EQ(store.RecordCount(), 3u);
+    const RecordView marker = StoredRecords(store)[0];
+    EXPECT_EQ(marker.kind, RecordKind_DeviceControl);
+    EXPECT_EQ(marker.data[0], 0u);
 }
 
 TEST_F(RecordStreamTest, FailingFetchesEndTheTickAndTheRecordWaits)
@@ -270,7 +271,7 @@ TEST_F(RecordStreamTest, FailingFetchesEndTheTickAndTheRecordWaits)
     queue.failingFetches = 1;  // one more failure, then the retry succeeds
     EXPECT_TRUE(stream.PollDevice(200));
     EXPECT_TRUE(queue.records.empty());
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 }
 
 TEST_F(RecordStreamTest, FailingQueryEndsTheTickQuietly)
@@ -282,7 +283,7 @@ TEST_F(RecordStreamTest, FailingQueryEndsTheTickQuietly)
     EXPECT_EQ(queue.fetches, 0);
     EXPECT_TRUE(idleReports.empty());
     EXPECT_TRUE(stream.PollDevice(200));
-    EXPECT_EQ(store.List().Count(), 1);
+    EXPECT_EQ(store.RecordCount(), 1u);
 }
 
 TEST_F(RecordStreamTest, PausedStreamLeavesRecordsQueued)
@@ -298,7 +299,7 @@ TEST_F(RecordStreamTest, PausedStreamLeavesRecordsQueued)
     stream.TogglePause();
     EXPECT_TRUE(stream.Running());
     EXPECT_TRUE(stream.PollDevice(200));
-    EXPECT_EQ(store.List().Count(), 3);
+    EXPECT_EQ(store.RecordCount(), 3u);
 }
 
 TEST_F(RecordStreamTest, WithoutADevicePauseCanOnlyPause)
@@ -325,4 +326,50 @@ TEST_F(RecordStreamTest, StopClosesTheDeviceForGood)
     EXPECT_FALSE(stream.PollDevice(100));
     EXPECT_EQ(queue.queries, 0);
     EXPECT_FALSE(machine.DriverHasOpenHandles("TestCapture"));
+}
+
+namespace {
+
+// Memory runs out after chunksLeft more blocks (-1: never) until it returns.
+struct ScarceChunks : ChunkAllocator {
+    void* Allocate(size_t bytes) override
+    {
+        if (chunksLeft == 0)
+            return nullptr;
+        chunksLeft -= chunksLeft > 0 ? 1 : 0;
+        return ChunkAllocator::Allocate(bytes);
+    }
+    int chunksLeft = -1;
+};
+
+}  // namespace
+
+TEST_F(RecordStreamTest, WithoutMemoryRecordsAreRefusedOnceLoggedAndMarkedWhereCaptureGoesOn)
+{
+    ScarceChunks chunks;
+    RecordStore scarce(100000, 1, chunks);
+    int logLines = 0;
+    scarce.SetMemoryShortListener([&logLines] { ++logLines; });
+    RecordStream scarceStream(scarce, 0, [](uint32_t) {});
+    ASSERT_TRUE(scarceStream.Open(DevicePath));
+    chunks.chunksLeft = 2;  // the chunk directory and one chunk
+    QueueReads(3000);
+    scarceStream.PollDevice(100);
+    const uint32_t kept = scarce.RecordCount();
+    EXPECT_TRUE(kept > 0 && kept < 3000) << kept;
+    EXPECT_EQ(scarceStream.ReceivedTotal(), 6000u) << "every record was read from the device";
+    QueueReads(5);
+    scarceStream.PollDevice(200);
+    EXPECT_EQ(scarce.RecordCount(), kept);
+
+    chunks.chunksLeft = -1;
+    QueueReads(2);
+    scarceStream.PollDevice(300);
+    const std::vector<RecordView> records = StoredRecords(scarce);
+    ASSERT_EQ(records.size(), kept + 3);
+    EXPECT_EQ(records[kept].kind, RecordKind_DeviceControl);
+    EXPECT_EQ(records[kept].data[0], LineErrorCode_LostData);
+    EXPECT_EQ(records[kept + 2].timestamp, 10000u) << "the driver's time stamp is kept";
+    EXPECT_EQ(scarce.TotalCells(), kept * 3 + 1 + 2 * 3) << "a time cell and two bytes per read";
+    EXPECT_EQ(logLines, 1);
 }

@@ -12,6 +12,7 @@
 #include "RecordStore.h"
 #include "RecordStream.h"
 #include "SerialIoctl.h"
+#include "StoredRecords.h"
 #include "TestPortIoctl.h"
 
 #include <cstring>
@@ -154,13 +155,12 @@ TEST_F(CaptureServiceTest, ATerminalSessionReachesTheMonitorAndTheListener)
     EXPECT_EQ(2u, stream.ReceivedTotal());
     EXPECT_EQ(9600, stream.BaudRate());
     EXPECT_EQ(0u, stream.LostCount());
-    ASSERT_EQ(2, store.List().Count()) << "the monitor keeps the write and the read";
-    const auto* write = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(RecordKind_Write, write->kind);
-    EXPECT_EQ(0, memcmp("abc", CaptureRecordData(write), 3));
-    const auto* read = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
-    EXPECT_EQ(RecordKind_Read, read->kind);
-    EXPECT_EQ(0, memcmp("xy", CaptureRecordData(read), 2));
+    ASSERT_EQ(2u, store.RecordCount()) << "the monitor keeps the write and the read";
+    const std::vector<RecordView> kept = StoredRecords(store);
+    EXPECT_EQ(RecordKind_Write, kept[0].kind);
+    EXPECT_EQ(0, memcmp("abc", kept[0].data, 3));
+    EXPECT_EQ(RecordKind_Read, kept[1].kind);
+    EXPECT_EQ(0, memcmp("xy", kept[1].data, 2));
 }
 
 // A port driver that uses direct I/O: the filter on top takes on its flags,
@@ -185,11 +185,10 @@ TEST_F(DirectIoCaptureServiceTest, TheBytesOfADirectIoPortReachTheMonitor)
 
     EXPECT_EQ(3u, stream.SentTotal());
     EXPECT_EQ(2u, stream.ReceivedTotal());
-    ASSERT_EQ(2, store.List().Count());
-    const auto* write = static_cast<const CaptureRecord*>(store.List().Head()->data);
-    EXPECT_EQ(0, memcmp("abc", CaptureRecordData(write), 3));
-    const auto* read = static_cast<const CaptureRecord*>(store.List().Head()->next->data);
-    EXPECT_EQ(0, memcmp("xy", CaptureRecordData(read), 2));
+    ASSERT_EQ(2u, store.RecordCount());
+    const std::vector<RecordView> kept = StoredRecords(store);
+    EXPECT_EQ(0, memcmp("abc", kept[0].data, 3));
+    EXPECT_EQ(0, memcmp("xy", kept[1].data, 2));
 }
 
 }  // namespace
