@@ -17,6 +17,7 @@ const std::map<std::string, void*>& Exports()
 {
     static const std::map<std::string, void*> exports = {
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
+        {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
     };
     return exports;

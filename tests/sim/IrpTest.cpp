@@ -216,7 +216,8 @@ TEST_F(IrpTest, FilterAttachedOnTopSeesTheCompletedWrite)
     EXPECT_EQ(Filter().lower->StackSize + 1, filterDriver->DeviceObject->StackSize);
     HANDLE port = Open();
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
-    EXPECT_TRUE(machine.DriverHasOpenHandles("Filter"));
+    EXPECT_FALSE(machine.DriverHasOpenHandles("Filter")) << "the program holds the port's device, not the filter";
+    EXPECT_TRUE(machine.DriverHasOpenHandles("Port"));
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(port, "a", 1, &written, nullptr));
     EXPECT_EQ(1u, written);
