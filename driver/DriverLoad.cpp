@@ -2,6 +2,7 @@
 // Parameters subkeys, the control and port filter devices with their names,
 // links and device-map entries, attachment to the captured ports.
 #include "FilterDriver.h"
+#include "SystemRoutines.h"
 
 namespace {
 
@@ -351,6 +352,7 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
     filter->head.kind = kFilterDeviceKind;
     filter->sourceNumber = ++g_FiltersMade;
     filter->captureEnabled = 1;
+    GateInitialize(&filter->gate);
     filter->controlDevice = control;
     ControlExtension* owner = ControlOf(control);
     filter->portIndex = owner->portCount;
@@ -522,13 +524,8 @@ ULONG ReadDeviceType(PUNICODE_STRING registryPath)
 void DetachFilters(PDRIVER_OBJECT driver)
 {
     for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
-        if (HeadOf(device)->kind != kFilterDeviceKind)
-            continue;
-        FilterExtension* filter = FilterOf(device);
-        if (filter->lowerDevice == nullptr)
-            continue;
-        IoDetachDevice(filter->lowerDevice);
-        ObDereferenceObject(filter->targetDevice);
+        if (HeadOf(device)->kind == kFilterDeviceKind)
+            DetachFromPort(FilterOf(device));
     }
 }
 
@@ -541,16 +538,36 @@ void ShutDownVirtualPorts(PDRIVER_OBJECT driver)
     }
 }
 
-void WaitForRequestsInFlight()
+void SleepWhileNotZero(volatile LONG* count, LONGLONG interval100ns)
 {
     LARGE_INTEGER interval;
-    interval.QuadPart = -1000000;  // 100 ms
-    while (InterlockedCompareExchange(&g_CallCounter, 0, 0) != 0)
+    interval.QuadPart = -interval100ns;
+    while (InterlockedCompareExchange(count, 0, 0) != 0)
         KeDelayExecutionThread(KernelMode, FALSE, &interval);
-    InterlockedExchange(&g_CallCounter, 0);
+}
+
+// Dispatch routines of the filters return quickly once nothing is attached
+// any more; requests that they passed down may stay pending for ever (a
+// terminal's wait for a port event). Their completion routines keep the
+// image where the system offers that; elsewhere the unload waits for them,
+// and a terminal that waits on a quiet port keeps the stop pending until
+// it is closed.
+void WaitForRequestsInFlight()
+{
+    SleepWhileNotZero(&g_FilterDispatches, 100000);  // 10 ms
+    GateCloseAndWait(&g_RecordProduction, false);
+    SleepWhileNotZero(&g_CallCounter, 1000000);  // 100 ms
 }
 
 }  // namespace
+
+void DetachFromPort(FilterExtension* filter)
+{
+    if (filter->lowerDevice == nullptr || InterlockedExchange(&filter->detached, 1) != 0)
+        return;
+    IoDetachDevice(filter->lowerDevice);
+    ObDereferenceObject(filter->targetDevice);
+}
 
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
@@ -565,6 +582,10 @@ VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     InterlockedExchange(&g_CallCounter, 0);
+    InterlockedExchange(&g_FilterDispatches, 0);
+    GateInitialize(&g_RecordProduction);
+    g_SetCompletionRoutineEx =
+        reinterpret_cast<SetCompletionRoutineExCall>(FindSystemRoutine(KTEXT("IoSetCompletionRoutineEx")));
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
     ULONG deviceType = ReadDeviceType(registryPath);
