@@ -2,7 +2,6 @@
 // Parameters subkeys, the control and port filter devices with their names,
 // links and device-map entries, attachment to the captured ports.
 #include "FilterDriver.h"
-#include "SystemRoutines.h"
 
 namespace {
 
@@ -538,25 +537,23 @@ void ShutDownVirtualPorts(PDRIVER_OBJECT driver)
     }
 }
 
-void SleepWhileNotZero(volatile LONG* count, LONGLONG interval100ns)
+void WaitForFilterDispatches()
 {
     LARGE_INTEGER interval;
-    interval.QuadPart = -interval100ns;
-    while (InterlockedCompareExchange(count, 0, 0) != 0)
+    interval.QuadPart = -100000;  // 10 ms
+    while (InterlockedCompareExchange(&g_FilterDispatches, 0, 0) != 0)
         KeDelayExecutionThread(KernelMode, FALSE, &interval);
 }
 
 // Dispatch routines of the filters return quickly once nothing is attached
 // any more; requests that they passed down may stay pending for ever (a
-// terminal's wait for a port event). Their completion routines keep the
-// image where the system offers that; elsewhere the unload waits for them,
-// and a terminal that waits on a quiet port keeps the stop pending until
-// it is closed.
+// terminal's wait for a port event): their completion routines are taken
+// back instead of waited for.
 void WaitForRequestsInFlight()
 {
-    SleepWhileNotZero(&g_FilterDispatches, 100000);  // 10 ms
+    WaitForFilterDispatches();
     GateCloseAndWait(&g_RecordProduction, false);
-    SleepWhileNotZero(&g_CallCounter, 1000000);  // 100 ms
+    TakeBackCompletionRoutines();
 }
 
 }  // namespace
@@ -581,11 +578,9 @@ VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 
 extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
-    InterlockedExchange(&g_CallCounter, 0);
     InterlockedExchange(&g_FilterDispatches, 0);
     GateInitialize(&g_RecordProduction);
-    g_SetCompletionRoutineEx =
-        reinterpret_cast<SetCompletionRoutineExCall>(FindSystemRoutine(KTEXT("IoSetCompletionRoutineEx")));
+    InitializeRequestsInFlight();
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
     ULONG deviceType = ReadDeviceType(registryPath);

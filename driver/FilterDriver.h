@@ -76,18 +76,11 @@ struct ControlExtension {
     RecordList records;
 };
 
-// 1 from load until unload begins; filter requests in flight whose completion
-// routine the system does not keep the image for (no IoSetCompletionRoutineEx);
-// filter dispatch routines running; record production, closed at unload.
+// 1 from load until unload begins; filter dispatch routines running; record
+// production, closed at unload.
 extern volatile LONG g_Cycling;
-extern volatile LONG g_CallCounter;
 extern volatile LONG g_FilterDispatches;
 extern RequestGate g_RecordProduction;
-
-// IoSetCompletionRoutineEx where the system has it (looked up at load), else NULL.
-typedef NTSTATUS(NTAPI* SetCompletionRoutineExCall)(PDEVICE_OBJECT, PIRP, PIO_COMPLETION_ROUTINE, PVOID, BOOLEAN,
-                                                     BOOLEAN, BOOLEAN);
-extern SetCompletionRoutineExCall g_SetCompletionRoutineEx;
 
 inline DeviceHead* HeadOf(PDEVICE_OBJECT device)
 {
@@ -140,13 +133,19 @@ void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG s
 // DISPATCH_LEVEL.
 void CountLostRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
 
-// The filter path (RequestCapture.cpp). A routine to run when a request that
-// a filter passed down completes: one that the system keeps the image for
-// where it can, else one counted in g_CallCounter (`counted` calls the first
-// and lowers the count as its last act). False when the system had no room
-// for it: the request is then passed on without one.
-bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, PIO_COMPLETION_ROUTINE unloadSafe,
-                         PIO_COMPLETION_ROUTINE counted);
+// Requests in flight below the filters (RequestsInFlight.cpp). `work` runs
+// when a request that a filter passed down has completed, in the completion
+// context; the filter's gate is left after it. The request's parameters are
+// already copied to the next level. False when there is no pool to list it:
+// no routine is set then.
+typedef void (*CompletionWork)(PIRP irp, PDEVICE_OBJECT filter);
+void InitializeRequestsInFlight();
+bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work);
+// Unload, at PASSIVE_LEVEL: takes the filters' routine back from every
+// request still in flight and waits for routines that already started.
+void TakeBackCompletionRoutines();
+
+// The filter path (RequestCapture.cpp).
 // Called with the filter's gate entered for the request: records it when it
 // completes and passes it down; the gate is left when it is done with.
 NTSTATUS CaptureAndPassDown(PDEVICE_OBJECT filter, PIRP irp);

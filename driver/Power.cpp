@@ -7,20 +7,9 @@
 
 namespace {
 
-NTSTATUS NTAPI VA_PowerComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+void VA_PowerComplete(PIRP irp, PDEVICE_OBJECT)
 {
-    if (irp->PendingReturned)
-        IoMarkIrpPending(irp);
     PoStartNextPowerIrp(irp);
-    GateLeave(&FilterOf(static_cast<PDEVICE_OBJECT>(context))->gate);
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS NTAPI CountedPowerComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context)
-{
-    NTSTATUS status = VA_PowerComplete(device, irp, context);
-    InterlockedDecrement(&g_CallCounter);
-    return status;
 }
 
 NTSTATUS PassPowerDown(PDEVICE_OBJECT device, PIRP irp)
@@ -31,7 +20,7 @@ NTSTATUS PassPowerDown(PDEVICE_OBJECT device, PIRP irp)
         return CompleteRequest(irp, lower == nullptr ? STATUS_SUCCESS : STATUS_DELETE_PENDING, 0);
     }
     IoCopyCurrentIrpStackLocationToNext(irp);
-    if (SetFilterCompletion(device, irp, VA_PowerComplete, CountedPowerComplete))
+    if (SetFilterCompletion(device, irp, VA_PowerComplete))
         return PoCallDriver(lower, irp);
     PoStartNextPowerIrp(irp);
     IoSkipCurrentIrpStackLocation(irp);

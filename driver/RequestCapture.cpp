@@ -4,10 +4,8 @@
 #include "FilterDriver.h"
 
 volatile LONG g_Cycling = 0;
-volatile LONG g_CallCounter = 0;
 volatile LONG g_FilterDispatches = 0;
 RequestGate g_RecordProduction;
-SetCompletionRoutineExCall g_SetCompletionRoutineEx = nullptr;
 
 namespace {
 
@@ -142,28 +140,13 @@ void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
 }
 
 // Records are produced only until the unload begins: the control devices
-// that receive them may be gone after it. The filter's gate is left last; the
-// system keeps the filter's device, so its extension stays until this returns.
-NTSTATUS NTAPI CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
+// that receive them may be gone after it.
+void CaptureCompleted(PIRP irp, PDEVICE_OBJECT filterDevice)
 {
-    auto* filterDevice = static_cast<PDEVICE_OBJECT>(context);
     if (GateEnter(&g_RecordProduction)) {
         ProduceRecord(irp, filterDevice);
         GateLeave(&g_RecordProduction);
     }
-    if (irp->PendingReturned)
-        IoMarkIrpPending(irp);
-    GateLeave(&FilterOf(filterDevice)->gate);
-    return STATUS_SUCCESS;
-}
-
-// Where the system cannot keep the image for the routine: the unload waits
-// for this count, lowered as the routine's last act.
-NTSTATUS NTAPI CountedCaptureCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context)
-{
-    NTSTATUS status = CaptureCompletion(device, irp, context);
-    InterlockedDecrement(&g_CallCounter);
-    return status;
 }
 
 // A request that reaches a filter whose port was removed is refused; closing
@@ -201,25 +184,15 @@ NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
 
 }  // namespace
 
-bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, PIO_COMPLETION_ROUTINE unloadSafe,
-                         PIO_COMPLETION_ROUTINE counted)
-{
-    if (g_SetCompletionRoutineEx != nullptr)
-        return NT_SUCCESS(g_SetCompletionRoutineEx(filter, irp, unloadSafe, filter, TRUE, TRUE, TRUE));
-    InterlockedIncrement(&g_CallCounter);
-    IoSetCompletionRoutine(irp, counted, filter, TRUE, TRUE, TRUE);
-    return true;
-}
-
 NTSTATUS CaptureAndPassDown(PDEVICE_OBJECT filterDevice, PIRP irp)
 {
     FilterExtension* filter = FilterOf(filterDevice);
     PDEVICE_OBJECT lower = filter->lowerDevice;
     if (g_Cycling != 0) {
         IoCopyCurrentIrpStackLocationToNext(irp);
-        if (SetFilterCompletion(filterDevice, irp, CaptureCompletion, CountedCaptureCompletion))
+        if (SetFilterCompletion(filterDevice, irp, CaptureCompleted))
             return IofCallDriver(lower, irp);
-        // No room for the system's context: the request goes on uncaptured.
+        // No pool to follow it: the request goes on uncaptured.
         DeliverRequestHeader(filterDevice, IoGetCurrentIrpStackLocation(irp), true);
     }
     IoSkipCurrentIrpStackLocation(irp);

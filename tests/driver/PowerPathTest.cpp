@@ -195,14 +195,10 @@ TEST_P(PowerPathTest, ASetPowerRequestReachesThePortAndCompletesOnce)
     EXPECT_EQ(!PassThroughInstalled(), Recorded());
 }
 
-// Where the system keeps the filter's image for its completion routines, the
-// service stops while the port holds a power request; the request completes
-// later, through no code of the unloaded filter.
+// The service stops while the port holds a power request; the request
+// completes later, through no code of the unloaded filter.
 TEST_P(PowerPathTest, APowerRequestThatThePortHoldsOutlivesTheUnload)
 {
-#ifndef VANTREL_SYSTEM_ROUTINE_LOOKUP
-    GTEST_SKIP() << "the image for Windows NT 4.0 waits for every request at unload";
-#endif
     if (!GetParam().portPends)
         GTEST_SKIP() << "nothing is held";
     PowerCompletion completion;
