@@ -87,7 +87,7 @@ TEST_F(LifecycleTest, TheStopEndsAtOnceWhileAProgramWaitsOnACapturedPort)
     CloseHandle(port);
 }
 
-TEST_F(LifecycleTest, AnUnplugPortEndsItsCaptureAndLetsThePortDriverGo)
+TEST_F(LifecycleTest, AnUnpluggedPortEndsItsCaptureAndLetsThePortDriverGo)
 {
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
     StartService();
