@@ -122,6 +122,7 @@ bool g_unplugged = false;
 struct Program {
     std::vector<HANDLE> handles;
     std::vector<bool> onFilter;  // per handle: opened on one of the filter's devices
+    bool restarted = false;      // once per input: a restart costs two driver loads
     std::list<Request> requests;
     uint64_t sent = 0;
 };
@@ -196,6 +197,9 @@ void Unplug(sim::Machine& machine, Program& program)
 // devices would defer the stop, so they close first.
 void RestartFilter(sim::Machine& machine, Program& program)
 {
+    if (program.restarted)
+        return;
+    program.restarted = true;
     for (size_t i = program.handles.size(); i-- > 0;) {
         if (!program.onFilter[i])
             continue;
