@@ -392,6 +392,7 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
     filter->head.kind = kFilterDeviceKind;
     filter->sourceNumber = ++g_FiltersMade;
     filter->captureEnabled = 1;
+    GateInitialize(&filter->gate);
     filter->controlDevice = control;
     ControlExtension* owner = ControlOf(control);
     filter->portIndex = owner->portCount;
@@ -563,13 +564,8 @@ ULONG ReadDeviceType(PUNICODE_STRING registryPath)
 void DetachFilters(PDRIVER_OBJECT driver)
 {
     for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
-        if (HeadOf(device)->kind != kFilterDeviceKind)
-            continue;
-        FilterExtension* filter = FilterOf(device);
-        if (filter->lowerDevice == nullptr)
-            continue;
-        IoDetachDevice(filter->lowerDevice);
-        ObDereferenceObject(filter->targetDevice);
+        if (HeadOf(device)->kind == kFilterDeviceKind)
+            DetachFromPort(FilterOf(device));
     }
 }
 
@@ -582,19 +578,37 @@ void ShutDownVirtualPorts(PDRIVER_OBJECT driver)
     }
 }
 
-void WaitForRequestsInFlight()
+void WaitForFilterDispatches()
 {
     LARGE_INTEGER interval;
-    interval.QuadPart = -1000000;  // 100 ms
-    while (InterlockedCompareExchange(&g_CallCounter, 0, 0) != 0)
+    interval.QuadPart = -100000;  // 10 ms
+    while (InterlockedCompareExchange(&g_FilterDispatches, 0, 0) != 0)
         KeDelayExecutionThread(KernelMode, FALSE, &interval);
-    InterlockedExchange(&g_CallCounter, 0);
+}
+
+// Dispatch routines of the filters return quickly once nothing is attached
+// any more; requests that they passed down may stay pending for ever (a
+// terminal's wait for a port event): their completion routines are taken
+// back instead of waited for.
+void WaitForRequestsInFlight()
+{
+    WaitForFilterDispatches();
+    GateCloseAndWait(&g_RecordProduction, false);
+    TakeBackCompletionRoutines();
 }
 
 }  // namespace
 
 POOL_TYPE g_NonPagedPool = NonPagedPool;
 MM_PAGE_PRIORITY g_MappingPriority = NormalPagePriority;
+
+void DetachFromPort(FilterExtension* filter)
+{
+    if (filter->lowerDevice == nullptr || InterlockedExchange(&filter->detached, 1) != 0)
+        return;
+    IoDetachDevice(filter->lowerDevice);
+    ObDereferenceObject(filter->targetDevice);
+}
 
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
@@ -608,7 +622,9 @@ VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 
 extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
-    InterlockedExchange(&g_CallCounter, 0);
+    InterlockedExchange(&g_FilterDispatches, 0);
+    GateInitialize(&g_RecordProduction);
+    InitializeRequestsInFlight();
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
     ChooseMemoryTypes();

@@ -48,6 +48,22 @@ struct DeviceHead {
     UNICODE_STRING baseName;
 };
 
+// A counted gate for requests: closing it refuses new entries and waits
+// until every entry has left. A remove lock of our own, so that the image for
+// Windows NT 4.0, which has none, shares it (RequestGate.cpp).
+struct RequestGate {
+    volatile LONG count;  // one for the open gate itself, plus one per entry
+    volatile LONG closed;
+    KEVENT drained;
+};
+void GateInitialize(RequestGate* gate);
+// False once the gate is closed. Callable at DISPATCH_LEVEL.
+bool GateEnter(RequestGate* gate);
+void GateLeave(RequestGate* gate);
+// At PASSIVE_LEVEL: refuses new entries, leaves the caller's own entry when
+// it holds one, and waits until nobody is inside.
+void GateCloseAndWait(RequestGate* gate, bool callerInside);
+
 struct FilterExtension {
     DeviceHead head;
     ULONG sourceNumber;  // the records' sourceDevice: 1, 2, ... in the order filters were made
@@ -59,6 +75,9 @@ struct FilterExtension {
     PDEVICE_OBJECT listeners[kMaxListeners];
     ULONG listenerPortIndex[kMaxListeners];
     ULONG listenerCount;
+    RequestGate gate;          // requests of this filter that are passing it or in flight below it
+    volatile LONG detached;    // 1 once detached from the port (removal or unload, whichever came first)
+    volatile LONG removalSeen; // the port's removal reached the monitor
 };
 
 struct ControlExtension {
@@ -75,9 +94,11 @@ struct ControlExtension {
     RecordList records;
 };
 
-// 1 from load until unload begins; filter requests in flight.
+// 1 from load until unload begins; filter dispatch routines running; record
+// production, closed at unload.
 extern volatile LONG g_Cycling;
-extern volatile LONG g_CallCounter;
+extern volatile LONG g_FilterDispatches;
+extern RequestGate g_RecordProduction;
 
 inline DeviceHead* HeadOf(PDEVICE_OBJECT device)
 {
@@ -135,6 +156,33 @@ void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG s
 // is counted as lost, as the byte limit counts a dropped one. Callable at
 // DISPATCH_LEVEL.
 void CountLostRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
+
+// Requests in flight below the filters (RequestsInFlight.cpp). `work` runs
+// when a request that a filter passed down has completed, in the completion
+// context; the filter's gate is left after it. The request's parameters are
+// already copied to the next level. False when there is no pool to list it:
+// no routine is set then.
+typedef void (*CompletionWork)(PIRP irp, PDEVICE_OBJECT filter);
+void InitializeRequestsInFlight();
+bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work);
+// Unload, at PASSIVE_LEVEL: takes the filters' routine back from every
+// request still in flight and waits for routines that already started.
+void TakeBackCompletionRoutines();
+
+// The filter path (RequestCapture.cpp).
+// Called with the filter's gate entered for the request: records it when it
+// completes and passes it down; the gate is left when it is done with.
+NTSTATUS CaptureAndPassDown(PDEVICE_OBJECT filter, PIRP irp);
+// A header-only record of the current request of `filter` to its receivers:
+// as a record, or counted as lost.
+void DeliverRequestHeader(PDEVICE_OBJECT filter, PIO_STACK_LOCATION stack, bool lost);
+
+// Plug and Play (PlugAndPlay.cpp): the port's removal, with the filter's
+// gate entered for the request.
+bool IsPortRemoval(PIO_STACK_LOCATION stack);
+NTSTATUS FilterPortRemoval(PDEVICE_OBJECT filter, PIRP irp);
+// Detaches the filter from its port and releases the port's device, once.
+void DetachFromPort(FilterExtension* filter);
 
 // Power (the build with the pass-through)
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

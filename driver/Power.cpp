@@ -1,27 +1,40 @@
 // The power pass-through of the build for Windows 2000 and later: power
-// requests go to the port with the power manager's calls and are not recorded.
+// requests go to the port with the power manager's calls and are not
+// recorded. They pass the filter's gate and are counted like every other
+// request, so that neither a removal nor the unload lets the filter go while
+// one of them is still below it.
 #include "FilterDriver.h"
 
 namespace {
 
-NTSTATUS NTAPI VA_PowerComplete(PDEVICE_OBJECT, PIRP irp, PVOID)
+void VA_PowerComplete(PIRP irp, PDEVICE_OBJECT)
 {
-    if (irp->PendingReturned)
-        IoMarkIrpPending(irp);
     PoStartNextPowerIrp(irp);
-    return STATUS_SUCCESS;
+}
+
+NTSTATUS PassPowerDown(PDEVICE_OBJECT device, PIRP irp)
+{
+    PDEVICE_OBJECT lower = HeadOf(device)->kind == kFilterDeviceKind ? FilterOf(device)->lowerDevice : nullptr;
+    if (lower == nullptr || !GateEnter(&FilterOf(device)->gate)) {
+        PoStartNextPowerIrp(irp);
+        return CompleteRequest(irp, lower == nullptr ? STATUS_SUCCESS : STATUS_DELETE_PENDING, 0);
+    }
+    IoCopyCurrentIrpStackLocationToNext(irp);
+    if (SetFilterCompletion(device, irp, VA_PowerComplete))
+        return PoCallDriver(lower, irp);
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    NTSTATUS status = PoCallDriver(lower, irp);
+    GateLeave(&FilterOf(device)->gate);
+    return status;
 }
 
 }  // namespace
 
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp)
 {
-    PDEVICE_OBJECT lower = HeadOf(device)->kind == kFilterDeviceKind ? FilterOf(device)->lowerDevice : nullptr;
-    if (lower == nullptr) {
-        PoStartNextPowerIrp(irp);
-        return CompleteRequest(irp, STATUS_SUCCESS, 0);
-    }
-    IoCopyCurrentIrpStackLocationToNext(irp);
-    IoSetCompletionRoutine(irp, VA_PowerComplete, nullptr, TRUE, TRUE, TRUE);
-    return PoCallDriver(lower, irp);
+    InterlockedIncrement(&g_FilterDispatches);
+    NTSTATUS status = PassPowerDown(device, irp);
+    InterlockedDecrement(&g_FilterDispatches);
+    return status;
 }

@@ -4,7 +4,8 @@
 #include "FilterDriver.h"
 
 volatile LONG g_Cycling = 0;
-volatile LONG g_CallCounter = 0;
+volatile LONG g_FilterDispatches = 0;
+RequestGate g_RecordProduction;
 
 namespace {
 
@@ -150,32 +151,47 @@ void ProduceRecord(PIRP irp, PDEVICE_OBJECT filterDevice)
         ExFreePoolWithTag(record, kPoolTag);
 }
 
-NTSTATUS NTAPI CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
+// Records are produced only until the unload begins: the control devices
+// that receive them may be gone after it.
+void CaptureCompleted(PIRP irp, PDEVICE_OBJECT filterDevice)
 {
-    ProduceRecord(irp, static_cast<PDEVICE_OBJECT>(context));
-    if (irp->PendingReturned)
-        IoMarkIrpPending(irp);
-    InterlockedDecrement(&g_CallCounter);
-    return STATUS_SUCCESS;
+    if (GateEnter(&g_RecordProduction)) {
+        ProduceRecord(irp, filterDevice);
+        GateLeave(&g_RecordProduction);
+    }
 }
 
-// Counted before the unload test so that unload never deletes a filter that a
-// request is still entering; uncounted requests pass straight down.
-NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
+// A request that reaches a filter whose port was removed is refused; closing
+// a handle that was opened before always works.
+NTSTATUS RefuseAfterRemoval(PIRP irp, PIO_STACK_LOCATION stack)
+{
+    bool closing = stack->MajorFunction == IRP_MJ_CLOSE || stack->MajorFunction == IRP_MJ_CLEANUP;
+    return CompleteRequest(irp, closing ? STATUS_SUCCESS : STATUS_DELETE_PENDING, 0);
+}
+
+NTSTATUS PassThroughFilter(PDEVICE_OBJECT device, PIRP irp)
 {
     FilterExtension* filter = FilterOf(device);
-    PDEVICE_OBJECT lower = filter->lowerDevice;
-    InterlockedIncrement(&g_CallCounter);
-    if (g_Cycling == 0 || lower == nullptr) {
-        InterlockedDecrement(&g_CallCounter);
-        if (lower == nullptr)
-            return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-        IoSkipCurrentIrpStackLocation(irp);
-        return IofCallDriver(lower, irp);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (!GateEnter(&filter->gate))
+        return RefuseAfterRemoval(irp, stack);
+    if (filter->lowerDevice == nullptr) {
+        GateLeave(&filter->gate);
+        return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
-    IoCopyCurrentIrpStackLocationToNext(irp);
-    IoSetCompletionRoutine(irp, CaptureCompletion, device, TRUE, TRUE, TRUE);
-    return IofCallDriver(lower, irp);
+    if (IsPortRemoval(stack))
+        return FilterPortRemoval(device, irp);
+    return CaptureAndPassDown(device, irp);
+}
+
+// Counted while it runs, up to its return: the unload waits for running
+// dispatch routines (they never wait long), not for requests in flight.
+NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
+{
+    InterlockedIncrement(&g_FilterDispatches);
+    NTSTATUS status = PassThroughFilter(device, irp);
+    InterlockedDecrement(&g_FilterDispatches);
+    return status;
 }
 
 // An open by the filter's own name (the file object names the filter, not
@@ -189,6 +205,38 @@ bool IsBareOpenOfFilterName(PDEVICE_OBJECT device, PIRP irp)
 }
 
 }  // namespace
+
+NTSTATUS CaptureAndPassDown(PDEVICE_OBJECT filterDevice, PIRP irp)
+{
+    FilterExtension* filter = FilterOf(filterDevice);
+    PDEVICE_OBJECT lower = filter->lowerDevice;
+    if (g_Cycling != 0) {
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        if (SetFilterCompletion(filterDevice, irp, CaptureCompleted))
+            return IofCallDriver(lower, irp);
+        // No pool to follow it: the request goes on uncaptured.
+        DeliverRequestHeader(filterDevice, IoGetCurrentIrpStackLocation(irp), true);
+    }
+    IoSkipCurrentIrpStackLocation(irp);
+    NTSTATUS status = IofCallDriver(lower, irp);
+    GateLeave(&filter->gate);
+    return status;
+}
+
+void DeliverRequestHeader(PDEVICE_OBJECT filterDevice, PIO_STACK_LOCATION stack, bool lost)
+{
+    FilterExtension* filter = FilterOf(filterDevice);
+    if (filter->captureEnabled == 0 || filter->controlDevice == nullptr || !GateEnter(&g_RecordProduction))
+        return;
+    CaptureRecord header;
+    RtlZeroMemory(&header, sizeof header);
+    header.kind = stack->MajorFunction;
+    header.minorFunction = stack->MinorFunction;
+    header.sourceDevice = filter->sourceNumber;
+    header.portIndex = filter->portIndex;
+    DeliverToReceivers(filter, &header, CAPTURE_RECORD_HEADER_SIZE, lost ? CountLostRecord : AddCapturedRecord);
+    GateLeave(&g_RecordProduction);
+}
 
 // Only a request that the driver completes itself starts from no
 // information; a filter passes requests on as they came (a Plug and Play

@@ -118,6 +118,8 @@ const char* KindName(UCHAR kind)
 
 const char* RequestName(const CaptureRecord* record)
 {
+    if (CaptureRecordIsPortRemoval(*record))
+        return "PortRemoved";  // the captured port went away
     if (record->kind != RecordKind_DeviceControl)
         return KindName(record->kind);
     const ControlRequestName* request = FindControlRequest(record->ioControlCode);

@@ -1,6 +1,7 @@
 #include "MonitorView.h"
 
 #include "Cp932.h"
+#include "RecordDecoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,6 +81,7 @@ std::string_view LineErrorText(uint32_t code)
     case 7: return "OVR";
     case 9: return "RXO";
     case 10: return "RXP";
+    case LineErrorCode_PortRemoved: return "\x83\x7C\x81\x5B\x83\x67\x8E\xE6\x82\xE8\x8A\x4F\x82\xB5";  // ポート取り外し
     default: return "BUF";
     }
 }

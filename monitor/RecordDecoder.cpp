@@ -88,14 +88,20 @@ bool RecordDecoder::Admit(CaptureRecord* record, uint32_t size, uint32_t now)
     if (size < CAPTURE_RECORD_HEADER_SIZE)
         return false;
     // The loss happened whether or not this record itself is usable.
-    if (record->flags & CAPTURE_FLAG_DATA_LOST)
-        AddLostDataMarker(now);
+    if (record->flags & CAPTURE_FLAG_DATA_LOST) {
+        ++lostCount_;
+        AddMarker(now, LineErrorCode_LostData);
+    }
+    if (CaptureRecordIsPortRemoval(*record)) {
+        ++removalCount_;
+        AddMarker(now, LineErrorCode_PortRemoved);
+        return false;
+    }
     return FitsInBuffer(*record, size) && Decode(*record);
 }
 
-void RecordDecoder::AddLostDataMarker(uint32_t now)
+void RecordDecoder::AddMarker(uint32_t now, uint8_t lineErrorCode)
 {
-    ++lostCount_;
     havePreviousTimestamp_ = false;
     idleSaturated_ = false;
     lastRecordTick_ = now;
@@ -104,7 +110,7 @@ void RecordDecoder::AddLostDataMarker(uint32_t now)
     marker->kind = RecordKind_DeviceControl;
     marker->ioControlCode = IOCTL_SERIAL_GET_COMMSTATUS;
     marker->dataLength = 1;
-    CaptureRecordData(marker)[0] = LineErrorCode_LostData;
+    CaptureRecordData(marker)[0] = lineErrorCode;
     store_.AddCopy(*marker, LostDataMarkerSize);
 }
 

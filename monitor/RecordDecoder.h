@@ -14,6 +14,8 @@ constexpr uint32_t TimeCounterMax = 999999;
 // Idle time reported once the idle period passed TimeCounterMax.
 constexpr uint32_t IdleSaturatedReport = 1000000;
 constexpr uint32_t LostDataMarkerSize = CAPTURE_RECORD_HEADER_SIZE + 1;
+// The marker of a captured port that went away (its adapter was unplugged).
+constexpr uint8_t LineErrorCode_PortRemoved = 0xFF;
 
 // "9600bps 8bit Parity:N Stop:1bit"; a part whose value is -1 is left out.
 std::string LineSettingsText(int32_t baudRate, int32_t lineControl);
@@ -37,6 +39,7 @@ public:
     uint32_t SentTotal() const { return sentTotal_; }
     uint32_t ReceivedTotal() const { return receivedTotal_; }
     uint32_t LostCount() const { return lostCount_; }
+    uint32_t RemovalCount() const { return removalCount_; }
     int32_t BaudRate() const { return baudRate_; }
     int32_t LineControl() const { return lineControl_; }
     std::string LineSettings() const { return LineSettingsText(baudRate_, lineControl_); }
@@ -44,7 +47,7 @@ public:
 private:
     // Marks a loss before it, decodes it; true when the store is to keep it.
     bool Admit(CaptureRecord* record, uint32_t size, uint32_t now);
-    void AddLostDataMarker(uint32_t now);
+    void AddMarker(uint32_t now, uint8_t lineErrorCode);
     bool Decode(CaptureRecord& record);
     bool DecodeDeviceControl(CaptureRecord& record);
     void Keep(CaptureRecord& record, uint32_t size, uint32_t now);
@@ -54,6 +57,7 @@ private:
     uint32_t sentTotal_ = 0;
     uint32_t receivedTotal_ = 0;
     uint32_t lostCount_ = 0;
+    uint32_t removalCount_ = 0;
     int32_t baudRate_ = -1;
     int32_t lineControl_ = -1;
     bool havePreviousTimestamp_ = false;

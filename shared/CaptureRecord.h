@@ -13,7 +13,15 @@ enum RecordKind : uint8_t {
     RecordKind_Write = 4,
     RecordKind_DeviceControl = 14,
     RecordKind_Cleanup = 18,
+    RecordKind_PlugAndPlay = 27,
 };
+
+// Minor functions of a Plug and Play record that mean the captured port went
+// away (its adapter was unplugged): the filter records the surprise removal,
+// or the removal itself when none came before it. The port is captured no
+// more after such a record.
+constexpr uint8_t CAPTURE_PNP_REMOVE_DEVICE = 0x02;
+constexpr uint8_t CAPTURE_PNP_SURPRISE_REMOVAL = 0x17;
 
 // Bit of `flags` (and of the capture device's status word): records were
 // dropped before this one.
@@ -54,6 +62,12 @@ static_assert(offsetof(CaptureRecord, timestamp) == 32, "timestamp at 32");
 inline uint32_t CaptureRecordPayloadLength(const CaptureRecord& r)
 {
     return r.dataLength != 0 ? r.dataLength : r.inputLength;
+}
+
+inline bool CaptureRecordIsPortRemoval(const CaptureRecord& r)
+{
+    return r.kind == RecordKind_PlugAndPlay &&
+           (r.minorFunction == CAPTURE_PNP_SURPRISE_REMOVAL || r.minorFunction == CAPTURE_PNP_REMOVE_DEVICE);
 }
 
 inline uint8_t* CaptureRecordData(CaptureRecord* r)

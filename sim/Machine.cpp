@@ -4,6 +4,8 @@
 #include "user/Handles.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,13 +57,56 @@ NTSTATUS NullDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
 }
 
 template <class Work>
-void RunOnLoaderThread(PDRIVER_OBJECT driver, Work work)
+void RunOnLoaderThread(PDRIVER_OBJECT driver, const char* what, Work work)
 {
-    std::thread loader([driver, &work] {
-        DriverScope scope(driver);
+    std::thread loader([driver, what, &work] {
+        DriverScope scope(driver, what);
         work();
     });
     loader.join();
+}
+
+// A service stop waits for the unload routine for ever on Windows; here an
+// unload that has not returned after a minute of machine or host time stops
+// the test.
+constexpr uint64_t UnloadLimitSeconds = 60;
+
+void RunUnloadRoutine(Clock& clock, PDRIVER_OBJECT driver, const std::string& service)
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    bool returned = false;
+    std::thread loader([&] {
+        {
+            DriverScope scope(driver, "DriverUnload");
+            driver->DriverUnload(driver);
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        returned = true;
+        changed.notify_all();
+    });
+    const uint64_t machineStart = clock.Now();
+    const auto hostStart = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> guard(lock);
+    while (!changed.wait_for(guard, std::chrono::milliseconds(20), [&] { return returned; })) {
+        bool machineLate = clock.Now() - machineStart > UnloadLimitSeconds * 10000000;
+        bool hostLate = std::chrono::steady_clock::now() - hostStart > std::chrono::seconds(UnloadLimitSeconds);
+        if (machineLate || hostLate)
+            Fail("the unload routine of driver %s has not returned after %llu s: its service stop never ends",
+                 service.c_str(), static_cast<unsigned long long>(UnloadLimitSeconds));
+    }
+    guard.unlock();
+    loader.join();
+}
+
+// Other threads may be leaving the driver's code as its unload returns (the
+// last instructions after a count was lowered); code still in it after this
+// long is code of an unloaded driver.
+void WaitForCodeToLeave(const DriverImage& image)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (image.running.load() != 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 }  // namespace
@@ -139,7 +184,9 @@ NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& 
     record->name = u"\\Driver\\" + ToUtf16(serviceName);
     record->registryPath = ServicesKey + ToUtf16(serviceName);
     record->object = std::make_unique<DRIVER_OBJECT>();
+    record->image.service = serviceName;
     PDRIVER_OBJECT object = record->object.get();
+    object->DriverSection = &record->image;
     object->Type = 4;
     object->Size = sizeof(DRIVER_OBJECT);
     object->DriverExtension = &record->extension;
@@ -160,7 +207,7 @@ NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& 
     UNICODE_STRING registryPath;
     std::u16string registryPathText = ServicesKey + ToUtf16(serviceName);
     RtlInitUnicodeString(&registryPath, registryPathText.c_str());
-    RunOnLoaderThread(object, [&] { status = entry(object, &registryPath); });
+    RunOnLoaderThread(object, "DriverEntry", [&] { status = entry(object, &registryPath); });
 
     if (!NT_SUCCESS(status)) {
         if (object->DeviceObject != nullptr)
@@ -196,7 +243,7 @@ bool Machine::UnloadDriver(const std::string& serviceName)
         return false;
     if (object->DriverUnload == nullptr)
         return false;
-    RunOnLoaderThread(object, [object] { object->DriverUnload(object); });
+    RunUnloadRoutine(*clock_, object, serviceName);
     timers_->FlushDpcs();
     timers_->CheckNothingArmedFor(object, serviceName.c_str());
 
@@ -213,9 +260,27 @@ bool Machine::UnloadDriver(const std::string& serviceName)
         Fail("pool leak at unload of driver %s", serviceName.c_str());
     }
     names_->RemoveDriver(ToUtf8(&object->DriverName));
+    WaitForCodeToLeave(*ImageOf(object));
     std::lock_guard<std::mutex> guard(io_->lock);
-    io_->drivers.erase(UpperAscii(serviceName));
+    CheckNothingAttachedToDeletedDevices(object, serviceName);
+    auto record = io_->drivers.find(UpperAscii(serviceName));
+    record->second->image.unloaded = true;
+    io_->unloadedDrivers.push_back(std::move(record->second));
+    io_->drivers.erase(record);
+    io_->UnmapImageIfUnused(object);
     return true;
+}
+
+// A deleted device that a device above still points to would receive that
+// device's requests after its driver is gone. Lock held.
+void Machine::CheckNothingAttachedToDeletedDevices(PDRIVER_OBJECT driver, const std::string& serviceName)
+{
+    for (const auto& entry : io_->devices) {
+        if (entry.first->DriverObject == driver && entry.first->AttachedDevice != nullptr)
+            Fail("driver %s unloaded while its deleted device %s still has a device attached above it (the "
+                 "driver above never detached)",
+                 serviceName.c_str(), entry.second.name.c_str());
+    }
 }
 
 bool Machine::IsDriverLoaded(const std::string& serviceName)
@@ -290,6 +355,11 @@ std::vector<POOL_TYPE> Machine::PoolTypesOf(const std::string& serviceName)
 uint64_t Machine::ExecutableMappingsMade()
 {
     return io_->executableMappings.load();
+}
+
+void Machine::FailCompletionRoutineContexts(bool on)
+{
+    io_->failCompletionContexts = on;
 }
 
 void Machine::AddFileCloseListener(std::function<void()> listener)

@@ -57,8 +57,9 @@ public:
     // devices, pool blocks, timers or DPCs behind. False if it is not loaded.
     bool UnloadDriver(const std::string& serviceName);
     bool IsDriverLoaded(const std::string& serviceName);
-    // Whether an open file object refers to a device of the driver, directly or
-    // through a device stack that the driver's device is attached to.
+    // Whether a file object is open on one of the driver's own devices, or a
+    // device is attached above one of them: what defers a legacy driver's
+    // unload. A file opened on a port that the driver filters is the port's.
     bool DriverHasOpenHandles(const std::string& serviceName);
     // Tags of the pool blocks the driver holds now, as a pool dump lists them.
     std::vector<ULONG> PoolTagsOf(const std::string& serviceName);
@@ -72,6 +73,15 @@ public:
     // While on, every MmMapLockedPagesSpecifyCache fails as when the system
     // has no page table entries left (MmGetSystemAddressForMdlSafe gives NULL).
     void FailSystemMappings(bool on);
+
+    // Driver lifetime and Plug and Play (sim/kernel/PlugAndPlay.cpp).
+    // Removes a device as Windows does when its adapter is unplugged:
+    // IRP_MN_SURPRISE_REMOVAL now, then IRP_MN_REMOVE_DEVICE once no file is
+    // open on the device, both sent to the top of its stack from a system
+    // thread. False when no device has that name.
+    bool UnplugDevice(const std::string& deviceName);
+    // While on, IoSetCompletionRoutineEx finds no room for its context.
+    void FailCompletionRoutineContexts(bool on);
 
     // MmGetSystemRoutineAddress finds no routine of this name from now on, as
     // on a Windows version that does not export it.
@@ -120,6 +130,7 @@ public:
 private:
     // The driver object of a loaded service, or null.
     PDRIVER_OBJECT LoadedDriverObject(const std::string& serviceName);
+    void CheckNothingAttachedToDeletedDevices(PDRIVER_OBJECT driver, const std::string& serviceName);
     void CreateNullDevice();
 
     std::unique_ptr<Clock> clock_;

@@ -29,6 +29,8 @@ struct TestPortEnd {
     BOOLEAN mapped;
     ULONG openInformation;  // completion information of a successful open
     BOOLEAN directIo;       // reads and writes reach the caller's buffer through its MDL
+    BOOLEAN removable;      // answers Plug and Play removal
+    LONG removed;           // unplugged: only close and clean-up are served
 
     BOOLEAN open;
     BOOLEAN breakOn;
@@ -109,6 +111,18 @@ void ServeReads(TestPortEnd* end, Completions* done);
 // Under the pair lock: the error-abort rule stops reads and writes while an
 // error is unreported.
 bool AbortedByError(const TestPortEnd* end);
+
+// Load (TestPortLoad.cpp): the DOS name and device-map entry of an end go;
+// an end is deleted.
+void RemoveNames(TestPortEnd* end);
+void DeleteEnd(TestPortEnd* end);
+
+// Plug and Play (TestPortPlugAndPlay.cpp). Every request enters through the
+// dispatch routine, which refuses all but close and clean-up once the end
+// is unplugged; `handlers` are the routines of the request families.
+NTSTATUS NTAPI TestPortDispatch(PDEVICE_OBJECT device, PIRP irp);
+extern PDRIVER_DISPATCH g_Handlers[IRP_MJ_MAXIMUM_FUNCTION + 1];
+NTSTATUS TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp);
 
 // Serial control requests (TestPortControl.cpp).
 NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);

@@ -28,6 +28,13 @@
 // pageable, marked as devices of a Plug and Play stack.
 #define TESTPORT_DIRECT_IO_PAIRS_VALUE "DirectIoPairs"
 
+// Optional REG_DWORD value of the Parameters key: a mask of pairs (bit n for
+// the pair made n-th) whose ends can be unplugged as a plug-in adapter's
+// ports: they handle Plug and Play removal as a function driver does (on
+// surprise removal they end every pending request and drop their names; on
+// removal they delete their device, passing nothing down).
+#define TESTPORT_REMOVABLE_PAIRS_VALUE "RemovablePairs"
+
 // The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
 #define TESTPORT_DEVICE_PREFIX "\\Device\\VtrlTestPort"
 

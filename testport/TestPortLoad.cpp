@@ -118,21 +118,6 @@ NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, T
     return STATUS_SUCCESS;
 }
 
-void DeleteEnd(TestPortEnd* end)
-{
-    if (end->mapped)
-        RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName);
-    if (end->linked) {
-        WCHAR linkBuffer[32];
-        UNICODE_STRING link;
-        InitBuffer(&link, linkBuffer, sizeof linkBuffer);
-        RtlAppendUnicodeToString(&link, KTEXT("\\DosDevices\\"));
-        RtlAppendUnicodeToString(&link, end->portName);
-        IoDeleteSymbolicLink(&link);
-    }
-    IoDeleteDevice(end->device);
-}
-
 NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
 {
     TestPortEnd* first;
@@ -150,6 +135,10 @@ NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
     KeInitializeSpinLock(&first->pairLock);
     first->lock = &first->pairLock;
     second->lock = &first->pairLock;
+    // Each end keeps its peer's device (and the pair lock in it) until it goes
+    // itself, whichever of the two is unplugged first.
+    ObReferenceObject(first->device);
+    ObReferenceObject(second->device);
     first->peer = second;
     second->peer = first;
     return STATUS_SUCCESS;
@@ -183,12 +172,14 @@ bool DwordOptionOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PCWS
 struct PortOptions {
     ULONG openInformation;  // of every open
     ULONG directIoPairs;    // bit n: the n-th pair uses direct I/O
+    ULONG removablePairs;   // bit n: the n-th pair can be unplugged
 };
 
 bool OptionOfValue(const KEY_VALUE_FULL_INFORMATION* info, ULONG size, PortOptions* options)
 {
     return DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_OPEN_INFORMATION_VALUE), &options->openInformation) ||
-           DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_DIRECT_IO_PAIRS_VALUE), &options->directIoPairs);
+           DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_DIRECT_IO_PAIRS_VALUE), &options->directIoPairs) ||
+           DwordOptionOfValue(info, size, KTEXT_OF(TESTPORT_REMOVABLE_PAIRS_VALUE), &options->removablePairs);
 }
 
 // Options may follow the pairs in the key, so they apply once all ends exist.
@@ -199,13 +190,14 @@ void ApplyOptions(PDRIVER_OBJECT driver, const PortOptions& options)
         end->openInformation = options.openInformation;
         if ((options.directIoPairs >> end->pairIndex & 1) != 0)
             UseDirectIo(end);
+        end->removable = (options.removablePairs >> end->pairIndex & 1) != 0;
     }
 }
 
 ULONG CreatePairsOfKey(PDRIVER_OBJECT driver, HANDLE key, KEY_VALUE_FULL_INFORMATION* info)
 {
     ULONG pairs = 0;
-    PortOptions options = {0, 0};
+    PortOptions options = {0, 0, 0};
     for (ULONG index = 0; pairs < TESTPORT_MAX_PAIRS; ++index) {
         ULONG size = 0;
         NTSTATUS status = ZwEnumerateValueKey(key, index, KeyValueFullInformation, info, kValueBufferSize, &size);
@@ -267,17 +259,44 @@ VOID NTAPI TestPortUnload(PDRIVER_OBJECT driver)
 
 }  // namespace
 
+void RemoveNames(TestPortEnd* end)
+{
+    if (end->mapped)
+        RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName);
+    end->mapped = FALSE;
+    if (end->linked) {
+        WCHAR linkBuffer[32];
+        UNICODE_STRING link;
+        InitBuffer(&link, linkBuffer, sizeof linkBuffer);
+        RtlAppendUnicodeToString(&link, KTEXT("\\DosDevices\\"));
+        RtlAppendUnicodeToString(&link, end->portName);
+        IoDeleteSymbolicLink(&link);
+    }
+    end->linked = FALSE;
+}
+
+void DeleteEnd(TestPortEnd* end)
+{
+    RemoveNames(end);
+    if (end->peer != NULL)
+        ObDereferenceObject(end->peer->device);
+    IoDeleteDevice(end->device);
+}
+
 NTSTATUS Start(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
-    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i)
-        driver->MajorFunction[i] = TestPortUnsupported;
-    driver->MajorFunction[IRP_MJ_CREATE] = TestPortCreate;
-    driver->MajorFunction[IRP_MJ_CLOSE] = TestPortClose;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = TestPortCleanup;
-    driver->MajorFunction[IRP_MJ_READ] = TestPortRead;
-    driver->MajorFunction[IRP_MJ_WRITE] = TestPortWrite;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = TestPortDeviceControl;
-    driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = TestPortFlush;
+    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
+        driver->MajorFunction[i] = TestPortDispatch;
+        g_Handlers[i] = TestPortUnsupported;
+    }
+    g_Handlers[IRP_MJ_CREATE] = TestPortCreate;
+    g_Handlers[IRP_MJ_CLOSE] = TestPortClose;
+    g_Handlers[IRP_MJ_CLEANUP] = TestPortCleanup;
+    g_Handlers[IRP_MJ_READ] = TestPortRead;
+    g_Handlers[IRP_MJ_WRITE] = TestPortWrite;
+    g_Handlers[IRP_MJ_DEVICE_CONTROL] = TestPortDeviceControl;
+    g_Handlers[IRP_MJ_FLUSH_BUFFERS] = TestPortFlush;
+    g_Handlers[IRP_MJ_PNP] = TestPortPlugAndPlay;
     driver->DriverUnload = TestPortUnload;
     return CreatePairs(driver, registryPath) > 0 ? STATUS_SUCCESS : STATUS_DEVICE_CONFIGURATION_ERROR;
 }

@@ -21,6 +21,8 @@ constexpr int LINE_SETTINGS_PANE = 0;
 constexpr int SENT_PANE = 1;
 constexpr int RECEIVED_PANE = 2;
 constexpr int LOSS_PANE = 3;
+// The copy-data tag of a line for the main frame's activity log.
+constexpr ULONG_PTR LOG_LINE_COPY_DATA_TAG = 0;
 
 std::vector<int> MonitorPanes(int width)
 {
@@ -167,6 +169,15 @@ void MonitorFrame::ShowTotals()
     statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
 }
 
+// The activity log of the window that opened the monitor tells that the
+// captured port went away, as it tells the other capture events.
+void MonitorFrame::LogPortRemoval()
+{
+    std::string line = "COMポートが取り外されました(" + portName_ + ")";
+    COPYDATASTRUCT data = {LOG_LINE_COPY_DATA_TAG, static_cast<DWORD>(line.size() + 1), &line[0]};
+    SendMessageW(owner_, WM_COPYDATA, reinterpret_cast<WPARAM>(Handle()), reinterpret_cast<LPARAM>(&data));
+}
+
 void MonitorFrame::ShowLineSettings()
 {
     statusBar_.SetPaneText(LINE_SETTINGS_PANE, Cp932ToWide(stream_.LineSettings()));
@@ -198,6 +209,7 @@ void MonitorFrame::Tick()
     const uint32_t sent = stream_.SentTotal();
     const uint32_t received = stream_.ReceivedTotal();
     const uint32_t lost = stream_.LostCount();
+    const uint32_t removals = stream_.RemovalCount();
     const int32_t baudRate = stream_.BaudRate();
     const int32_t lineControl = stream_.LineControl();
     if (stream_.PollDevice(now))
@@ -210,6 +222,8 @@ void MonitorFrame::Tick()
         statusBar_.SetPaneText(LOSS_PANE, CountText(IDS_ERROR_LABEL, stream_.LostCount()));
     if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
         ShowLineSettings();
+    if (removals != stream_.RemovalCount())
+        LogPortRemoval();
     // A clear asked for before a print started waits for its end.
     if (clearRequested_ && !Printing()) {
         clearRequested_ = false;

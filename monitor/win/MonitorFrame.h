@@ -90,6 +90,7 @@ private:
     void Layout(int clientWidth, int clientHeight);
     void ShowTotals();
     void ShowLineSettings();
+    void LogPortRemoval();
     void Tick();
     void UpdateScroll();
     void Scroll(WORD code);

@@ -161,6 +161,14 @@ typedef NTSTATUS (*PIO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject, 
 #define IRP_MN_SET_POWER 0x02
 #define IRP_MN_QUERY_POWER 0x03
 
+// IRP_MJ_PNP minor functions
+#define IRP_MN_START_DEVICE 0x00
+#define IRP_MN_QUERY_REMOVE_DEVICE 0x01
+#define IRP_MN_REMOVE_DEVICE 0x02
+#define IRP_MN_CANCEL_REMOVE_DEVICE 0x03
+#define IRP_MN_STOP_DEVICE 0x04
+#define IRP_MN_SURPRISE_REMOVAL 0x17
+
 // IO_STACK_LOCATION.Control
 #define SL_PENDING_RETURNED 0x01
 #define SL_ERROR_RETURNED 0x02
@@ -464,6 +472,12 @@ void IoSetNextIrpStackLocation(PIRP Irp);
 void IoMarkIrpPending(PIRP Irp);
 void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
                             BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel);
+// The I/O manager keeps DeviceObject (and so its driver's image) referenced
+// until the routine has returned; STATUS_INSUFFICIENT_RESOURCES when it has
+// no room for its context (no routine is set then).
+NTSTATUS IoSetCompletionRoutineEx(PDEVICE_OBJECT DeviceObject, PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine,
+                                  PVOID Context, BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError,
+                                  BOOLEAN InvokeOnCancel);
 NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 void PoStartNextPowerIrp(PIRP Irp);
 

@@ -37,7 +37,7 @@ BOOLEAN IoCancelIrp(PIRP Irp)
     PDEVICE_OBJECT device = Irp->Tail.Overlay.CurrentStackLocation->DeviceObject;
     {
         // The routine releases the cancel spin lock itself.
-        sim::DriverScope scope(device->DriverObject);
+        sim::DriverScope scope(device->DriverObject, "a cancel routine");
         routine(device, Irp);
     }
     sim::ReleaseIrp(Irp);

@@ -39,8 +39,36 @@ void IoManager::ReleaseDeviceIfUnused(PDEVICE_OBJECT device)
 {
     DeviceRecord* record = FindDevice(device);
     if (record != nullptr && record->deleted && device->ReferenceCount == 0 && record->pointerReferences == 0 &&
-        device->AttachedDevice == nullptr)
+        device->AttachedDevice == nullptr) {
+        PDRIVER_OBJECT driver = device->DriverObject;
         devices.erase(device);
+        UnmapImageIfUnused(driver);
+    }
+}
+
+void IoManager::UnmapImageIfUnused(PDRIVER_OBJECT driver)
+{
+    DriverImage* image = ImageOf(driver);
+    if (image == nullptr || !image->unloaded || image->gone)
+        return;
+    for (const auto& entry : devices) {
+        if (entry.first->DriverObject == driver)
+            return;
+    }
+    image->gone = true;
+    if (image->running.load() != 0)
+        Fail("the image of driver %s was unloaded while its code still runs (a dispatch, completion or cancel "
+             "routine or a DPC that has not returned)",
+             image->service.c_str());
+}
+
+bool IoManager::HasOpenFileOn(PDEVICE_OBJECT device)
+{
+    for (const auto& entry : files) {
+        if (entry.second->device == device)
+            return true;
+    }
+    return false;
 }
 
 NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* out,
@@ -167,16 +195,19 @@ void IoManager::NotifyFileClosed()
     }
     for (auto& listener : listeners)
         listener();
+    SendPendingRemovals();
 }
 
+// As the I/O manager decides a legacy driver's unload: a file object names
+// the device that was opened, so only files opened on the driver's own
+// devices, or a device attached above one of them, keep it loaded. A program
+// that holds a port that the driver filters holds the port's device.
 bool IoManager::DriverHasOpenFiles(PDRIVER_OBJECT driver)
 {
     std::lock_guard<std::mutex> guard(lock);
-    for (const auto& entry : files) {
-        for (PDEVICE_OBJECT device = entry.second->device; device != nullptr; device = device->AttachedDevice) {
-            if (device->DriverObject == driver)
-                return true;
-        }
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr; device = device->NextDevice) {
+        if (device->ReferenceCount != 0 || device->AttachedDevice != nullptr)
+            return true;
     }
     return false;
 }
@@ -208,6 +239,25 @@ NTSTATUS SendFileRequest(const std::shared_ptr<FileRecord>& file, PIRP irp, bool
     DISPATCHER_HEADER* done = &request->done.Header;
     machine.dispatcher().Wait(&done, 1, false, std::nullopt);
     return request->status;
+}
+
+DriverScope::DriverScope(PDRIVER_OBJECT driver, const char* what)
+    : saved_(CurrentThread().driver), image_(ImageOf(driver))
+{
+    if (image_ != nullptr) {
+        if (image_->gone.load())
+            Fail("%s of driver %s runs after the driver was unloaded and its image is gone", what,
+                 image_->service.c_str());
+        ++image_->running;
+    }
+    CurrentThread().driver = driver;
+}
+
+DriverScope::~DriverScope()
+{
+    CurrentThread().driver = saved_;
+    if (image_ != nullptr)
+        --image_->running;
 }
 
 }  // namespace sim

@@ -126,7 +126,7 @@ void TimerEngine::RunDpc(PKDPC dpc, const DpcCall& call)
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
     {
-        DriverScope scope(static_cast<PDRIVER_OBJECT>(call.ownerDriver));
+        DriverScope scope(static_cast<PDRIVER_OBJECT>(call.ownerDriver), "a DPC");
         call.routine(dpc, call.context, call.argument1, call.argument2);
     }
     KeLowerIrql(old);

@@ -149,7 +149,7 @@ bool InvokeRoutine(PIRP irp, IrpPrivate* state, PDRIVER_OBJECT owner, PIO_COMPLE
     state->state = IrpState::Stopped;
     NTSTATUS result;
     {
-        DriverScope scope(owner);
+        DriverScope scope(owner, "a completion routine");
         result = routine(device, irp, context);
     }
     std::unique_lock<ShortLock> guard(state->lock);
@@ -256,6 +256,56 @@ void QueueHeldBackCompletion(PIRP irp, IrpPrivate* state)
     state->deferredLevel = 0;
     KeInitializeDpc(&state->resumeDpc, ResumeHeldBackCompletion, irp);
     state->resumeDpc.OwnerDriver = nullptr;  // the I/O manager's, not the driver's
+}
+
+void SetRoutine(PIRP irp, PIO_COMPLETION_ROUTINE routine, PVOID context, BOOLEAN onSuccess, BOOLEAN onError,
+                BOOLEAN onCancel, PDRIVER_OBJECT owner)
+{
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->CompletionRoutine = routine;
+    next->Context = context;
+    next->Control = 0;
+    if (onSuccess)
+        next->Control |= SL_INVOKE_ON_SUCCESS;
+    if (onError)
+        next->Control |= SL_INVOKE_ON_ERROR;
+    if (onCancel)
+        next->Control |= SL_INVOKE_ON_CANCEL;
+    IrpPrivate* state = PrivateOf(irp);
+    std::lock_guard<ShortLock> guard(state->lock);
+    state->levels[irp->CurrentLocation - 1].routineOwner = owner;
+}
+
+// IoSetCompletionRoutineEx: the device stays referenced, so its driver's
+// image stays, until the driver's routine has returned.
+struct UnloadSafeContext {
+    PDEVICE_OBJECT device;
+    PIO_COMPLETION_ROUTINE routine;
+    PVOID context;
+};
+
+NTSTATUS NTAPI UnloadSafeCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context)
+{
+    auto* safe = static_cast<UnloadSafeContext*>(context);
+    NTSTATUS status;
+    {
+        DriverScope scope(safe->device->DriverObject, "a completion routine");
+        status = safe->routine(device, irp, safe->context);
+    }
+    ObDereferenceObject(safe->device);
+    delete safe;
+    return status;
+}
+
+// A request to a deleted device reaches a driver that has let the device go.
+void CheckDeviceExists(PDEVICE_OBJECT device)
+{
+    IoManager& io = Machine::Current().io();
+    std::lock_guard<std::mutex> guard(io.lock);
+    IoManager::DeviceRecord* record = io.FindDevice(device);
+    if (record == nullptr || record->deleted)
+        Fail("a request was sent to a deleted device%s%s", record != nullptr ? " " : "",
+             record != nullptr ? record->name.c_str() : "");
 }
 
 }  // namespace
@@ -400,6 +450,7 @@ void IoReuseIrp(PIRP Irp, NTSTATUS Iostatus)
 
 NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
+    sim::CheckDeviceExists(DeviceObject);
     sim::IrpPrivate* state = PrivateOf(Irp);
     int location;
     {
@@ -429,7 +480,7 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
     NTSTATUS status;
     {
-        sim::DriverScope scope(DeviceObject->DriverObject);
+        sim::DriverScope scope(DeviceObject->DriverObject, "a dispatch routine");
         status = dispatch(DeviceObject, Irp);
     }
     std::unique_lock<ShortLock> guard(state->lock);
@@ -538,19 +589,22 @@ void IoMarkIrpPending(PIRP Irp)
 void IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context, BOOLEAN InvokeOnSuccess,
                             BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel)
 {
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(Irp);
-    next->CompletionRoutine = CompletionRoutine;
-    next->Context = Context;
-    next->Control = 0;
-    if (InvokeOnSuccess)
-        next->Control |= SL_INVOKE_ON_SUCCESS;
-    if (InvokeOnError)
-        next->Control |= SL_INVOKE_ON_ERROR;
-    if (InvokeOnCancel)
-        next->Control |= SL_INVOKE_ON_CANCEL;
-    sim::IrpPrivate* state = PrivateOf(Irp);
-    std::lock_guard<ShortLock> guard(state->lock);
-    state->levels[Irp->CurrentLocation - 1].routineOwner = sim::CurrentThread().driver;
+    sim::SetRoutine(Irp, CompletionRoutine, Context, InvokeOnSuccess, InvokeOnError, InvokeOnCancel,
+                    sim::CurrentThread().driver);
+}
+
+NTSTATUS IoSetCompletionRoutineEx(PDEVICE_OBJECT DeviceObject, PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine,
+                                  PVOID Context, BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError,
+                                  BOOLEAN InvokeOnCancel)
+{
+    if (sim::Machine::Current().io().failCompletionContexts.load())
+        return STATUS_INSUFFICIENT_RESOURCES;
+    ObReferenceObject(DeviceObject);
+    auto* safe = new sim::UnloadSafeContext{DeviceObject, CompletionRoutine, Context};
+    // The I/O manager's routine, not the driver's: it runs after the
+    // driver's has returned.
+    sim::SetRoutine(Irp, sim::UnloadSafeCompletion, safe, InvokeOnSuccess, InvokeOnError, InvokeOnCancel, nullptr);
+    return STATUS_SUCCESS;
 }
 
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,

@@ -59,16 +59,34 @@ struct ThreadState {
 };
 ThreadState& CurrentThread();
 
-// Runs `call` as code of `driver` (pool blocks it allocates are charged to it).
+// A driver's loaded image, as the kernel's loader entry that
+// DRIVER_OBJECT::DriverSection points to. The image goes once the driver's
+// unload has run and none of its device objects is left (deleted and
+// unreferenced); no code of it may run after that.
+struct DriverImage {
+    std::string service;
+    std::atomic<int> running{0};  // threads now in its code
+    std::atomic<bool> unloaded{false};
+    std::atomic<bool> gone{false};
+};
+
+inline DriverImage* ImageOf(PDRIVER_OBJECT driver)
+{
+    return driver != nullptr ? static_cast<DriverImage*>(driver->DriverSection) : nullptr;
+}
+
+// Runs `call` as code of `driver` (pool blocks it allocates are charged to
+// it); `what` names the code for the stop when the driver's image is gone.
 class DriverScope {
 public:
-    explicit DriverScope(PDRIVER_OBJECT driver) : saved_(CurrentThread().driver) { CurrentThread().driver = driver; }
-    ~DriverScope() { CurrentThread().driver = saved_; }
+    explicit DriverScope(PDRIVER_OBJECT driver, const char* what = "code");
+    ~DriverScope();
     DriverScope(const DriverScope&) = delete;
     DriverScope& operator=(const DriverScope&) = delete;
 
 private:
     PDRIVER_OBJECT saved_;
+    DriverImage* image_;
 };
 
 // A mutex as the dispatcher keeps it: SignalState is 1 while it is free and
@@ -255,11 +273,14 @@ public:
         std::u16string name;
         std::u16string registryPath;
         LONG references = 0;
+        DriverImage image;
     };
 
     std::mutex lock;  // guards the maps and the device stacks (AttachedDevice links)
     std::map<PDEVICE_OBJECT, DeviceRecord> devices;
     std::map<std::string, std::unique_ptr<DriverRecord>> drivers;  // by upper-cased service name
+    // Unloaded drivers: their objects stay, as devices and routines still name them.
+    std::vector<std::unique_ptr<DriverRecord>> unloadedDrivers;
     std::map<PFILE_OBJECT, std::shared_ptr<FileRecord>> files;
     std::map<std::string, PDRIVER_INITIALIZE> images;  // by upper-cased file name
     std::vector<std::function<void()>> fileCloseListeners;
@@ -269,10 +290,17 @@ public:
     std::atomic<bool> standardUser{false};  // Machine::RunAsStandardUser
     std::atomic<uint64_t> executableMappings{0};
     std::function<void(PDEVICE_OBJECT)> attachHook;  // Machine::OnDeviceAttached; set before drivers load
+    std::atomic<bool> failCompletionContexts{false};  // Machine::FailCompletionRoutineContexts
+    // Plug and Play: devices surprise-removed whose removal waits for their last file to close.
+    std::vector<PDEVICE_OBJECT> removalsPending;
 
     DeviceRecord* FindDevice(PDEVICE_OBJECT device);    // lock held
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);   // lock held
     void ReleaseDeviceIfUnused(PDEVICE_OBJECT device);  // lock held
+    // The driver's image goes when its unload has run and no device of it is
+    // left; stops with a message if its code still runs then. Lock held.
+    void UnmapImageIfUnused(PDRIVER_OBJECT driver);
+    bool HasOpenFileOn(PDEVICE_OBJECT device);  // lock held
 
     // Opens `device` as a file: the access and exclusive checks and IRP_MJ_CREATE to the top of its stack.
     NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file,
@@ -282,6 +310,8 @@ public:
     void CancelFileRequests(const std::shared_ptr<FileRecord>& file);
     bool DriverHasOpenFiles(PDRIVER_OBJECT driver);
     void NotifyFileClosed();
+    // Sends the removals that waited for the last file on their device (PlugAndPlay.cpp).
+    void SendPendingRemovals();
 
     Machine& machine() { return machine_; }
 

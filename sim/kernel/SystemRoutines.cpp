@@ -20,6 +20,7 @@ const std::map<std::string, void*>& Exports()
     static const std::map<std::string, void*> exports = {
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
+        {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
         {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };

@@ -1,6 +1,7 @@
 // The service control manager of a simulated machine: kernel-driver
 // services, their registry entries and the Windows rules for starting and
-// stopping a legacy driver (the unload waits for the last open handle).
+// stopping a legacy driver (the unload waits for the last open handle on one
+// of the driver's own devices).
 #pragma once
 
 #include <cstdint>

@@ -9,10 +9,6 @@
 
 #include <ntddser.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 using namespace filtertest;
 
 namespace {
@@ -295,7 +291,9 @@ TEST_F(CaptureTest, SmallRecordNodesAreKeptForReuseWithinTheByteLimit)
     CloseHandle(port);
 }
 
-TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
+// The unload takes its routine back from a read that waits in the port: the
+// read completes later, normally, through no code of the filter.
+TEST_F(CaptureTest, UnloadLeavesAReadInFlightToCompleteNormally)
 {
     StartMonitorOn11();
     HANDLE port = Open("COM11", FILE_FLAG_OVERLAPPED);
@@ -305,25 +303,13 @@ TEST_F(CaptureTest, UnloadWaitsForAReadInFlight)
     ASSERT_FALSE(ReadFile(port, received, 1, nullptr, &overlapped));
     ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
 
-    DWORD startTick = GetTickCount();
-    std::atomic<bool> unloaded{false};
-    std::thread unloader([&] {
-        EXPECT_TRUE(machine.UnloadDriver(kFilterService));
-        unloaded = true;
-    });
-    while (GetTickCount() - startTick < 500)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_FALSE(unloaded) << "the unload sleeps in 100-ms steps while the read is in flight";
-
+    ASSERT_TRUE(machine.UnloadDriver(kFilterService));
     HANDLE peer = Open("COM12");
     DWORD done = 0;
     ASSERT_TRUE(WriteFile(peer, "z", 1, &done, nullptr));
-    unloader.join();
-    EXPECT_TRUE(unloaded);
     ASSERT_TRUE(GetOverlappedResult(port, &overlapped, &done, TRUE));
     EXPECT_EQ(1u, done);
     EXPECT_EQ('z', received[0]);
-    EXPECT_EQ(0u, (GetTickCount() - startTick) % 100) << "time moved only by the unload's sleeps";
     CloseHandle(peer);
     CloseHandle(port);
 }

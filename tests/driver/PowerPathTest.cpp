@@ -148,32 +148,42 @@ protected:
     PDRIVER_OBJECT probeDriver = nullptr;
     ProbeExtension* probe = nullptr;
     PDEVICE_OBJECT filterDevice = nullptr;
-};
 
-TEST_P(PowerPathTest, ASetPowerRequestReachesThePortAndCompletesOnce)
-{
-    PIRP irp = IoAllocateIrp(filterDevice->StackSize, FALSE);
-    ASSERT_NE(nullptr, irp);
-    PowerCompletion completion;
-    KeInitializeEvent(&completion.done, NotificationEvent, FALSE);
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = IRP_MJ_POWER;
-    next->MinorFunction = IRP_MN_SET_POWER;
-    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-    IoSetCompletionRoutine(irp, PowerCompleted, &completion, TRUE, TRUE, TRUE);
+    // Sends a set-power request to the filter, as the power manager does.
+    NTSTATUS SendSetPower(PowerCompletion& completion, PIRP* sent)
+    {
+        PIRP irp = IoAllocateIrp(filterDevice->StackSize, FALSE);
+        KeInitializeEvent(&completion.done, NotificationEvent, FALSE);
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        next->MajorFunction = IRP_MJ_POWER;
+        next->MinorFunction = IRP_MN_SET_POWER;
+        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+        IoSetCompletionRoutine(irp, PowerCompleted, &completion, TRUE, TRUE, TRUE);
+        *sent = irp;
+        return PoCallDriver(filterDevice, irp);
+    }
 
-    NTSTATUS status = PoCallDriver(filterDevice, irp);
-    EXPECT_EQ(1, probe->powerRequests.load()) << "the port saw the request";
-    if (GetParam().portPends) {
-        EXPECT_EQ(STATUS_PENDING, status) << "the port's pending status reaches the caller";
-        EXPECT_EQ(0, completion.calls.load());
-        ASSERT_NE(nullptr, probe->pending);
-        PIRP held = probe->pending;
+    static void CompleteHeldOnAnotherThread(PIRP held)
+    {
         std::thread port([held] {
             held->IoStatus.Status = STATUS_SUCCESS;
             IoCompleteRequest(held, IO_NO_INCREMENT);
         });
         port.join();
+    }
+};
+
+TEST_P(PowerPathTest, ASetPowerRequestReachesThePortAndCompletesOnce)
+{
+    PowerCompletion completion;
+    PIRP irp = nullptr;
+    NTSTATUS status = SendSetPower(completion, &irp);
+    EXPECT_EQ(1, probe->powerRequests.load()) << "the port saw the request";
+    if (GetParam().portPends) {
+        EXPECT_EQ(STATUS_PENDING, status) << "the port's pending status reaches the caller";
+        EXPECT_EQ(0, completion.calls.load());
+        ASSERT_NE(nullptr, probe->pending);
+        CompleteHeldOnAnotherThread(probe->pending);
     } else {
         EXPECT_EQ(STATUS_SUCCESS, status);
     }
@@ -183,6 +193,22 @@ TEST_P(PowerPathTest, ASetPowerRequestReachesThePortAndCompletesOnce)
     IoFreeIrp(irp);
 
     EXPECT_EQ(!PassThroughInstalled(), Recorded());
+}
+
+// The service stops while the port holds a power request; the request
+// completes later, through no code of the unloaded filter.
+TEST_P(PowerPathTest, APowerRequestThatThePortHoldsOutlivesTheUnload)
+{
+    if (!GetParam().portPends)
+        GTEST_SKIP() << "nothing is held";
+    PowerCompletion completion;
+    PIRP irp = nullptr;
+    ASSERT_EQ(STATUS_PENDING, SendSetPower(completion, &irp));
+    ASSERT_TRUE(machine.UnloadDriver(kFilterService));
+    CompleteHeldOnAnotherThread(probe->pending);
+    KeWaitForSingleObject(&completion.done, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_EQ(1, completion.calls.load());
+    IoFreeIrp(irp);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -112,6 +112,9 @@ TEST(TextOutputTest, RequestNamesByKindAndCode)
     EXPECT_EQ("Unknown ", Control(IOCTL_SERIAL_LSRMST_INSERT, {}, true).substr(7, 8));
     EXPECT_EQ("Unknown ", Control(0x001B00A0, {}, true).substr(7, 8));
     EXPECT_EQ("SetFifoCtrl", Control(IOCTL_SERIAL_SET_FIFO_CONTROL, Dwords({0xC1}), true).substr(7, 11));
+    std::vector<uint8_t> removal = MakeRecord(RecordKind_PlugAndPlay, 0, 0, 0, {});
+    removal[1] = CAPTURE_PNP_SURPRISE_REMOVAL;
+    EXPECT_EQ("COM1   PortRemoved ", Line(Render(removal), 0).substr(0, 19));
 }
 
 TEST(TextOutputTest, LineSettingsTexts)

@@ -48,13 +48,15 @@ void SetNumber(const std::string& key, const std::string& name, DWORD value)
 }
 
 // A monitor object on COM11, a text port COM21 that also listens to COM11,
-// a form-4 port COM22 on COM13. COM13 and COM14 use direct I/O.
+// a form-4 port COM22 on COM13. COM13 and COM14 use direct I/O; COM11 and
+// COM12 can be unplugged.
 void StartDrivers(sim::Machine& machine)
 {
     std::string portKey = kServices + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY;
     SetText(portKey, "Pair0", "COM11,COM12");
     SetText(portKey, "Pair1", "COM13,COM14");
     SetNumber(portKey, TESTPORT_DIRECT_IO_PAIRS_VALUE, 2);
+    SetNumber(portKey, TESTPORT_REMOVABLE_PAIRS_VALUE, 1);
     machine.RegisterDriverImage(TESTPORT_IMAGE_NAME, DriverEntry);
     if (machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME) != STATUS_SUCCESS)
         abort();
@@ -71,6 +73,12 @@ void StartDrivers(sim::Machine& machine)
     SetNumber(objects + "3", CAPTURE_VALUE_MAX_BYTES_A, 20000);
     machine.RegisterDriverImage("ZrVtrlFlt.sys", ZrVtrlFltDriverEntry);
     if (machine.LoadDriver("VantrelFlt", "ZrVtrlFlt.sys") != STATUS_SUCCESS)
+        abort();
+}
+
+void LoadOrStop(NTSTATUS status)
+{
+    if (status != STATUS_SUCCESS)
         abort();
 }
 
@@ -112,8 +120,13 @@ struct Request {
     std::vector<uint8_t> buffer;
 };
 
+const char* const kUnpluggedPort = "\\Device\\VtrlTestPort0";
+bool g_unplugged = false;
+
 struct Program {
     std::vector<HANDLE> handles;
+    std::vector<bool> onFilter;  // per handle: opened on one of the filter's devices
+    bool restarted = false;      // once per input: a restart costs two driver loads
     std::list<Request> requests;
     uint64_t sent = 0;
 };
@@ -152,12 +165,14 @@ Request& NewRequest(Program& program, HANDLE handle, FuzzedDataProvider& input, 
 
 void Open(FuzzedDataProvider& input, Program& program)
 {
-    const char* name = kDevices[input.ConsumeIntegralInRange<size_t>(0, std::size(kDevices) - 1)];
-    HANDLE handle =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    size_t device = input.ConsumeIntegralInRange<size_t>(0, std::size(kDevices) - 1);
+    HANDLE handle = CreateFileA(kDevices[device], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
     ++program.sent;
-    if (handle != INVALID_HANDLE_VALUE)
+    if (handle != INVALID_HANDLE_VALUE) {
         program.handles.push_back(handle);
+        program.onFilter.push_back(device < kFirstTestPort);
+    }
 }
 
 // A program of a user without administrator rights: the capture device and
@@ -179,8 +194,10 @@ void OpenAsStandardUser(sim::Machine& machine, FuzzedDataProvider& input, Progra
                 kDevices[device], static_cast<unsigned long>(access), static_cast<unsigned long>(error));
         abort();
     }
-    if (handle != INVALID_HANDLE_VALUE)
+    if (handle != INVALID_HANDLE_VALUE) {
         program.handles.push_back(handle);
+        program.onFilter.push_back(device < kFirstTestPort);
+    }
 }
 
 void Close(FuzzedDataProvider& input, Program& program)
@@ -190,7 +207,51 @@ void Close(FuzzedDataProvider& input, Program& program)
     size_t index = input.ConsumeIntegralInRange<size_t>(0, program.handles.size() - 1);
     CloseHandle(program.handles[index]);
     program.handles.erase(program.handles.begin() + static_cast<std::ptrdiff_t>(index));
+    program.onFilter.erase(program.onFilter.begin() + static_cast<std::ptrdiff_t>(index));
     ++program.sent;
+}
+
+// The adapter of COM11 and COM12 is unplugged; its removal follows once the
+// last handle on COM11 has closed.
+void Unplug(sim::Machine& machine, Program& program)
+{
+    if (g_unplugged)
+        return;
+    g_unplugged = machine.UnplugDevice(kUnpluggedPort);
+    ++program.sent;
+}
+
+// The service stops and starts again while programs keep the test ports
+// open, with whatever they have pending there; handles on the filter's own
+// devices would defer the stop, so they close first.
+void RestartFilter(sim::Machine& machine, Program& program)
+{
+    if (program.restarted)
+        return;
+    program.restarted = true;
+    for (size_t i = program.handles.size(); i-- > 0;) {
+        if (!program.onFilter[i])
+            continue;
+        CloseHandle(program.handles[i]);
+        program.handles.erase(program.handles.begin() + static_cast<std::ptrdiff_t>(i));
+        program.onFilter.erase(program.onFilter.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (!machine.UnloadDriver("VantrelFlt"))
+        abort();
+    LoadOrStop(machine.LoadDriver("VantrelFlt", "ZrVtrlFlt.sys"));
+    program.sent += 2;
+}
+
+// The adapter is plugged in again: both drivers start afresh.
+void Replug(sim::Machine& machine)
+{
+    if (!g_unplugged)
+        return;
+    if (!machine.UnloadDriver("VantrelFlt") || !machine.UnloadDriver(TESTPORT_SERVICE_NAME))
+        abort();
+    LoadOrStop(machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+    LoadOrStop(machine.LoadDriver("VantrelFlt", "ZrVtrlFlt.sys"));
+    g_unplugged = false;
 }
 
 void Control(FuzzedDataProvider& input, Program& program)
@@ -243,6 +304,7 @@ void CloseAll(sim::Machine& machine, Program& program)
     for (HANDLE handle : program.handles)
         CloseHandle(handle);
     program.handles.clear();
+    program.onFilter.clear();
     for (int tick = 0; tick < 1000 && !program.requests.empty(); ++tick) {
         ForgetFinished(program);
         if (!program.requests.empty())
@@ -252,6 +314,7 @@ void CloseAll(sim::Machine& machine, Program& program)
         fprintf(stderr, "driver_fuzz: a request never completed after its handle closed\n");
         abort();
     }
+    Replug(machine);
 }
 
 constexpr int kRounds = 8;
@@ -259,7 +322,7 @@ constexpr uint64_t kMaxRequests = 2000;
 
 void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
 {
-    switch (input.ConsumeIntegralInRange(0, 9)) {
+    switch (input.ConsumeIntegralInRange(0, 11)) {
     case 0: Open(input, program); break;
     case 1: Close(input, program); break;
     case 2: Control(input, program); break;
@@ -269,6 +332,8 @@ void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
     case 6: machine.AdvanceTicks(input.ConsumeIntegralInRange(1, 30)); break;
     case 7: machine.FailSystemMappings(input.ConsumeBool()); break;
     case 8: OpenAsStandardUser(machine, input, program); break;
+    case 9: Unplug(machine, program); break;
+    case 10: RestartFilter(machine, program); break;
     default: ForgetFinished(program); break;
     }
 }

@@ -240,3 +240,18 @@ TEST_F(RecordDecoderTest, BytesBeyondThePayloadAreHarmless)
     EXPECT_EQ(stored[0].data, (std::vector<uint8_t>{7, 8}));
     EXPECT_EQ(decoder.ReceivedTotal(), 2u);
 }
+
+TEST_F(RecordDecoderTest, APortRemovalBecomesItsMarkerAndOtherPlugAndPlayRecordsAreQuiet)
+{
+    for (uint8_t minor : {CAPTURE_PNP_SURPRISE_REMOVAL, uint8_t{0x07}, CAPTURE_PNP_REMOVE_DEVICE}) {
+        TestRecord record = MakeDataRecord(RecordKind_PlugAndPlay, {}, 0);
+        record.record->minorFunction = minor;
+        Process(record);
+    }
+    const auto stored = Stored();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].data, (std::vector<uint8_t>{LineErrorCode_PortRemoved}));
+    EXPECT_EQ(stored[1].data, (std::vector<uint8_t>{LineErrorCode_PortRemoved}));
+    EXPECT_EQ(decoder.RemovalCount(), 2u);
+    EXPECT_EQ(decoder.LostCount(), 0u);
+}

@@ -17,7 +17,7 @@ namespace {
 constexpr ULONG IOCTL_PORT_PING = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
 enum class PortMode { CompleteNow, PendUntilTimer, FailNow, PendWithoutMark, MarkButReturnSuccess, CompleteTwice };
-enum class FilterMode { Routine, ErrorOnlyRoutine, SyncForward };
+enum class FilterMode { Routine, ErrorOnlyRoutine, SyncForward, UnloadSafeRoutine };
 
 struct PortExtension {
     PortMode mode;
@@ -130,7 +130,11 @@ NTSTATUS FilterDispatch(PDEVICE_OBJECT device, PIRP irp)
         return status;
     }
     bool errorsOnly = filter->mode == FilterMode::ErrorOnlyRoutine;
-    IoSetCompletionRoutine(irp, FilterRoutine, filter, !errorsOnly, TRUE, TRUE);
+    if (filter->mode == FilterMode::UnloadSafeRoutine) {
+        EXPECT_EQ(STATUS_SUCCESS, IoSetCompletionRoutineEx(device, irp, FilterRoutine, filter, TRUE, TRUE, TRUE));
+    } else {
+        IoSetCompletionRoutine(irp, FilterRoutine, filter, !errorsOnly, TRUE, TRUE);
+    }
     return IoCallDriver(filter->lower, irp);
 }
 
@@ -195,8 +199,20 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_TRUE(machine.UnloadDriver("Filter"));
+        if (machine.IsDriverLoaded("Filter")) {
+            EXPECT_TRUE(machine.UnloadDriver("Filter"));
+        }
         EXPECT_TRUE(machine.UnloadDriver("Port"));
+    }
+
+    // A write that the port keeps pending for one tick, and the filter's
+    // unload while it is pending.
+    void UnloadTheFilterWhileAWriteIsPending(HANDLE port, OVERLAPPED* overlapped)
+    {
+        Port().mode = PortMode::PendUntilTimer;
+        ASSERT_FALSE(WriteFile(port, "a", 1, nullptr, overlapped));
+        ASSERT_TRUE(machine.UnloadDriver("Filter"));
+        EXPECT_FALSE(machine.DriverHasOpenHandles("Filter"));
     }
 
     PortExtension& Port() { return *static_cast<PortExtension*>(portDriver->DeviceObject->DeviceExtension); }
@@ -216,7 +232,8 @@ TEST_F(IrpTest, FilterAttachedOnTopSeesTheCompletedWrite)
     EXPECT_EQ(Filter().lower->StackSize + 1, filterDriver->DeviceObject->StackSize);
     HANDLE port = Open();
     ASSERT_NE(INVALID_HANDLE_VALUE, port);
-    EXPECT_TRUE(machine.DriverHasOpenHandles("Filter"));
+    EXPECT_FALSE(machine.DriverHasOpenHandles("Filter")) << "the program holds the port's device, not the filter";
+    EXPECT_TRUE(machine.DriverHasOpenHandles("Port"));
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(port, "a", 1, &written, nullptr));
     EXPECT_EQ(1u, written);
@@ -344,7 +361,41 @@ TEST_F(IrpTest, DeviceObjectPointerOpensClosesAndRespectsExclusiveness)
     CloseHandle(again);
 }
 
+TEST_F(IrpTest, AnUnloadSafeRoutineKeepsTheUnloadedFiltersDeviceUntilItHasRun)
+{
+    Filter().mode = FilterMode::UnloadSafeRoutine;
+    HANDLE port = Open(FILE_FLAG_OVERLAPPED);
+    OVERLAPPED overlapped{};
+    UnloadTheFilterWhileAWriteIsPending(port, &overlapped);
+    machine.AdvanceTicks(1);
+    DWORD written = 0;
+    EXPECT_TRUE(GetOverlappedResult(port, &overlapped, &written, TRUE));
+    machine.FailCompletionRoutineContexts(true);
+    PIRP irp = IoAllocateIrp(2, FALSE);
+    IoSetNextIrpStackLocation(irp);
+    EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES,
+              IoSetCompletionRoutineEx(portDriver->DeviceObject, irp, FilterRoutine, nullptr, TRUE, TRUE, TRUE));
+    IoFreeIrp(irp);
+    CloseHandle(port);
+}
+
 using IrpDeathTest = IrpTest;
+
+TEST_F(IrpDeathTest, CodeOfAnUnloadedDriverStops)
+{
+    HANDLE port = Open(FILE_FLAG_OVERLAPPED);
+    OVERLAPPED overlapped{};
+    EXPECT_DEATH(
+        {
+            UnloadTheFilterWhileAWriteIsPending(port, &overlapped);
+            machine.AdvanceTicks(1);
+        },
+        "a completion routine of driver Filter runs after the driver was unloaded");
+    EXPECT_DEATH(machine.UnloadDriver("Port"), "driver Port unloaded while its deleted device .*Port0 still has a "
+                                               "device attached above it");
+    machine.AdvanceTicks(1);
+    CloseHandle(port);
+}
 
 TEST_F(IrpDeathTest, RequestCompletedTwiceStops)
 {

@@ -307,5 +307,28 @@ TEST_F(TestPortErrorTest, WithErrorAbortReadsAndWritesFailUntilTheErrorIsFetched
     EXPECT_TRUE(Write(a, "x"));
 }
 
+// Unplugging a pair's adapter: a removable end refuses all but closing and
+// goes with its last handle, its peer goes on; a fixed pair ignores it.
+TEST_F(TestPortDataTest, AnUnpluggedRemovableEndRefusesRequestsAndGoesWithItsLastHandle)
+{
+    DWORD removable = 1;
+    for (DWORD pairs : {0u, removable}) {
+        ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
+        SetParameter(TESTPORT_REMOVABLE_PAIRS_VALUE, REG_DWORD, &pairs, sizeof pairs);
+        ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+        OpenBoth();
+        ASSERT_TRUE(machine.UnplugDevice(TESTPORT_DEVICE_PREFIX "0"));
+        EXPECT_EQ(pairs == 0, Write(a, "x")) << "pairs " << pairs;
+        EXPECT_TRUE(Write(b, "y"));
+        EXPECT_TRUE(CloseHandle(a));
+        a = OpenPort("COM11");
+        EXPECT_EQ(pairs == 0, a != INVALID_HANDLE_VALUE);
+        for (HANDLE* port : {&a, &b}) {
+            CloseHandle(*port);
+            *port = INVALID_HANDLE_VALUE;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace testport
