@@ -160,11 +160,24 @@ void CountLostRecord(ControlExtension* control, CaptureRecord* record, ULONG siz
 // Requests in flight below the filters (RequestsInFlight.cpp). `work` runs
 // when a request that a filter passed down has completed, in the completion
 // context; the filter's gate is left after it. The request's parameters are
-// already copied to the next level. False when there is no pool to list it:
-// no routine is set then.
+// already copied to the next level. Where the system keeps the image for a
+// completion routine, `unloadSafe` (UnloadSafeCompletion<work>) is set with
+// the filter as its context; elsewhere the request is listed for the unload
+// to take its routine back. False when there is no pool to list it: no
+// routine is set then.
 typedef void (*CompletionWork)(PIRP irp, PDEVICE_OBJECT filter);
 void InitializeRequestsInFlight();
-bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work);
+bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work, PIO_COMPLETION_ROUTINE unloadSafe);
+// The end of every filter completion routine: the pending mark passed up,
+// the filter's gate left.
+void FinishFilterCompletion(PIRP irp, PDEVICE_OBJECT filter);
+template <CompletionWork work>
+NTSTATUS NTAPI UnloadSafeCompletion(PDEVICE_OBJECT, PIRP irp, PVOID filter)
+{
+    work(irp, static_cast<PDEVICE_OBJECT>(filter));
+    FinishFilterCompletion(irp, static_cast<PDEVICE_OBJECT>(filter));
+    return STATUS_SUCCESS;
+}
 // Unload, at PASSIVE_LEVEL: takes the filters' routine back from every
 // request still in flight and waits for routines that already started.
 void TakeBackCompletionRoutines();

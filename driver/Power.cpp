@@ -20,7 +20,7 @@ NTSTATUS PassPowerDown(PDEVICE_OBJECT device, PIRP irp)
         return CompleteRequest(irp, lower == nullptr ? STATUS_SUCCESS : STATUS_DELETE_PENDING, 0);
     }
     IoCopyCurrentIrpStackLocationToNext(irp);
-    if (SetFilterCompletion(device, irp, VA_PowerComplete))
+    if (SetFilterCompletion(device, irp, VA_PowerComplete, UnloadSafeCompletion<VA_PowerComplete>))
         return PoCallDriver(lower, irp);
     PoStartNextPowerIrp(irp);
     IoSkipCurrentIrpStackLocation(irp);

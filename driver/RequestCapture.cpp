@@ -212,7 +212,7 @@ NTSTATUS CaptureAndPassDown(PDEVICE_OBJECT filterDevice, PIRP irp)
     PDEVICE_OBJECT lower = filter->lowerDevice;
     if (g_Cycling != 0) {
         IoCopyCurrentIrpStackLocationToNext(irp);
-        if (SetFilterCompletion(filterDevice, irp, CaptureCompleted))
+        if (SetFilterCompletion(filterDevice, irp, CaptureCompleted, UnloadSafeCompletion<CaptureCompleted>))
             return IofCallDriver(lower, irp);
         // No pool to follow it: the request goes on uncaptured.
         DeliverRequestHeader(filterDevice, IoGetCurrentIrpStackLocation(irp), true);

@@ -1,16 +1,19 @@
-// Requests that a filter passed down with its completion routine, listed
-// until that routine runs. A program may keep such a request pending below
-// the filter for ever (a terminal's wait for an event on a quiet port), and a
-// program's handle on the port never defers the filter's unload. So the
-// unload does not wait for them: it takes the filter's routine back from each
-// one (the I/O manager then completes it past the filter as if none had been
-// set, the pending mark included) and waits only for routines that had
-// already started. No code of the driver runs for them after that.
+// Requests that a filter passed down with its completion routine. A program
+// may keep such a request pending below the filter for ever (a terminal's
+// wait for an event on a quiet port), and a program's handle on the port
+// never defers the filter's unload, so the unload must not wait for them.
 //
-// The system's own way to keep an image for its completion routines
-// (IoSetCompletionRoutineEx) is missing before Windows XP, and Wine's is a
-// stub that ends the driver host: this way serves every system.
+// Where the system has IoSetCompletionRoutineEx (Windows XP and later), the
+// I/O manager keeps the filter's device, and so the image, until the routine
+// has returned: the routine runs after the unload, records nothing, and no
+// entry is kept. Elsewhere (Windows NT 4.0 and 2000, and Wine, whose export
+// is a stub) each request is listed until its routine runs, and the unload
+// takes the routine back from every listed one (the I/O manager then
+// completes it past the filter as if none had been set, the pending mark
+// included) and waits only for routines that had already started.
 #include "FilterDriver.h"
+#include "KernelText.h"
+#include "SystemRoutines.h"
 
 namespace {
 
@@ -25,6 +28,10 @@ struct InFlight {
 KSPIN_LOCK g_InFlightLock;
 LIST_ENTRY g_InFlight;
 volatile LONG g_RoutinesRunning = 0;
+
+typedef NTSTATUS(NTAPI* SetCompletionRoutineExCall)(PDEVICE_OBJECT, PIRP, PIO_COMPLETION_ROUTINE, PVOID, BOOLEAN,
+                                                     BOOLEAN, BOOLEAN);
+SetCompletionRoutineExCall g_SetCompletionRoutineEx = nullptr;
 
 constexpr UCHAR kInvokeBits = SL_INVOKE_ON_SUCCESS | SL_INVOKE_ON_ERROR | SL_INVOKE_ON_CANCEL;
 
@@ -50,11 +57,10 @@ NTSTATUS NTAPI FilterCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context)
     if (owned) {
         entry->work(irp, filter);
         ExFreePoolWithTag(entry, kPoolTag);
-    }
-    if (irp->PendingReturned)
+        FinishFilterCompletion(irp, filter);
+    } else if (irp->PendingReturned) {
         IoMarkIrpPending(irp);
-    if (owned)
-        GateLeave(&FilterOf(filter)->gate);
+    }
     InterlockedDecrement(&g_RoutinesRunning);
     return STATUS_SUCCESS;
 }
@@ -77,11 +83,24 @@ void InitializeRequestsInFlight()
     KeInitializeSpinLock(&g_InFlightLock);
     InitializeListHead(&g_InFlight);
     InterlockedExchange(&g_RoutinesRunning, 0);
+    g_SetCompletionRoutineEx =
+        reinterpret_cast<SetCompletionRoutineExCall>(FindSystemRoutine(KTEXT("IoSetCompletionRoutineEx")));
 }
 
-bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work)
+void FinishFilterCompletion(PIRP irp, PDEVICE_OBJECT filter)
 {
-    auto* entry = static_cast<InFlight*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(InFlight), kPoolTag));
+    if (irp->PendingReturned)
+        IoMarkIrpPending(irp);
+    GateLeave(&FilterOf(filter)->gate);
+}
+
+bool SetFilterCompletion(PDEVICE_OBJECT filter, PIRP irp, CompletionWork work, PIO_COMPLETION_ROUTINE unloadSafe)
+{
+    // The system's call fails only when it has no room for its own context.
+    if (g_SetCompletionRoutineEx != nullptr &&
+        NT_SUCCESS(g_SetCompletionRoutineEx(filter, irp, unloadSafe, filter, TRUE, TRUE, TRUE)))
+        return true;
+    auto* entry = static_cast<InFlight*>(ExAllocatePoolWithTag(g_NonPagedPool, sizeof(InFlight), kPoolTag));
     if (entry == nullptr)
         return false;
     entry->routineLevel = IoGetNextIrpStackLocation(irp);

@@ -60,8 +60,14 @@ protected:
     SC_HANDLE service = nullptr;
 };
 
-TEST_F(LifecycleTest, TheStopEndsAtOnceWhileAProgramWaitsOnACapturedPort)
+// With the system's unload-safe completion routine (Windows XP and later),
+// and without it, where the unload takes the filter's routine back.
+class StopWhileWaitingTest : public LifecycleTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopWhileWaitingTest, TheStopEndsAtOnceWhileAProgramWaitsOnACapturedPort)
 {
+    if (!GetParam())
+        machine.HideSystemRoutine("IoSetCompletionRoutineEx");
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
     StartService();
     HANDLE port = Open("COM11", FILE_FLAG_OVERLAPPED);
@@ -86,6 +92,8 @@ TEST_F(LifecycleTest, TheStopEndsAtOnceWhileAProgramWaitsOnACapturedPort)
     CloseHandle(peer);
     CloseHandle(port);
 }
+
+INSTANTIATE_TEST_SUITE_P(UnloadSafeRoutine, StopWhileWaitingTest, ::testing::Bool());
 
 TEST_F(LifecycleTest, AnUnpluggedPortEndsItsCaptureAndLetsThePortDriverGo)
 {
