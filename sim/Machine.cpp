@@ -167,6 +167,18 @@ NTSTATUS Machine::StartDriver(const std::string& serviceName, PDRIVER_INITIALIZE
     return LoadDriver(serviceName, serviceName + ".sys", driver);
 }
 
+// An unloaded driver's image stays while a device of it is referenced (a
+// late completion routine); the same image is not loaded a second time
+// meanwhile. Lock held.
+bool Machine::ImageStillMapped(const std::string& serviceName)
+{
+    for (const auto& unloaded : io_->unloadedDrivers) {
+        if (UpperAscii(unloaded->service) == UpperAscii(serviceName) && !unloaded->image.gone)
+            return true;
+    }
+    return false;
+}
+
 NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& imagePath, PDRIVER_OBJECT* driver)
 {
     auto record = std::make_unique<IoManager::DriverRecord>();
@@ -176,7 +188,7 @@ NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& 
         auto image = io_->images.find(ImageFileName(imagePath));
         if (image == io_->images.end())
             return STATUS_OBJECT_NAME_NOT_FOUND;
-        if (io_->drivers.count(UpperAscii(serviceName)) != 0)
+        if (io_->drivers.count(UpperAscii(serviceName)) != 0 || ImageStillMapped(serviceName))
             return STATUS_IMAGE_ALREADY_LOADED;
         entry = image->second;
     }

@@ -130,6 +130,7 @@ public:
 private:
     // The driver object of a loaded service, or null.
     PDRIVER_OBJECT LoadedDriverObject(const std::string& serviceName);
+    bool ImageStillMapped(const std::string& serviceName);
     void CheckNothingAttachedToDeletedDevices(PDRIVER_OBJECT driver, const std::string& serviceName);
     void CreateNullDevice();
 
