@@ -172,11 +172,7 @@ NTSTATUS Machine::StartDriver(const std::string& serviceName, PDRIVER_INITIALIZE
 // meanwhile. Lock held.
 bool Machine::ImageStillMapped(const std::string& serviceName)
 {
-    for (const auto& unloaded : io_->unloadedDrivers) {
-        if (UpperAscii(unloaded->service) == UpperAscii(serviceName) && !unloaded->image.gone)
-            return true;
-    }
-    return false;
+    return io_->imagesMappedAfterUnload.count(UpperAscii(serviceName)) != 0;
 }
 
 NTSTATUS Machine::LoadDriver(const std::string& serviceName, const std::string& imagePath, PDRIVER_OBJECT* driver)
@@ -279,6 +275,7 @@ bool Machine::UnloadDriver(const std::string& serviceName)
     record->second->image.unloaded = true;
     io_->unloadedDrivers.push_back(std::move(record->second));
     io_->drivers.erase(record);
+    io_->imagesMappedAfterUnload.insert(UpperAscii(serviceName));
     io_->UnmapImageIfUnused(object);
     return true;
 }

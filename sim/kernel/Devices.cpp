@@ -56,6 +56,7 @@ void IoManager::UnmapImageIfUnused(PDRIVER_OBJECT driver)
             return;
     }
     image->gone = true;
+    imagesMappedAfterUnload.erase(UpperAscii(image->service));
     if (image->running.load() != 0)
         Fail("the image of driver %s was unloaded while its code still runs (a dispatch, completion or cancel "
              "routine or a DPC that has not returned)",

@@ -281,6 +281,7 @@ public:
     std::map<std::string, std::unique_ptr<DriverRecord>> drivers;  // by upper-cased service name
     // Unloaded drivers: their objects stay, as devices and routines still name them.
     std::vector<std::unique_ptr<DriverRecord>> unloadedDrivers;
+    std::set<std::string> imagesMappedAfterUnload;  // upper-cased service names of unloaded, not yet gone images
     std::map<PFILE_OBJECT, std::shared_ptr<FileRecord>> files;
     std::map<std::string, PDRIVER_INITIALIZE> images;  // by upper-cased file name
     std::vector<std::function<void()>> fileCloseListeners;
