@@ -16,6 +16,7 @@
 #include "resource.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <direct.h>
@@ -468,6 +469,21 @@ struct TrackedMenu {
     std::vector<UINT> enabled;
 };
 
+// Whether the program the shell started for a page (cmd, and the console
+// host Wine gives it) is still running: it would take the focus from the
+// windows of later tests.
+bool ShellProgramRuns()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    bool runs = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        runs = runs || _wcsicmp(entry.szExeFile, L"cmd.exe") == 0 || _wcsicmp(entry.szExeFile, L"conhost.exe") == 0;
+    CloseHandle(snapshot);
+    return runs;
+}
+
 bool IsPopupMenuWindow(HWND hwnd)
 {
     wchar_t className[16] = {};
@@ -485,6 +501,9 @@ protected:
         SetCursorPos(point.x, point.y);
         TrackedMenu seen;
         HWND frame = frame_->Handle();
+        // A pop-up menu stays open only over the foreground window, as after
+        // a real click; a program an earlier test started may hold the focus.
+        SetForegroundWindow(frame);
         DialogUser user(thread_, IsPopupMenuWindow, [&seen, frame](HWND menuWindow) {
             auto menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
             for (int i = 0; i < GetMenuItemCount(menu); ++i) {
@@ -578,7 +597,7 @@ TEST_F(ItemEdit, KeysAndADoubleClickReachTheCommands)
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VantrelTestClasses");
     const Bytes page = ReadFileBytes(HelpPagePath());
     const std::wstring copy(opened.begin(), opened.end());
-    for (int tries = 0; tries < 500 && ReadFileBytes(copy) != page; ++tries)
+    for (int tries = 0; tries < 500 && (ReadFileBytes(copy) != page || ShellProgramRuns()); ++tries)
         Sleep(20);
     EXPECT_NE(std::string::npos, std::string(page.begin(), page.end()).find("<title>Vantrel ヘルプ</title>"));
     EXPECT_EQ(page, ReadFileBytes(copy));
