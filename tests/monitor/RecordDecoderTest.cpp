@@ -12,12 +12,6 @@ namespace {
 
 constexpr uint64_t UnitsPerMs = 10000;
 
-struct StoredRecord {
-    uint8_t kind;
-    uint32_t timeCounter;
-    std::vector<uint8_t> data;
-};
-
 class RecordDecoderTest : public ::testing::Test {
 protected:
     RecordStore store{10000, 1};
@@ -25,14 +19,7 @@ protected:
 
     void Process(TestRecord r, uint32_t now = 0) { decoder.Process(r.record, r.size, now); }
 
-    std::vector<StoredRecord> Stored() const
-    {
-        std::vector<StoredRecord> records;
-        for (const RecordView& record : StoredRecords(store))
-            records.push_back(StoredRecord{record.kind, record.timeCounter,
-                                           std::vector<uint8_t>(record.data, record.data + record.length)});
-        return records;
-    }
+    std::vector<RecordCopy> Stored() const { return StoredRecordCopies(store); }
 
     TestRecord Status(uint32_t errorWord, uint32_t dataLength = SERIAL_STATUS_SIZE)
     {

@@ -1,6 +1,7 @@
 // The packed store against a plain model: a queue of records, whole lines
 // evicted from the top, evicted bytes counted per direction.
 #include "RecordStore.h"
+#include "StoredRecords.h"
 #include "TestRecords.h"
 #include "SerialIoctl.h"
 
@@ -14,23 +15,23 @@ namespace {
 
 constexpr uint32_t Limit = 1000;
 
-struct ModelRecord {
-    uint8_t kind;
-    uint32_t timeCounter;
-    std::vector<uint8_t> data;
-    uint32_t Cells() const { return static_cast<uint32_t>(data.size()) + (timeCounter >= Limit ? 1 : 0); }
-};
+using ModelRecord = RecordCopy;
+
+uint32_t Cells(const ModelRecord& record)
+{
+    return static_cast<uint32_t>(record.data.size()) + (record.timeCounter >= Limit ? 1 : 0);
+}
 
 struct DisplayModel {
     explicit DisplayModel(uint32_t capacityCells) : capacity(capacityCells) {}
     void Add(const ModelRecord& record)
     {
         records.push_back(record);
-        total += record.Cells();
+        total += Cells(record);
         while (total - first > capacity && !records.empty()) {
-            for (first += CellsPerLine; !records.empty() && first >= records.front().Cells(); records.pop_front()) {
-                first -= records.front().Cells();
-                total -= records.front().Cells();
+            for (first += CellsPerLine; !records.empty() && first >= Cells(records.front()); records.pop_front()) {
+                first -= Cells(records.front());
+                total -= Cells(records.front());
                 Count(records.front(), records.front().data.size(), receivedBase, sentBase);
             }
         }

@@ -3,6 +3,7 @@
 
 #include "RecordStore.h"
 
+#include <cstdint>
 #include <vector>
 
 inline std::vector<RecordView> StoredRecords(const RecordStore& store)
@@ -13,4 +14,20 @@ inline std::vector<RecordView> StoredRecords(const RecordStore& store)
     while (store.NextRecord(walk, record))
         records.push_back(record);
     return records;
+}
+
+// A record copied out of the store, so it outlives the store's chunks.
+struct RecordCopy {
+    uint8_t kind;
+    uint32_t timeCounter;
+    std::vector<uint8_t> data;
+};
+
+inline std::vector<RecordCopy> StoredRecordCopies(const RecordStore& store)
+{
+    std::vector<RecordCopy> copies;
+    for (const RecordView& record : StoredRecords(store))
+        copies.push_back(RecordCopy{record.kind, record.timeCounter,
+                                    std::vector<uint8_t>(record.data, record.data + record.length)});
+    return copies;
 }
