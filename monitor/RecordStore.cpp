@@ -61,6 +61,15 @@ uint32_t DataBytesPresent(const CaptureRecord& record, uint32_t size)
     return std::min(length, size - CAPTURE_RECORD_HEADER_SIZE);
 }
 
+// Data bytes count towards their direction; markers and line errors towards none.
+void CountData(uint8_t kind, uint32_t bytes, uint32_t& received, uint32_t& sent)
+{
+    if (kind == RecordKind_Read)
+        received += bytes;
+    else if (kind == RecordKind_Write)
+        sent += bytes;
+}
+
 }  // namespace
 
 void* ChunkAllocator::Allocate(size_t bytes)
@@ -170,10 +179,7 @@ bool RecordStore::Append(uint8_t kind, uint32_t timeCounter, uint64_t timestamp,
     Encode(out, kind, timeCounter, timestamp, data, length);
     ++recordCount_;
     cellsAdded_ += CellsOf(length, timeCounter);
-    if (kind == RecordKind_Read)
-        receivedAdded_ += length;
-    else if (kind == RecordKind_Write)
-        sentAdded_ += length;
+    CountData(kind, length, receivedAdded_, sentAdded_);
     return true;
 }
 
@@ -304,14 +310,8 @@ void RecordStore::EvictHead()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const RecordView record = Decode(Head()->Records() + headOffset_);
-    const uint32_t dataCells = record.length;
-    if (record.kind == RecordKind_Read) {
-        receivedBase_ += dataCells;
-        headReceived_ += dataCells;
-    } else if (record.kind == RecordKind_Write) {
-        sentBase_ += dataCells;
-        headSent_ += dataCells;
-    }
+    CountData(record.kind, record.length, receivedBase_, sentBase_);
+    CountData(record.kind, record.length, headReceived_, headSent_);
     totalCells_ -= record.cells;
     headCell_ += record.cells;
     --recordCount_;
@@ -352,10 +352,7 @@ CellPosition RecordStore::Locate(uint32_t displayedCell) const
     RecordView record = Decode(place.node);
     while (place.cell + record.cells <= target) {
         place.cell += record.cells;
-        if (record.kind == RecordKind_Read)
-            place.received += record.length;
-        else if (record.kind == RecordKind_Write)
-            place.sent += record.length;
+        CountData(record.kind, record.length, place.received, place.sent);
         record = Decode(record.data + record.length);
     }
     place.node = record.node;
@@ -364,10 +361,7 @@ CellPosition RecordStore::Locate(uint32_t displayedCell) const
     uint32_t sent = place.sent;
     const uint32_t index = static_cast<uint32_t>(target - place.cell);
     const uint32_t dataBefore = record.cells > record.length ? (index == 0 ? 0 : index - 1) : index;
-    if (record.kind == RecordKind_Read)
-        received += dataBefore;
-    else if (record.kind == RecordKind_Write)
-        sent += dataBefore;
+    CountData(record.kind, dataBefore, received, sent);
     return CellPosition{CellCursor{record.node, index, chunk}, receivedBase_ + (received - headReceived_),
                         sentBase_ + (sent - headSent_)};
 }
