@@ -252,6 +252,9 @@ TEST_F(VantrelStartupTest, WindowsNT4GetsImageAAndWindowsXPImageBAndEachLoads)
         EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
         EXPECT_EQ(WaitForServiceState(service.get(), SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
     }
+    // Start-up on NT 4.0 wrote DeviceType 0, which no later start removes.
+    const std::string serviceKey = std::string("SYSTEM\\CurrentControlSet\\Services\\") + FILTER_SERVICE_NAME;
+    EXPECT_EQ(RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, serviceKey.c_str(), "DeviceType"), ERROR_SUCCESS);
 }
 
 }  // namespace
