@@ -1,6 +1,6 @@
 # Test: every call a built file imports exists on the oldest Windows the file
 # is for, by the table of calls kept in the repository.
-# cmake -DCALLS=windows-calls.txt "-DFILES=path|machine|oldest;..." -P CheckImports.cmake
+# cmake -DCALLS=WindowsCalls.txt "-DFILES=path|machine|oldest;..." -P CheckImports.cmake
 # machine: x86 or x86-64; oldest: a version of the table (NT4.0, 2000, ...).
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake)
