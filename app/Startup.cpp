@@ -185,8 +185,10 @@ std::string DriverFileProblemLine(DriverFileProblem problem)
     switch (problem) {
     case DriverFileProblem::None:
         return std::string();
-    case DriverFileProblem::NotWritten:
-        return "ドライバファイルを更新できませんでした(" + DriverFilePath() + ")";
+    case DriverFileProblem::NotWritten: {
+        std::string path = DriverFilePath();
+        return "ドライバファイルを更新できませんでした" + (path.empty() ? std::string() : "(" + path + ")");
+    }
     case DriverFileProblem::RedirectionStuck:
         return "64ビット版Windowsのドライバフォルダに書き込めないため、ドライバファイルを更新できませんでした";
     }

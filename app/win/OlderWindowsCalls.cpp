@@ -1,9 +1,11 @@
 // The 32-bit Vantrel.exe starts on Windows NT 4.0, but the static runtime
 // (winpthreads) and the print dialog call what later Windows added. Their
 // import slots are filled here: the system's own routine where it has one,
-// looked up at first use, else a stand-in that does the same job with the
+// looked up at each call, else a stand-in that does the same job with the
 // calls Windows NT 4.0 has. The linker takes these slots instead of the
-// import library's, so the program imports none of the newer calls.
+// import library's, so the program imports none of the newer calls. Nothing
+// is cached in a guarded static: winpthreads calls some of these while the
+// runtime that guards statics is itself starting.
 #include <windows.h>
 
 namespace {
@@ -23,7 +25,7 @@ Routine SystemRoutine(const char* module, const char* name)
 ULONGLONG WINAPI TickCount64(VOID)
 {
     using Routine = ULONGLONG(WINAPI*)(VOID);
-    static const Routine system = SystemRoutine<Routine>("kernel32.dll", "GetTickCount64");
+    const Routine system = SystemRoutine<Routine>("kernel32.dll", "GetTickCount64");
     if (system != nullptr)
         return system();
     LARGE_INTEGER frequency;
@@ -39,14 +41,14 @@ ULONGLONG WINAPI TickCount64(VOID)
 PVOID WINAPI AddVectoredHandler(ULONG first, PVECTORED_EXCEPTION_HANDLER handler)
 {
     using Routine = PVOID(WINAPI*)(ULONG, PVECTORED_EXCEPTION_HANDLER);
-    static const Routine system = SystemRoutine<Routine>("kernel32.dll", "AddVectoredExceptionHandler");
+    const Routine system = SystemRoutine<Routine>("kernel32.dll", "AddVectoredExceptionHandler");
     return system != nullptr ? system(first, handler) : nullptr;
 }
 
 ULONG WINAPI RemoveVectoredHandler(PVOID handle)
 {
     using Routine = ULONG(WINAPI*)(PVOID);
-    static const Routine system = SystemRoutine<Routine>("kernel32.dll", "RemoveVectoredExceptionHandler");
+    const Routine system = SystemRoutine<Routine>("kernel32.dll", "RemoveVectoredExceptionHandler");
     return system != nullptr && handle != nullptr ? system(handle) : 0;
 }
 
@@ -59,7 +61,7 @@ extern "C" BOOL WINAPI DefaultPrinterA(LPSTR buffer, LPDWORD size) __asm__("_Get
 BOOL WINAPI DefaultPrinterA(LPSTR buffer, LPDWORD size)
 {
     using Routine = BOOL(WINAPI*)(LPSTR, LPDWORD);
-    static const Routine system = SystemRoutine<Routine>("winspool.drv", "GetDefaultPrinterA");
+    const Routine system = SystemRoutine<Routine>("winspool.drv", "GetDefaultPrinterA");
     if (system != nullptr)
         return system(buffer, size);
     char device[MAX_PATH];
