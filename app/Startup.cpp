@@ -51,6 +51,41 @@ bool CopyRange(FILE* source, uint32_t length, FILE* target)
     return true;
 }
 
+#ifdef _WIN32
+template <typename Call>
+void FindCall(HMODULE module, const char* name, Call* call)
+{
+    *call = reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+#endif
+
+// Turns the WOW64 file system redirection off for this thread while it
+// lives: the system folder is then the 64-bit system's own.
+class NativeSystemFolder {
+public:
+    NativeSystemFolder(const Wow64Calls& calls, bool wow64) : calls_(calls)
+    {
+        redirectionOff_ = wow64 && calls.disableRedirection && calls.revertRedirection &&
+                          calls.disableRedirection(&state_);
+        reached_ = !wow64 || redirectionOff_;
+    }
+    ~NativeSystemFolder()
+    {
+        if (redirectionOff_)
+            calls_.revertRedirection(state_);
+    }
+    NativeSystemFolder(const NativeSystemFolder&) = delete;
+    NativeSystemFolder& operator=(const NativeSystemFolder&) = delete;
+
+    bool Reached() const { return reached_; }
+
+private:
+    const Wow64Calls& calls_;
+    PVOID state_ = nullptr;
+    bool reached_ = false;
+    bool redirectionOff_ = false;
+};
+
 // A missing driver file is created empty and forces a rewrite.
 uint16_t DriverFileChecksum(const std::string& path)
 {
@@ -114,9 +149,50 @@ bool IsWindowsNT4()
     return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 4;
 }
 
-const DriverImage& ChooseDriverImage(const DriverImages& images)
+const DriverImage& ChooseDriverImage(const DriverImages& images, bool wow64)
 {
-    return IsWindowsNT4() ? images.a : images.b;
+    if (IsWindowsNT4())
+        return images.a;
+    return wow64 ? images.wow64 : images.b;
+}
+
+Wow64Calls FindWow64Calls()
+{
+    Wow64Calls calls{};
+#ifdef _WIN32
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
+        FindCall(kernel, "IsWow64Process", &calls.isWow64Process);
+        FindCall(kernel, "Wow64DisableWow64FsRedirection", &calls.disableRedirection);
+        FindCall(kernel, "Wow64RevertWow64FsRedirection", &calls.revertRedirection);
+    }
+#endif
+    return calls;
+}
+
+bool RunsUnderWow64(const Wow64Calls& calls)
+{
+#ifdef _WIN32
+    HANDLE self = GetCurrentProcess();
+#else
+    HANDLE self = reinterpret_cast<HANDLE>(-1);  // the pseudo handle GetCurrentProcess gives
+#endif
+    BOOL wow64 = FALSE;
+    return calls.isWow64Process && calls.isWow64Process(self, &wow64) && wow64;
+}
+
+std::string DriverFileProblemLine(DriverFileProblem problem)
+{
+    switch (problem) {
+    case DriverFileProblem::None:
+        return std::string();
+    case DriverFileProblem::NotWritten: {
+        std::string path = DriverFilePath();
+        return "ドライバファイルを更新できませんでした" + (path.empty() ? std::string() : "(" + path + ")");
+    }
+    case DriverFileProblem::RedirectionStuck:
+        return "64ビット版Windowsのドライバフォルダに書き込めないため、ドライバファイルを更新できませんでした";
+    }
+    return std::string();
 }
 
 std::string DriverFilePathIn(const char* systemDirectory)
@@ -155,28 +231,39 @@ bool ExtractDriverImage(uint32_t offset, uint32_t length)
     return fclose(driver.release()) == 0 && copied;
 }
 
-bool UpdateDriverFile(const DriverImages& images)
+DriverFileProblem BringDriverFileUpToDate(const DriverImages& images, const Wow64Calls& calls)
 {
+    bool wow64 = RunsUnderWow64(calls);
+    NativeSystemFolder folder(calls, wow64);
+    if (!folder.Reached())
+        return DriverFileProblem::RedirectionStuck;
     std::string path = DriverFilePath();
     if (path.empty())
-        return false;
+        return DriverFileProblem::NotWritten;
+    const DriverImage& image = ChooseDriverImage(images, wow64);
     for (int rewrites = 0;; ++rewrites) {
         uint16_t checksum = DriverFileChecksum(path);
-        const DriverImage& image = ChooseDriverImage(images);
         if (checksum == image.checksum)
-            return true;
+            return DriverFileProblem::None;
         if (rewrites == DRIVER_FILE_REWRITE_LIMIT)
-            return false;
-        // B by its length too: the program's signature follows it in the file.
+            return DriverFileProblem::NotWritten;
+        // Every image by its length: more images or the signature follow.
         ExtractDriverImage(image.offset, image.length);
     }
 }
 
-bool PrepareStartup(const DriverImages& images, HANDLE* mutex)
+bool UpdateDriverFile(const DriverImages& images)
+{
+    return BringDriverFileUpToDate(images, FindWow64Calls()) == DriverFileProblem::None;
+}
+
+bool PrepareStartup(const DriverImages& images, HANDLE* mutex, DriverFileProblem* problem)
 {
     *mutex = CreateSingleInstanceMutex();
     if (!*mutex)
         return false;
-    UpdateDriverFile(images);
+    DriverFileProblem outcome = BringDriverFileUpToDate(images, FindWow64Calls());
+    if (problem)
+        *problem = outcome;
     return true;
 }

@@ -26,9 +26,30 @@ struct DriverImage {
 };
 
 struct DriverImages {
-    DriverImage a;  // Windows NT 4.0
-    DriverImage b;  // every other system; right after A
+    DriverImage a;      // Windows NT 4.0
+    DriverImage b;      // every other system; right after A
+    DriverImage wow64;  // 64-bit Windows under a 32-bit program; after B (empty in a 64-bit program)
 };
+
+// kernel32's WOW64 calls, looked up at run time: Windows before XP lacks
+// them, and each is null where the system has none.
+struct Wow64Calls {
+    BOOL(WINAPI* isWow64Process)(HANDLE process, PBOOL wow64);
+    BOOL(WINAPI* disableRedirection)(PVOID* state);
+    BOOL(WINAPI* revertRedirection)(PVOID state);
+};
+Wow64Calls FindWow64Calls();
+// A 32-bit program on 64-bit Windows.
+bool RunsUnderWow64(const Wow64Calls& calls);
+
+// Why start-up could not bring the driver file up to date.
+enum class DriverFileProblem {
+    None,
+    NotWritten,           // no system folder, or the file cannot be written
+    RedirectionStuck,     // 64-bit Windows, and the real driver folder is out of reach
+};
+// The activity-log line for a problem; empty for None.
+std::string DriverFileProblemLine(DriverFileProblem problem);
 
 // XOR of big-endian 16-bit words; an odd last byte is a high byte. Bytes may
 // come in pieces of any length.
@@ -51,7 +72,7 @@ bool ComputeFileChecksum(const char* path, uint16_t* checksum);
 
 // Platform NT, major version 4; a failed query counts as another system.
 bool IsWindowsNT4();
-const DriverImage& ChooseDriverImage(const DriverImages& images);
+const DriverImage& ChooseDriverImage(const DriverImages& images, bool wow64 = false);
 
 // "<system directory>\Drivers\ZrVtrlFlt.sys" with one backslash between.
 std::string DriverFilePathIn(const char* systemDirectory);
@@ -65,11 +86,15 @@ bool ExtractDriverImage(uint32_t offset, uint32_t length);
 
 // Rewrites the driver file until its checksum is the chosen image's, at most
 // DRIVER_FILE_REWRITE_LIMIT times (a folder we may not write to would never
-// match). True when the file matches at the end; a matching file is untouched.
+// match); a matching file is untouched. Under WOW64 the file lies in the real
+// system folder, reached with the redirection turned off for this thread;
+// where it cannot be turned off nothing is read or written.
 constexpr int DRIVER_FILE_REWRITE_LIMIT = 1;
+DriverFileProblem BringDriverFileUpToDate(const DriverImages& images, const Wow64Calls& calls);
+// True when the file matches at the end.
 bool UpdateDriverFile(const DriverImages& images);
 
 // The steps before any window: false when another instance runs (the
 // process then ends silently). The driver file is updated whatever happens
 // to it; a failure there only means that capture start will fail later.
-bool PrepareStartup(const DriverImages& images, HANDLE* mutex);
+bool PrepareStartup(const DriverImages& images, HANDLE* mutex, DriverFileProblem* problem = nullptr);

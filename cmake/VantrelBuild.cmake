@@ -45,9 +45,12 @@ endif()
 # different processes in the order they were mapped, whatever their z-order,
 # so such suites run one at a time; a suite that links window code must say so.
 # PREFIX: a Wine suite that needs a Wine session of its own runs in this prefix.
+# X86: the suite is one of the few that the 32-bit build also runs.
 function(vantrel_test)
-    cmake_parse_arguments(T "DESKTOP" "NAME;RUNS;PREFIX" "SOURCES;LIBS;LABELS" ${ARGN})
-    if(T_RUNS STREQUAL "both")
+    cmake_parse_arguments(T "DESKTOP;X86" "NAME;RUNS;PREFIX" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(VANTREL_X86 AND NOT T_X86)
+        return()
+    elseif(T_RUNS STREQUAL "both")
     elseif(T_RUNS STREQUAL "native" AND WIN32)
         return()
     elseif(T_RUNS STREQUAL "wine" AND NOT WIN32)
@@ -69,7 +72,9 @@ function(vantrel_test)
     # A hung suite fails on its own instead of stalling the whole run: a
     # native suite takes seconds, a Wine one starts the prefix and windows.
     if(WIN32)
-        set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${VANTREL_WINE_TEST_TIMEOUT})
+        # A prefix is made for the build's architecture on its first use.
+        set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${VANTREL_WINE_TEST_TIMEOUT}
+                                                  ENVIRONMENT WINEARCH=${VANTREL_WINEARCH})
     else()
         set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${VANTREL_NATIVE_TEST_TIMEOUT})
     endif()

@@ -19,11 +19,20 @@ function(vantrel_driver)
         $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics -nostdinc++>
         -D__INTRINSIC_DEFINED_InterlockedBitTestAndSet -D__INTRINSIC_DEFINED_InterlockedBitTestAndReset
         -fno-asynchronous-unwind-tables -fno-stack-protector -ffreestanding)
+    # On x86 the entry is __stdcall and carries its argument bytes in its
+    # name; kernel images there load low, as the DDK's linker places them.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(entry _DriverEntry@8)
+        set(image_base 0x10000)
+    else()
+        set(entry DriverEntry)
+        set(image_base 0x140000000)
+    endif()
     target_link_options(${D_NAME} PRIVATE
         -nostdlib -nostartfiles -shared
-        -Wl,--subsystem,native -Wl,--entry,DriverEntry
+        -Wl,--subsystem,native -Wl,--entry,${entry}
         -Wl,--dynamicbase -Wl,--nxcompat
-        -Wl,--image-base,0x140000000 -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000)
+        -Wl,--image-base,${image_base} -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000)
     # libgcc only for compiler helpers such as the stack probe.
     target_link_libraries(${D_NAME} PRIVATE shared ntoskrnl hal gcc)
     # A driver has no start-up code that would run static constructors.

@@ -89,7 +89,12 @@ const void* RequestData(PIRP irp, PIO_STACK_LOCATION stack)
     PMDL mdl = TransferMdl(irp, stack);
     if (mdl == nullptr)
         return irp->AssociatedIrp.SystemBuffer;
+#ifdef VANTREL_NT4_KERNEL
+    // Windows NT 4.0 has no mapping call that may fail: its own stops the system.
+    return MmGetSystemAddressForMdl(mdl);
+#else
     return MmGetSystemAddressForMdlSafe(mdl, g_MappingPriority);
+#endif
 }
 
 // Most records are a few bytes of data: those are built on the stack, and

@@ -2,13 +2,32 @@
 // under Wine alike (Wine never runs a DPC queued by KeInsertQueueDpc).
 #include "TickTimer.h"
 
+#include "KernelText.h"
+#include "SystemRoutines.h"
+
 namespace {
 
 constexpr LONG kTickMilliseconds = 10;
 
 VOID NTAPI TickDpc(PKDPC, PVOID context, PVOID, PVOID)
 {
-    ZRProcessTick(static_cast<TickTimer*>(context));
+    auto* timer = static_cast<TickTimer*>(context);
+    InterlockedIncrement(&timer->ticksRunning);
+    ZRProcessTick(timer);
+    InterlockedDecrement(&timer->ticksRunning);
+}
+
+// Without KeFlushQueuedDpcs (Windows NT 4.0 to XP SP1): a tick the cancelled
+// timer queued at its last expiry starts within one tick period, since a
+// queued DPC runs before its processor returns below DISPATCH_LEVEL. After
+// that wait, the count of running ticks tells when the last one has left.
+void WaitForTicksToLeave(TickTimer* timer)
+{
+    LARGE_INTEGER period;
+    period.QuadPart = -10000LL * kTickMilliseconds;
+    do {
+        KeDelayExecutionThread(KernelMode, FALSE, &period);
+    } while (InterlockedCompareExchange(&timer->ticksRunning, 0, 0) != 0);
 }
 
 }  // namespace
@@ -19,6 +38,8 @@ void ZRPrepareCustomTimer(TickTimer* timer)
     KeInitializeDpc(&timer->dpc, TickDpc, timer);
     KeInitializeSpinLock(&timer->lock);
     timer->tickCount = 0;
+    timer->flushQueuedDpcs = reinterpret_cast<FlushQueuedDpcsRoutine>(FindSystemRoutine(KTEXT("KeFlushQueuedDpcs")));
+    timer->ticksRunning = 0;
     for (TickSlot& slot : timer->slots) {
         slot.worker = nullptr;
         slot.context = nullptr;
@@ -49,7 +70,10 @@ void ZRStartCustomTimer(TickTimer* timer)
 void ZRStopCustomTimer(TickTimer* timer)
 {
     KeCancelTimer(&timer->timer);
-    KeFlushQueuedDpcs();
+    if (timer->flushQueuedDpcs != nullptr)
+        timer->flushQueuedDpcs();
+    else
+        WaitForTicksToLeave(timer);
 }
 
 ULONG ZRGetTimeCount(TickTimer* timer)

@@ -9,6 +9,7 @@ constexpr ULONG kTickSlots = 3;
 constexpr ULONG kReadWorkerSlot = 0;
 
 typedef VOID (*TickWorker)(PVOID context);
+typedef VOID(NTAPI* FlushQueuedDpcsRoutine)(VOID);
 
 struct TickSlot {
     TickWorker worker;  // none: the slot never fires
@@ -23,15 +24,19 @@ struct TickTimer {
     KSPIN_LOCK lock;
     ULONG tickCount;  // guarded by lock
     TickSlot slots[kTickSlots];
+    FlushQueuedDpcsRoutine flushQueuedDpcs;  // none before Windows XP SP2
+    volatile LONG ticksRunning;              // tick DPCs between their entry and exit
 };
 
-// Once, when the owning device is made: the timer objects and slot workers.
+// Once, when the owning device is made (PASSIVE_LEVEL): the timer objects
+// and slot workers.
 void ZRPrepareCustomTimer(TickTimer* timer);
 void ZRSetSlotWorker(TickTimer* timer, ULONG slot, TickWorker worker, PVOID context);
 
 // Counts from 0 again with every slot disarmed and starts the periodic ticks.
 void ZRStartCustomTimer(TickTimer* timer);
-// Stops the ticks and waits for a tick that is still running.
+// Stops the ticks and waits for a tick that is still queued or running.
+// PASSIVE_LEVEL.
 void ZRStopCustomTimer(TickTimer* timer);
 // Ticks since the start.
 ULONG ZRGetTimeCount(TickTimer* timer);

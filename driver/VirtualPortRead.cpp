@@ -11,14 +11,17 @@ namespace {
 constexpr ULONG kMaxDword = 0xFFFFFFFF;
 constexpr ULONG kNextReadTicks = 10;
 constexpr ULONG kPurgeReadAbort = 0x02;
+// The longest total timeout a read keeps (about 248 days of ticks).
+constexpr ULONG kMaxTotalTicks = 0x7FFFFFFF;
 
-// The timing words of a queued read, after its queue link.
+// The timing words of a queued read, after its queue link. The context holds
+// four pointers, 16 bytes on x86: the flag shares the last word.
 struct ReadTiming {
     PIRP next;
     ULONG lastDataTick;
     ULONG startTick;
-    ULONG totalTicks;
-    ULONG checked;
+    ULONG totalTicks : 31;
+    ULONG checked : 1;
 };
 static_assert(sizeof(ReadTiming) <= sizeof(static_cast<IRP*>(nullptr)->Tail.Overlay.DriverContext),
               "read timing fits the driver context");
@@ -60,7 +63,7 @@ ULONG TotalTicks(const SERIAL_TIMEOUTS& timeouts, ULONG want)
     if (total == 0)
         return 0;
     ULONGLONG ticks = total / 10 + 1;
-    return ticks > kMaxDword ? kMaxDword : static_cast<ULONG>(ticks);
+    return ticks > kMaxTotalTicks ? kMaxTotalTicks : static_cast<ULONG>(ticks);
 }
 
 bool ReturnsAtOnce(const SERIAL_TIMEOUTS& t)

@@ -84,17 +84,17 @@ bool ClaimQueued(PIRP irp);
 void CancelQueue(PLIST_ENTRY queue, Completions* done);
 
 // Open, close and clean-up (TestPortOpen.cpp).
-NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp);
-NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp);
-NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortCreate(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortCleanup(PDEVICE_OBJECT device, PIRP irp);
 // Ends every pending request and drops the lines: close and unload.
 void ShutEnd(TestPortEnd* end, Completions* done);
 // Ends pending requests, drops the lines and stops the read timing.
 void CloseEnd(TestPortEnd* end);
 
 // Reads and writes (TestPortReadWrite.cpp).
-NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp);
-NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortRead(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortWrite(PDEVICE_OBJECT device, PIRP irp);
 // Turns a new end into a direct-I/O end (before any request reaches it).
 void UseDirectIo(TestPortEnd* end);
 void InitReadTiming(TestPortEnd* end);
@@ -122,10 +122,10 @@ void DeleteEnd(TestPortEnd* end);
 // is unplugged; `handlers` are the routines of the request families.
 NTSTATUS NTAPI TestPortDispatch(PDEVICE_OBJECT device, PIRP irp);
 extern PDRIVER_DISPATCH g_Handlers[IRP_MJ_MAXIMUM_FUNCTION + 1];
-NTSTATUS TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp);
 
 // Serial control requests (TestPortControl.cpp).
-NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);
 
 // Events, modem lines, wait on mask and purge (TestPortEvents.cpp), under
 // the pair lock unless said otherwise.

@@ -283,7 +283,7 @@ NTSTATUS Answer(TestPortEnd* end, Request* request, Completions* done)
 
 }  // namespace
 
-NTSTATUS TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp)
 {
     TestPortEnd* end = EndOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);

@@ -44,7 +44,7 @@ void ShutEnd(TestPortEnd* end, Completions* done)
     end->receivedCount = 0;
 }
 
-NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortCreate(PDEVICE_OBJECT device, PIRP irp)
 {
     TestPortEnd* end = EndOf(device);
     Completions done;
@@ -67,7 +67,7 @@ NTSTATUS TestPortCreate(PDEVICE_OBJECT device, PIRP irp)
     return CompleteNow(irp, status, NT_SUCCESS(status) ? end->openInformation : 0);  // completed
 }
 
-NTSTATUS TestPortCleanup(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortCleanup(PDEVICE_OBJECT device, PIRP irp)
 {
     TestPortEnd* end = EndOf(device);
     Completions done;
@@ -94,7 +94,7 @@ void CloseEnd(TestPortEnd* end)
     StopReadTiming(end);
 }
 
-NTSTATUS TestPortClose(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortClose(PDEVICE_OBJECT device, PIRP irp)
 {
     CloseEnd(EndOf(device));
     return CompleteNow(irp, STATUS_SUCCESS, 0);  // completed

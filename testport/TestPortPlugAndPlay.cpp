@@ -42,7 +42,7 @@ NTSTATUS NTAPI TestPortDispatch(PDEVICE_OBJECT device, PIRP irp)
     return g_Handlers[major](device, irp);
 }
 
-NTSTATUS TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp)
 {
     TestPortEnd* end = EndOf(device);
     UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;

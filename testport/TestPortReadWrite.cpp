@@ -273,7 +273,7 @@ void Receive(TestPortEnd* end, const UCHAR* data, ULONG length, Completions* don
     }
 }
 
-NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortRead(PDEVICE_OBJECT device, PIRP irp)
 {
     TestPortEnd* end = EndOf(device);
     if (ReadLength(irp) == 0)
@@ -300,7 +300,7 @@ NTSTATUS TestPortRead(PDEVICE_OBJECT device, PIRP irp)
     return STATUS_PENDING;  // pended (possibly completed already above)
 }
 
-NTSTATUS TestPortWrite(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI TestPortWrite(PDEVICE_OBJECT device, PIRP irp)
 {
     ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
     if (length == 0)

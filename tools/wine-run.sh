@@ -17,7 +17,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     ) 9>"$WINEPREFIX.lock"
 fi
 
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+# Debian's wine starts the 32-bit loader whenever wine32 is installed, and
+# Wine's own programs (sc, reg) then run under WOW64 even in a 64-bit prefix:
+# a kernel service that such an sc registers loads in the 32-bit driver host.
+# A 64-bit prefix gets the 64-bit loader, which still runs 32-bit programs.
+loader=wine
+if [ -x /usr/lib/wine/wine64 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
+    loader=/usr/lib/wine/wine64
+    export WINELOADER=$loader
 fi
-exec wine "$@"
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$loader" "$@"
+fi
+exec "$loader" "$@"

@@ -4,7 +4,9 @@
 # service only when it is missing, with the path Windows expects
 # ("System32\Drivers\ZrVtrlFlt.sys"); Wine loads only the \SystemRoot form,
 # and a filter can attach only to ports of a driver in the same load-order
-# group. An entry in any other form is replaced; a correct one is left alone.
+# group. An entry in any other form is replaced; a correct one is left alone
+# (also one that a 32-bit sc made, marked WOW64: Wine would load the driver in
+# its 32-bit host).
 # Creates the prefix when it does not exist yet.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
@@ -27,8 +29,8 @@ wine_cmd() { "$tools/wine-run.sh" "$WINEPREFIX" "$@"; }
 # The entry as "Name=value" lines, sorted; nothing when it is missing.
 service_values() {
     wine_cmd reg query "$KEY" 2>/dev/null | tr -d '\r' |
-        sed -n 's/^    \([A-Za-z]*\)    REG_[A-Z_]*    \(.*\)$/\1=\2/p' |
-        grep -E '^(Type|Start|ErrorControl|ImagePath|DisplayName|Group)=' | sort || true
+        sed -n 's/^    \([A-Za-z0-9]*\)    REG_[A-Z_]*    \(.*\)$/\1=\2/p' |
+        grep -E '^(Type|Start|ErrorControl|ImagePath|DisplayName|Group|WOW64)=' | sort || true
 }
 
 expected_values() {

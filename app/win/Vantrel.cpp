@@ -20,7 +20,8 @@ int InitialShowCommand(int defaultShowCommand)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
 {
     HANDLE singleInstance = nullptr;
-    if (!PrepareStartup(BUILT_DRIVER_IMAGES, &singleInstance)) {
+    DriverFileProblem driverFileProblem = DriverFileProblem::None;
+    if (!PrepareStartup(BUILT_DRIVER_IMAGES, &singleInstance, &driverFileProblem)) {
         return STARTUP_FAILED;
     }
     int initialShow = InitialShowCommand(showCommand);
@@ -32,6 +33,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     ShowWindow(frame.Handle(), initialShow);
     UpdateWindow(frame.Handle());
     frame.MainFrameStartup();
+    // Capture start will then fail at the service; the log says why.
+    std::string driverFileLine = DriverFileProblemLine(driverFileProblem);
+    if (!driverFileLine.empty()) {
+        frame.AddLogLine("%s", driverFileLine.c_str());
+    }
     int exitCode = RunMessageLoop();
     CloseHandle(singleInstance);
     return exitCode;

@@ -21,6 +21,7 @@ const std::map<std::string, void*>& Exports()
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
+        {"KeFlushQueuedDpcs", reinterpret_cast<void*>(&KeFlushQueuedDpcs)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
         {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };

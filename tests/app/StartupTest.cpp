@@ -117,6 +117,8 @@ protected:
         imageB_.assign(program_.begin() + 4001, program_.end() - 100);
         images_.a = DriverImage{1000, 3001, ChecksumOf(imageA_)};
         images_.b = DriverImage{4001, static_cast<uint32_t>(imageB_.size()), ChecksumOf(imageB_)};
+        imageWow64_.assign(program_.begin() + 100, program_.begin() + 900);
+        images_.wow64 = DriverImage{100, 800, ChecksumOf(imageWow64_)};
         ASSERT_NE(images_.a.checksum, images_.b.checksum) << "the test needs images that differ";
         path_ = DriverFilePath();
         ASSERT_FALSE(path_.empty());
@@ -128,6 +130,7 @@ protected:
     std::vector<uint8_t> program_;
     std::vector<uint8_t> imageA_;
     std::vector<uint8_t> imageB_;
+    std::vector<uint8_t> imageWow64_;
     DriverImages images_{};
     std::string path_;
 };
@@ -184,6 +187,60 @@ TEST_F(DriverFileTest, ADriverFileThatCannotBeWrittenEndsTheUpdate)
     EXPECT_TRUE(PrepareStartup(images_, &mutex)) << "start-up goes on without a current driver file";
     CloseHandle(mutex);
     rmdir(HostPath(path_).c_str());
+}
+
+// A 32-bit program on 64-bit Windows, as kernel32 would answer it.
+struct Wow64System {
+    static BOOL redirectionCanBeTurnedOff;
+    static int turnedOff;
+    static int restored;
+    static BOOL WINAPI IsWow64Process(HANDLE, PBOOL wow64)
+    {
+        *wow64 = TRUE;
+        return TRUE;
+    }
+    static BOOL WINAPI Disable(PVOID* state)
+    {
+        *state = &turnedOff;
+        turnedOff += redirectionCanBeTurnedOff ? 1 : 0;
+        return redirectionCanBeTurnedOff;
+    }
+    static BOOL WINAPI Revert(PVOID state)
+    {
+        restored += state == &turnedOff ? 1 : 0;
+        return TRUE;
+    }
+};
+BOOL Wow64System::redirectionCanBeTurnedOff = TRUE;
+int Wow64System::turnedOff = 0;
+int Wow64System::restored = 0;
+
+TEST_F(DriverFileTest, UnderWow64The64BitImageReplacesThe32BitOneWithRedirectionOffMeanwhile)
+{
+    Wow64System::redirectionCanBeTurnedOff = TRUE;
+    Wow64System::turnedOff = Wow64System::restored = 0;
+    const Wow64Calls calls = {Wow64System::IsWow64Process, Wow64System::Disable, Wow64System::Revert};
+    WriteAll(path_, imageB_);
+    EXPECT_EQ(BringDriverFileUpToDate(images_, calls), DriverFileProblem::None);
+    EXPECT_EQ(ReadAll(path_), imageWow64_);
+    EXPECT_EQ(Wow64System::turnedOff, 1);
+    EXPECT_EQ(Wow64System::restored, 1) << "redirection is on again once the file is written";
+    EXPECT_EQ(BringDriverFileUpToDate(images_, Wow64Calls{}), DriverFileProblem::None);
+    EXPECT_EQ(ReadAll(path_), imageB_) << "without WOW64 the 32-bit image is the one";
+}
+
+TEST_F(DriverFileTest, UnderWow64WithoutRedirectionControlNothingIsWritten)
+{
+    Wow64System::redirectionCanBeTurnedOff = FALSE;
+    Wow64System::turnedOff = Wow64System::restored = 0;
+    WriteAll(path_, imageB_);
+    for (const Wow64Calls& calls : {Wow64Calls{Wow64System::IsWow64Process, Wow64System::Disable, Wow64System::Revert},
+                                    Wow64Calls{Wow64System::IsWow64Process, nullptr, nullptr}}) {
+        EXPECT_EQ(BringDriverFileUpToDate(images_, calls), DriverFileProblem::RedirectionStuck);
+        EXPECT_EQ(ReadAll(path_), imageB_) << "the redirected folder is not the system's";
+    }
+    EXPECT_EQ(Wow64System::restored, 0);
+    EXPECT_FALSE(DriverFileProblemLine(DriverFileProblem::RedirectionStuck).empty());
 }
 
 #ifndef _WIN32

@@ -1,5 +1,5 @@
 // What Windows shows of the built files before running them: the version
-// resource of Vantrel.exe and of both driver images, and the program's
+// resource of Vantrel.exe and of every driver image it carries, and the program's
 // manifest asking for elevation.
 #include "VantrelProcess.h"
 #include "VantrelVersion.h"
@@ -37,8 +37,12 @@ std::wstring Wide(const char* text)
 
 TEST(BuiltResourcesTest, EveryFileNamesTheProductAndTheOneVersion)
 {
-    for (std::wstring path : {VantrelExePath(), BuildOutputPath(DRIVER_IMAGE_A_RELATIVE_PATH),
-                              BuildOutputPath(DRIVER_IMAGE_B_RELATIVE_PATH)}) {
+    std::vector<std::wstring> files = {VantrelExePath(), BuildOutputPath(DRIVER_IMAGE_A_RELATIVE_PATH),
+                                       BuildOutputPath(DRIVER_IMAGE_B_RELATIVE_PATH)};
+#ifdef DRIVER_IMAGE_WOW64_RELATIVE_PATH
+    files.push_back(BuildOutputPath(DRIVER_IMAGE_WOW64_RELATIVE_PATH));
+#endif
+    for (const std::wstring& path : files) {
         SCOPED_TRACE(std::string(path.begin(), path.end()));
         EXPECT_EQ(VersionText(path, L"ProductName"), L"Vantrel");
         EXPECT_EQ(VersionText(path, L"ProductVersion"), Wide(VANTREL_VERSION));

@@ -2,6 +2,7 @@
 // would: capture start from the main frame, a terminal session on COM11, the
 // monitor window drawing it and a terminal reading the text on COM21, then
 // capture stop and exit.
+#include "FileBytes.h"
 #include "FilterServiceFixture.h"
 #include "MessageBoxAnswerer.h"
 #include "VantrelProcess.h"
@@ -124,6 +125,14 @@ TEST_F(VantrelCaptureTest, ATerminalSessionShowsInTheMonitorAndOnTheOutputPort)
     ASSERT_TRUE(vantrel.Start());
     HWND mainFrame = vantrel.WaitForMainFrame();
     ASSERT_NE(nullptr, mainFrame);
+#ifdef WOW64_IMAGE_RELATIVE_PATH
+    char system[MAX_PATH] = {};
+    ASSERT_NE(0u, GetSystemDirectoryA(system, MAX_PATH));
+    const std::string installed = std::string(system) + "\\drivers\\ZrVtrlFlt.sys";
+    EXPECT_TRUE(ReadFileBytes(std::wstring(installed.begin(), installed.end())) ==
+                ReadFileBytes(BuildOutputPath(WOW64_IMAGE_RELATIVE_PATH)))
+        << "the 32-bit program did not write its 64-bit image into the real driver folder";
+#endif
     PostMessageW(mainFrame, WM_COMMAND, kStartCapture, 0);
     HWND monitor = vantrel.WaitForWindowTitled(L"キャプチャモニタ - COM11");
     ASSERT_NE(nullptr, monitor) << "no monitor window after capture start";

@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -76,6 +78,29 @@ DWORD WaitForServiceState(SC_HANDLE service, DWORD wanted)
     }
     return status.dwCurrentState;
 }
+
+// The Windows version Wine reports to Vantrel.exe while it lives ("nt40",
+// "winxp", as winecfg names them).
+class WineVersionForVantrel {
+public:
+    explicit WineVersionForVantrel(const char* version)
+    {
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExA(key_, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                                 static_cast<DWORD>(strlen(version) + 1)),
+                  ERROR_SUCCESS);
+    }
+    ~WineVersionForVantrel()
+    {
+        RegDeleteValueA(key_, "Version");
+        RegCloseKey(key_);
+    }
+
+private:
+    static constexpr const char* kKey = "Software\\Wine\\AppDefaults\\Vantrel.exe";
+    HKEY key_ = nullptr;
+};
 
 // Each test starts Vantrel.exe in a fresh current directory (its own
 // Vantrel.ini) and leaves the prefix's driver file as it found it.
@@ -204,6 +229,32 @@ TEST_F(VantrelStartupTest, TheWrittenImageLoadsAsTheLaunchersFilterService)
     SERVICE_STATUS status = {};
     EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_EQ(WaitForServiceState(service.get(), SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// Wine's version setting stands for the system: each image must be what
+// start-up writes for it and must load as the service. Wine's NT 4.0 mode
+// still has today's kernel underneath; the import check covers the rest.
+TEST_F(VantrelStartupTest, WindowsNT4GetsImageAAndWindowsXPImageBAndEachLoads)
+{
+    for (const auto& [version, image] : {std::make_pair("nt40", &imageA_), std::make_pair("winxp", &imageB_)}) {
+        SCOPED_TRACE(version);
+        {
+            WineVersionForVantrel reported(version);
+            StartAndClose();
+        }
+        EXPECT_TRUE(ReadFileBytes(driverFile_) == *image) << "not the image for this system";
+        ServiceHandle service =
+            OpenNamedService(FILTER_SERVICE_NAME, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+        ASSERT_TRUE(service) << GetLastError();
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        EXPECT_EQ(WaitForServiceState(service.get(), SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING));
+        SERVICE_STATUS status = {};
+        EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        EXPECT_EQ(WaitForServiceState(service.get(), SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+    // Start-up on NT 4.0 wrote DeviceType 0, which no later start removes.
+    const std::string serviceKey = std::string("SYSTEM\\CurrentControlSet\\Services\\") + FILTER_SERVICE_NAME;
+    EXPECT_EQ(RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, serviceKey.c_str(), "DeviceType"), ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+# Test: every call a built file imports exists on the oldest Windows the file
+# is for, by the table of calls kept in the repository.
+# cmake -DCALLS=WindowsCalls.txt "-DFILES=path|machine|oldest;..." -P CheckImports.cmake
+# machine: x86 or x86-64; oldest: a version of the table (NT4.0, 2000, ...).
+cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake)
+
+set(VERSIONS NT3.1 NT3.5 NT3.51 NT4.0 2000 XP XPSP2 XPx64 Vista)
+
+function(version_rank version out_var)
+    list(FIND VERSIONS "${version}" rank)
+    if(rank LESS 0)
+        message(FATAL_ERROR "unknown Windows version '${version}' (known: ${VERSIONS})")
+    endif()
+    set(${out_var} ${rank} PARENT_SCOPE)
+endfunction()
+
+file(STRINGS "${CALLS}" lines REGEX "^[^#]")
+foreach(line IN LISTS lines)
+    string(REGEX MATCH "^([^ ]+) +([^ ]+)$" matched "${line}")
+    if(NOT matched)
+        message(FATAL_ERROR "${CALLS}: not 'dll!call version': ${line}")
+    endif()
+    version_rank("${CMAKE_MATCH_2}" rank)
+    set("oldest_${CMAKE_MATCH_1}" ${rank})
+endforeach()
+
+set(failures "")
+foreach(entry IN LISTS FILES)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(GET fields 0 file)
+    list(GET fields 1 wanted_machine)
+    list(GET fields 2 oldest)
+    version_rank("${oldest}" file_rank)
+    pe_imports("${file}" machine imports)
+    if(NOT machine STREQUAL wanted_machine)
+        string(APPEND failures "\n${file}: built for ${machine}, meant for ${wanted_machine}")
+    endif()
+    list(LENGTH imports count)
+    foreach(import IN LISTS imports)
+        if(NOT DEFINED "oldest_${import}")
+            string(APPEND failures "\n${file}: imports ${import}, which the table of calls does not list")
+        elseif(oldest_${import} GREATER file_rank)
+            list(GET VERSIONS ${oldest_${import}} since)
+            string(APPEND failures "\n${file}: imports ${import}, which Windows has only since ${since}; "
+                                   "the file is for Windows ${oldest}: look it up at run time")
+        endif()
+    endforeach()
+    message(STATUS "${file}: ${machine}, ${count} imported calls checked against Windows ${oldest}")
+endforeach()
+if(failures)
+    message(FATAL_ERROR "${failures}")
+endif()
