@@ -22,6 +22,7 @@ const std::map<std::string, void*>& Exports()
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
+        {"KeQuerySystemTimePrecise", reinterpret_cast<void*>(&KeQuerySystemTimePrecise)},
         {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };
     return exports;
