@@ -4,6 +4,8 @@
 #include "MonitorGeometry.h"
 
 #include <windows.h>
+// Surface::DrawText, not the user32 macro of that name.
+#undef DrawText
 
 #include <cstdio>
 #include <vector>
