@@ -225,7 +225,8 @@ void AppendTextHeader(std::string& out, const ExportRequest& request)
 {
     AppendCp932AsUtf8(out, std::string(kTitle) + "  " + request.savedAt);
     out += kLineEnd;
-    AppendCp932AsUtf8(out, "Port:" + request.portName + "  " + request.lineSettings);
+    AppendCp932AsUtf8(out, "Port:" + request.portName + (request.lineSettings.empty() ? "" : "  ") +
+                               request.lineSettings);
     out += kLineEnd;
     std::string heads;
     TextPage::Put(heads, TextPage::ColumnOf(CounterX), "Counter");

@@ -51,6 +51,12 @@ bool ReplacingFile::Commit()
 {
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
+    // Windows refuses to replace a read-only file; not every system says so.
+    const DWORD attributes = GetFileAttributesW(target_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        error_ = ERROR_ACCESS_DENIED;
+        return Fail();
+    }
     const bool flushed = FlushFileBuffers(file_) != 0;
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
