@@ -285,7 +285,7 @@ void AppendLocalTime(std::string& out, uint64_t stamp, int64_t localOffset)
     int year;
     unsigned month, day;
     CivilFromDays(days, &year, &month, &day);
-    char text[40];
+    char text[64];
     snprintf(text, sizeof text, "%04d/%02u/%02u %02d:%02d:%02d.%06d", year, month, day, static_cast<int>(ofDay / 3600),
              static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60),
              static_cast<int>(local % kUnitsPerSecond / 10));
