@@ -143,13 +143,13 @@ public:
 
     static size_t ColumnOf(int x)
     {
-        if (x < LabelX)
+        if (x < LABEL_X)
             return 0;
-        if (x < HexColumnX)
+        if (x < HEX_COLUMN_X)
             return kLabelColumn;
-        if (x < TextColumnX)
-            return kHexColumn + kHexCellColumns * static_cast<size_t>((x - HexColumnX) / HexCellWidth);
-        return kTextColumn + static_cast<size_t>((x - TextColumnX) / TextCellWidth);
+        if (x < TEXT_COLUMN_X)
+            return kHexColumn + kHexCellColumns * static_cast<size_t>((x - HEX_COLUMN_X) / HEX_CELL_WIDTH);
+        return kTextColumn + static_cast<size_t>((x - TEXT_COLUMN_X) / TEXT_CELL_WIDTH);
     }
 
     static void Put(std::string& row, size_t column, std::string_view text)
@@ -200,17 +200,17 @@ public:
 private:
     std::string* RowAt(int y)
     {
-        if (y < HeaderHeight)
+        if (y < HEADER_HEIGHT)
             return nullptr;
-        const size_t line = static_cast<size_t>((y - HeaderHeight) / LineHeight);
+        const size_t line = static_cast<size_t>((y - HEADER_HEIGHT) / LINE_HEIGHT);
         size_t row;
-        switch ((y - HeaderHeight) % LineHeight) {
-        case ReceivedRow: row = 0; break;
-        case SecondsRow:
-        case LineErrorRow: row = 1; break;
-        case MillisecondsRow: row = 2; break;
-        case SentRow:
-        case SentCounterRow: row = 3; break;
+        switch ((y - HEADER_HEIGHT) % LINE_HEIGHT) {
+        case RECEIVED_ROW: row = 0; break;
+        case SECONDS_ROW:
+        case LINE_ERROR_ROW: row = 1; break;
+        case MILLISECONDS_ROW: row = 2; break;
+        case SENT_ROW:
+        case SENT_COUNTER_ROW: row = 3; break;
         default: return nullptr;
         }
         const size_t index = line * kRowsPerLine + row;
@@ -229,9 +229,9 @@ void AppendTextHeader(std::string& out, const ExportRequest& request)
                                request.lineSettings);
     out += kLineEnd;
     std::string heads;
-    TextPage::Put(heads, TextPage::ColumnOf(CounterX), "Counter");
-    TextPage::Put(heads, TextPage::ColumnOf(HexColumnX), "Binary Data");
-    TextPage::Put(heads, TextPage::ColumnOf(TextColumnX), "Ascii Data");
+    TextPage::Put(heads, TextPage::ColumnOf(COUNTER_X), "Counter");
+    TextPage::Put(heads, TextPage::ColumnOf(HEX_COLUMN_X), "Binary Data");
+    TextPage::Put(heads, TextPage::ColumnOf(TEXT_COLUMN_X), "Ascii Data");
     out += heads + kLineEnd;
 }
 
@@ -246,7 +246,7 @@ ExportResult ExportText(const MonitorView& view, const ExportRequest& request, P
         const uint32_t lines = std::min(end - first, MAX_LINES_PER_PASS);
         TextPage page(lines);
         PaintRequest pass;
-        pass.height = static_cast<int>(lines) * LineHeight + 20;
+        pass.height = static_cast<int>(lines) * LINE_HEIGHT + 20;
         pass.firstLine = first;
         pass.lineLimit = lines;
         pass.printColours = true;

@@ -2,27 +2,25 @@
 // and the text a monitor saves all place the cells by these.
 #pragma once
 
-#include <cstdint>
-
 namespace MonitorGeometry {
 
-constexpr int HeaderHeight = 14;  // column heads above the first line
-constexpr int LineHeight = 40;
-constexpr int PageWidth = 640;
-constexpr int BandWidth = 598;
-constexpr int CounterX = 2;
-constexpr int LabelX = 60;
-constexpr int HexColumnX = 70;
-constexpr int HexCellWidth = 23;
-constexpr int TextColumnX = 450;
-constexpr int TextCellWidth = 10;
+constexpr int HEADER_HEIGHT = 14;  // column heads above the first line
+constexpr int LINE_HEIGHT = 40;
+constexpr int PAGE_WIDTH = 640;
+constexpr int BAND_WIDTH = 598;
+constexpr int COUNTER_X = 2;
+constexpr int LABEL_X = 60;
+constexpr int HEX_COLUMN_X = 70;
+constexpr int HEX_CELL_WIDTH = 23;
+constexpr int TEXT_COLUMN_X = 450;
+constexpr int TEXT_CELL_WIDTH = 10;
 
 // Rows inside a display line, relative to its top.
-constexpr int ReceivedRow = 6;
-constexpr int SentRow = 16;
-constexpr int SentCounterRow = 20;
-constexpr int LineErrorRow = 13;
-constexpr int SecondsRow = 8;
-constexpr int MillisecondsRow = 19;
+constexpr int RECEIVED_ROW = 6;
+constexpr int SENT_ROW = 16;
+constexpr int SENT_COUNTER_ROW = 20;
+constexpr int LINE_ERROR_ROW = 13;
+constexpr int SECONDS_ROW = 8;
+constexpr int MILLISECONDS_ROW = 19;
 
 }  // namespace MonitorGeometry

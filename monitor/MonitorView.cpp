@@ -11,23 +11,9 @@
 namespace {
 
 using namespace MonitorGeometry;
-constexpr int HEADER_HEIGHT = HeaderHeight;
-constexpr int LINE_HEIGHT = LineHeight;
-constexpr int PAGE_WIDTH = PageWidth;
-constexpr int BAND_WIDTH = BandWidth;
-constexpr int HEX_COLUMN_X = HexColumnX;
-constexpr int HEX_CELL_WIDTH = HexCellWidth;
-constexpr int TEXT_COLUMN_X = TextColumnX;
-constexpr int TEXT_CELL_WIDTH = TextCellWidth;
+
 constexpr int GLYPH_HALF_WIDTH = GLYPH_BOX_SIZE / 2;
 constexpr uint32_t MAX_TIME_COUNTER = 999999;
-
-constexpr int RECEIVED_ROW = ReceivedRow;
-constexpr int SENT_ROW = SentRow;
-constexpr int SENT_COUNTER_ROW = SentCounterRow;
-constexpr int LINE_ERROR_ROW = LineErrorRow;
-constexpr int SECONDS_ROW = SecondsRow;
-constexpr int MILLISECONDS_ROW = MillisecondsRow;
 
 // "あ": the glyph box centres two-byte characters by its width.
 constexpr char WIDE_REFERENCE_CHARACTER[] = "\x82\xA0";
@@ -251,11 +237,11 @@ private:
             band_ = colors_.Color8;
             surface_.FillRect({0, lineTop_, BAND_WIDTH, LINE_HEIGHT}, band_);
         }
-        surface_.DrawText(LabelX, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color6, Inverted(band_), "R");
-        surface_.DrawText(LabelX, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color6, Inverted(band_), "S");
-        surface_.DrawText(CounterX, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color1, band_,
+        surface_.DrawText(LABEL_X, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color6, Inverted(band_), "R");
+        surface_.DrawText(LABEL_X, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color6, Inverted(band_), "S");
+        surface_.DrawText(COUNTER_X, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color1, band_,
                           NumberText::Hex(receivedCount, 8).View());
-        surface_.DrawText(CounterX, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color2, band_,
+        surface_.DrawText(COUNTER_X, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color2, band_,
                           NumberText::Hex(sentCount, 8).View());
         surface_.DrawLine(2, lineTop_, 610, lineTop_, 2, colors_.Color4);
     }
