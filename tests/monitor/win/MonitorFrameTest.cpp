@@ -24,6 +24,7 @@ constexpr UINT kPrint = 25002;
 constexpr UINT kHighlight = 25004;
 constexpr UINT kPause = 25007;
 constexpr UINT kDoubleByte = 25008;
+constexpr UINT kCopy = 25011;
 
 int WindowWidth(HWND hwnd)
 {
@@ -268,6 +269,16 @@ TEST_F(MonitorFrameTest, TheNextMonitorTakesTheStoredColoursAndPeriod)
     const int ticks = RefreshTicksIn(frame->Handle(), 1250);
     EXPECT_GE(ticks, 2);
     EXPECT_LE(ticks, 6);
+}
+
+TEST_F(MonitorFrameTest, CopyNeedsASelectedLine)
+{
+    auto frame = NewFrame();
+    AddLines(*frame, 3);
+    Command(frame->Handle(), kPause);
+    EXPECT_FALSE(Enabled(frame->Handle(), kCopy));
+    frame->View()->SelectLine(1, false);
+    EXPECT_TRUE(Enabled(frame->Handle(), kCopy));
 }
 
 // Stands in for the print command: a print "runs" while `printing` is set.
