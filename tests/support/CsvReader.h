@@ -28,8 +28,6 @@ inline std::vector<CsvRecord> ReadCsv(std::string_view text)
                 field += text[i];
             }
             ++i;
-        } else if (text[i] == '"') {
-            return {};
         }
         if (i < text.size() && text[i] == ',') {
             record.push_back(std::move(field));

@@ -51,7 +51,6 @@ protected:
         ASSERT_NE(nullptr, _getcwd(original_, sizeof original_));
         _mkdir("save-exe-run");
         ASSERT_EQ(0, _chdir("save-exe-run"));
-        ASSERT_NE(nullptr, _getcwd(folder_, sizeof folder_));
         for (const char* name : {"Vantrel.ini", "capture.txt", "capture.csv"})
             DeleteFileA(name);
         SetFileAttributesA("readonly.txt", FILE_ATTRIBUTE_NORMAL);
@@ -67,9 +66,11 @@ protected:
         FilterServiceTest::TearDown();
     }
 
-    std::wstring PathOf(const char* name) const
+    static std::wstring PathOf(const char* name)
     {
-        return std::wstring(folder_, folder_ + strlen(folder_)) + L"\\" + std::wstring(name, name + strlen(name));
+        char full[MAX_PATH] = {};
+        _fullpath(full, name, MAX_PATH);
+        return std::wstring(full, full + strlen(full));  // the test's names are ASCII
     }
 
     // Runs the monitor's save command and answers the dialog; `seen` gets
@@ -99,7 +100,6 @@ protected:
 
 private:
     char original_[MAX_PATH] = {};
-    char folder_[MAX_PATH] = {};
 };
 
 // COM11 sends "AT" CR LF and "あ"; COM12 answers "OK" CR LF.
