@@ -3,11 +3,10 @@
 #include "MonitorExport.h"
 
 #include "CsvReader.h"
+#include "RecordDecoder.h"
 #include "RecordingSurface.h"
 #include "StoredRecords.h"
 #include "TestRecords.h"
-
-#include "RecordDecoder.h"
 
 #include <gtest/gtest.h>
 

@@ -91,7 +91,6 @@ protected:
             seen(dialog);
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
         WaitUntil([&] { return !IsWindow(dialog); });
-        Sleep(200);
         WaitUntil([&] { return IsWindowEnabled(monitor_) != 0; });
     }
 
