@@ -4,8 +4,15 @@
 #include "FilterDriver.h"
 
 #include "CaptureIoctl.h"
+#include "KernelText.h"
+#include "SystemRoutines.h"
 
 namespace {
+
+using QuerySystemTimeRoutine = VOID(NTAPI*)(PLARGE_INTEGER);
+// Windows 8 and later: the time to the clock's own precision, where
+// KeQuerySystemTime steps with the clock interrupt (15.6 ms on most systems).
+QuerySystemTimeRoutine g_QuerySystemTimePrecise = nullptr;
 
 NTSTATUS QueryRecords(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION stack)
 {
@@ -70,10 +77,19 @@ NTSTATUS DeviceControl(ControlExtension* control, PIRP irp, PIO_STACK_LOCATION s
 
 }  // namespace
 
+void InitializeRecordStamps()
+{
+    g_QuerySystemTimePrecise =
+        reinterpret_cast<QuerySystemTimeRoutine>(FindSystemRoutine(KTEXT("KeQuerySystemTimePrecise")));
+}
+
 void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size)
 {
     LARGE_INTEGER now;
-    KeQuerySystemTime(&now);
+    if (g_QuerySystemTimePrecise != nullptr)
+        g_QuerySystemTimePrecise(&now);
+    else
+        KeQuerySystemTime(&now);
     record->timestamp = static_cast<uint64_t>(now.QuadPart);
     bool dropped;
     if (NT_SUCCESS(

@@ -625,6 +625,7 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
     InterlockedExchange(&g_FilterDispatches, 0);
     GateInitialize(&g_RecordProduction);
     InitializeRequestsInFlight();
+    InitializeRecordStamps();
     InterlockedExchange(&g_Cycling, 1);
     g_FiltersMade = 0;
     ChooseMemoryTypes();

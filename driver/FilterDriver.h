@@ -151,6 +151,8 @@ NTSTATUS ControlDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);
 // A record from a filter: stamped with its arrival time and appended under
 // the list's spin lock; a virtual port's reader and waiter see it. Callable
 // at DISPATCH_LEVEL; never waits. The record's timestamp is overwritten.
+// Looks up the precise system time where the system has it; at load.
+void InitializeRecordStamps();
 void AddCapturedRecord(ControlExtension* control, CaptureRecord* record, ULONG size);
 // A record whose bytes could not be had (header only, with its true lengths)
 // is counted as lost, as the byte limit counts a dropped one. Callable at

@@ -1,6 +1,7 @@
 #include "MonitorView.h"
 
 #include "Cp932.h"
+#include "MonitorGeometry.h"
 #include "RecordDecoder.h"
 
 #include <algorithm>
@@ -9,24 +10,10 @@
 
 namespace {
 
-constexpr int HEADER_HEIGHT = 14;
-constexpr int LINE_HEIGHT = 40;
-constexpr int PAGE_WIDTH = 640;
-constexpr int BAND_WIDTH = 598;
-constexpr int HEX_COLUMN_X = 70;
-constexpr int HEX_CELL_WIDTH = 23;
-constexpr int TEXT_COLUMN_X = 450;
-constexpr int TEXT_CELL_WIDTH = 10;
+using namespace MonitorGeometry;
+
 constexpr int GLYPH_HALF_WIDTH = GLYPH_BOX_SIZE / 2;
 constexpr uint32_t MAX_TIME_COUNTER = 999999;
-
-// Rows inside a display line, relative to its top t.
-constexpr int RECEIVED_ROW = 6;
-constexpr int SENT_ROW = 16;
-constexpr int SENT_COUNTER_ROW = 20;
-constexpr int LINE_ERROR_ROW = 13;
-constexpr int SECONDS_ROW = 8;
-constexpr int MILLISECONDS_ROW = 19;
 
 // "あ": the glyph box centres two-byte characters by its width.
 constexpr char WIDE_REFERENCE_CHARACTER[] = "\x82\xA0";
@@ -73,6 +60,8 @@ private:
     size_t length_ = 0;
 };
 
+}  // namespace
+
 std::string_view LineErrorText(uint32_t code)
 {
     switch (code) {
@@ -85,6 +74,8 @@ std::string_view LineErrorText(uint32_t code)
     default: return "BUF";
     }
 }
+
+namespace {
 
 // Printable one-byte characters, the one-byte katakana included.
 bool IsPrintableByte(uint8_t byte)
@@ -246,11 +237,11 @@ private:
             band_ = colors_.Color8;
             surface_.FillRect({0, lineTop_, BAND_WIDTH, LINE_HEIGHT}, band_);
         }
-        surface_.DrawText(60, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color6, Inverted(band_), "R");
-        surface_.DrawText(60, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color6, Inverted(band_), "S");
-        surface_.DrawText(2, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color1, band_,
+        surface_.DrawText(LABEL_X, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color6, Inverted(band_), "R");
+        surface_.DrawText(LABEL_X, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color6, Inverted(band_), "S");
+        surface_.DrawText(COUNTER_X, lineTop_ + RECEIVED_ROW, Font::Small, colors_.Color1, band_,
                           NumberText::Hex(receivedCount, 8).View());
-        surface_.DrawText(2, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color2, band_,
+        surface_.DrawText(COUNTER_X, lineTop_ + SENT_COUNTER_ROW, Font::Small, colors_.Color2, band_,
                           NumberText::Hex(sentCount, 8).View());
         surface_.DrawLine(2, lineTop_, 610, lineTop_, 2, colors_.Color4);
     }

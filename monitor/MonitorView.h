@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 // Size of the off-screen surface the screen passes draw on.
 constexpr int OFFSCREEN_WIDTH = 1600;
@@ -43,6 +44,9 @@ struct PaintResult {
     uint32_t nextLine;      // first line + lines drawn: where the next page starts
 };
 
+// The text a line error code shows in the hexadecimal column (cp932).
+std::string_view LineErrorText(uint32_t code);
+
 // Lines selected for printing: [first, end).
 struct LineRange {
     uint32_t first;
@@ -70,6 +74,7 @@ public:
     // Client height of the view window.
     void SetViewHeight(int height) { viewHeight_ = height; }
     uint32_t LineCount() const { return store_.LineCount(); }
+    const RecordStore& Store() const { return store_; }
     uint32_t LargestFirstVisibleLine() const;
     uint32_t FirstVisibleLine() const { return firstVisibleLine_; }
     void SetFirstVisibleLine(uint32_t line);

@@ -32,6 +32,8 @@
 #define ID_MONITOR_HIGHLIGHT   25004
 #define ID_MONITOR_PAUSE       25007
 #define ID_MONITOR_DOUBLE_BYTE 25008
+#define ID_MONITOR_SAVE        25010
+#define ID_MONITOR_COPY        25011
 #define IDC_MONITOR_SCROLL_BAR 257
 #define IDC_MONITOR_STATUS_BAR 501
 
@@ -167,3 +169,15 @@
 #define IDR_HELP_PAGE           150
 #define IDS_MONITOR_DIALOG_OPEN 40100
 #define IDS_HELP_NOT_OPENED     40101
+
+// Saving a monitor: the range part of the save dialog, the file types, the
+// progress text and the messages; copying its lines.
+#define IDD_SAVE_RANGE          160
+#define IDC_SAVE_ALL            1050
+#define IDC_SAVE_SELECTION      1051
+#define IDC_PROGRESS_TEXT       1052
+#define IDS_SAVE_FILE_TYPES     39010
+#define IDS_SAVING              39011
+#define IDS_SAVE_CAPTION        40110
+#define IDS_SAVE_FAILED         40111
+#define IDS_COPY_FAILED         40112

@@ -119,18 +119,30 @@ void MonitorWindows::ResumeInput()
     held_.clear();
 }
 
-void MonitorWindows::Print(MonitorFrame& monitor)
+PrintRun& MonitorWindows::RunOf(const MonitorFrame& monitor)
 {
     std::unique_ptr<PrintRun>& run = printRuns_[&monitor];
     if (run == nullptr)
         run = std::make_unique<PrintRun>();
+    return *run;
+}
+
+void MonitorWindows::RunInBackground(MonitorFrame& monitor, UINT activity, const MonitorBackgroundWork& work)
+{
+    PrintRun& run = RunOf(monitor);
+    RunWithProgress(monitor.Handle(), run, activity, [&] { work([&run] { return run.ShouldContinue(); }); });
+}
+
+void MonitorWindows::Print(MonitorFrame& monitor)
+{
+    PrintRun& run = RunOf(monitor);
     PrintSource source;
     source.view = monitor.View();
     source.selection = monitor.View()->SelectionRange();
     source.portName = monitor.PortName();
     source.lineSettings = monitor.LineSettings();
     source.makePageImage = MakePageImage;
-    RunPrintCommand(monitor.Handle(), source, *run);
+    RunPrintCommand(monitor.Handle(), source, run);
 }
 
 bool MonitorWindows::Printing(const MonitorFrame& monitor) const

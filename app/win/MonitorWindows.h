@@ -21,6 +21,7 @@ public:
 
     void Print(MonitorFrame& monitor) override;
     bool Printing(const MonitorFrame& monitor) const override;
+    void RunInBackground(MonitorFrame& monitor, UINT activity, const MonitorBackgroundWork& work) override;
     // Capture start closes the monitors: not while one is printed, nor while
     // one runs a dialog. The message that tells the user why, or 0.
     UINT BusyMessage() const;
@@ -28,6 +29,8 @@ public:
     const std::vector<std::unique_ptr<MonitorFrame>>& Windows() const { return windows_; }
 
 private:
+    PrintRun& RunOf(const MonitorFrame& monitor);
+
     std::vector<std::unique_ptr<MonitorFrame>> windows_;
     std::vector<MonitorToOpen> opened_;  // what each of windows_ was opened for
     std::map<const MonitorFrame*, std::unique_ptr<PrintRun>> printRuns_;

@@ -1,6 +1,8 @@
 #include "MonitorFrame.h"
 
+#include "ReplacingFile.h"
 #include "ResourceText.h"
+#include "SaveDialog.h"
 #include "Settings.h"
 #include "SystemSettings.h"
 #include "WideText.h"
@@ -8,6 +10,8 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -60,6 +64,74 @@ std::wstring CountText(UINT labelId, uint32_t count)
 bool ShiftHeld()
 {
     return GetAsyncKeyState(VK_SHIFT) < 0;
+}
+
+struct StringSink : ExportSink {
+    bool Write(std::string_view bytes) override
+    {
+        text.append(bytes);
+        return true;
+    }
+    std::string text;
+};
+
+// Local time minus UTC now, in 100-ns units.
+int64_t LocalTimeOffset()
+{
+    FILETIME utc = {};
+    FILETIME local = {};
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    auto units = [](const FILETIME& time) {
+        return static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+    };
+    return units(local) - units(utc);
+}
+
+std::string LocalTimeText()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    char text[32];
+    snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+    return text;
+}
+
+std::wstring SystemErrorText(DWORD error)
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring result = text != nullptr ? text : L"";
+    LocalFree(text);
+    return result;
+}
+
+// Unicode text for the clipboard, owned by it once set.
+bool PutOnClipboard(HWND owner, const std::wstring& text)
+{
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (block == nullptr)
+        return false;
+    void* target = GlobalLock(block);
+    if (target == nullptr) {
+        GlobalFree(block);
+        return false;
+    }
+    memcpy(target, text.c_str(), bytes);
+    GlobalUnlock(block);
+    if (!OpenClipboard(owner)) {
+        GlobalFree(block);
+        return false;
+    }
+    EmptyClipboard();
+    const bool set = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+    CloseClipboard();
+    if (!set)
+        GlobalFree(block);
+    return set;
 }
 
 }  // namespace
@@ -382,6 +454,8 @@ bool MonitorFrame::OnCommand(UINT id)
     case ID_MONITOR_DOUBLE_BYTE: ToggleDoubleByte(); return true;
     case ID_MONITOR_HIGHLIGHT: EditHighlightConditions(); return true;
     case ID_MONITOR_PRINT: Print(); return true;
+    case ID_MONITOR_SAVE: Save(); return true;
+    case ID_MONITOR_COPY: CopySelection(); return true;
     // Help is the main frame's.
     case ID_HELP_FINDER:
         if (owner_ != nullptr)
@@ -398,6 +472,73 @@ void MonitorFrame::Print()
         RunDialog([this] { printCommand_->Print(*this); });
 }
 
+ExportRequest MonitorFrame::RequestFor(ExportFormat format, LineRange lines, bool asFile) const
+{
+    ExportRequest request;
+    request.format = format;
+    request.lines = lines;
+    request.asFile = asFile;
+    request.portName = portName_;
+    request.lineSettings = stream_.LineSettings();
+    request.savedAt = LocalTimeText();
+    request.localOffset = LocalTimeOffset();
+    return request;
+}
+
+void MonitorFrame::ShowError(UINT text, const std::wstring& detail) const
+{
+    const std::wstring message = LoadResourceText(text) + (detail.empty() ? L"" : L"\n\n" + detail);
+    MessageBoxW(Handle(), message.c_str(), LoadResourceText(IDS_SAVE_CAPTION).c_str(), MB_OK | MB_ICONERROR);
+}
+
+void MonitorFrame::RunInBackground(UINT activity, const MonitorBackgroundWork& work)
+{
+    if (printCommand_ != nullptr)
+        printCommand_->RunInBackground(*this, activity, work);
+    else
+        work([] { return true; });
+}
+
+// Only while paused: the save thread reads the store as printing does.
+void MonitorFrame::Save()
+{
+    if (view_ == nullptr || stream_.Running() || Printing())
+        return;
+    const std::optional<LineRange> selection = view_->SelectionRange();
+    std::optional<SaveTarget> target;
+    RunDialog([&] { target = AskSaveTarget(Handle(), selection.has_value()); });
+    if (!target)
+        return;
+    const LineRange lines = target->selectionOnly && selection ? *selection : LineRange{0, view_->LineCount()};
+    ExportRequest request = RequestFor(target->format, lines, true);
+    ReplacingFile file(target->path);
+    ExportResult result = ExportResult::WriteFailed;
+    RunDialog([&] {
+        RunInBackground(IDS_SAVING, [&](const std::function<bool()>& shouldContinue) {
+            request.shouldContinue = shouldContinue;
+            if (!file.Open())
+                return;
+            result = ExportMonitor(*view_, request, file);
+            if (result == ExportResult::Written && !file.Commit())
+                result = ExportResult::WriteFailed;
+        });
+    });
+    file.Discard();
+    if (result == ExportResult::WriteFailed)
+        ShowError(IDS_SAVE_FAILED, target->path + L"\n" + SystemErrorText(file.Error()));
+}
+
+void MonitorFrame::CopySelection()
+{
+    const std::optional<LineRange> selection = view_ != nullptr ? view_->SelectionRange() : std::nullopt;
+    if (!selection || Printing())
+        return;
+    StringSink lines;
+    ExportMonitor(*view_, RequestFor(ExportFormat::Text, *selection, false), lines);
+    if (!PutOnClipboard(Handle(), WideFromUtf8(lines.text)))
+        ShowError(IDS_COPY_FAILED, L"");
+}
+
 CommandState MonitorFrame::OnUpdateCommand(UINT id)
 {
     CommandState state;
@@ -407,7 +548,9 @@ CommandState MonitorFrame::OnUpdateCommand(UINT id)
         state.checked = !stream_.Running();
         state.enabled = !Printing();
         break;
-    case ID_MONITOR_PRINT: state.enabled = !stream_.Running() && !Printing(); break;
+    case ID_MONITOR_PRINT:
+    case ID_MONITOR_SAVE: state.enabled = !stream_.Running() && !Printing(); break;
+    case ID_MONITOR_COPY: state.enabled = view_ != nullptr && view_->SelectionRange() && !Printing(); break;
     case ID_MONITOR_HIGHLIGHT: state.enabled = !stream_.Running(); break;
     case ID_MONITOR_DOUBLE_BYTE: state.checked = view_ != nullptr && view_->DoubleByteDisplay(); break;
     default: break;

@@ -5,6 +5,7 @@
 
 #include "FrameWindow.h"
 #include "GdiSurface.h"
+#include "MonitorExport.h"
 #include "MonitorView.h"
 #include "MonitorViewWindow.h"
 #include "RecordStore.h"
@@ -31,12 +32,20 @@ using HighlightSettingsDialog = std::function<void(HWND owner, HighlightConditio
 
 class MonitorFrame;
 
+// Work on a paused monitor, on a thread of its own; it stops early once
+// `shouldContinue` says so.
+using MonitorBackgroundWork = std::function<void(const std::function<bool()>& shouldContinue)>;
+
 // The print command, carried out above the monitor's layer: it reads the
 // paused monitor from a thread of its own and returns when that has ended.
 class MonitorPrintCommand {
 public:
     virtual void Print(MonitorFrame& monitor) = 0;
+    // Also while RunInBackground runs.
     virtual bool Printing(const MonitorFrame& monitor) const = 0;
+    // Runs `work` with the progress box that printing shows, its text the
+    // string `activity`, and returns when the work has ended.
+    virtual void RunInBackground(MonitorFrame& monitor, UINT activity, const MonitorBackgroundWork& work) = 0;
 
 protected:
     ~MonitorPrintCommand() = default;
@@ -83,6 +92,12 @@ protected:
 private:
     bool Printing() const { return printCommand_ != nullptr && printCommand_->Printing(*this); }
     void Print();
+    void Save();
+    void CopySelection();
+    // Without a print command the work runs at once on this thread.
+    void RunInBackground(UINT activity, const MonitorBackgroundWork& work);
+    ExportRequest RequestFor(ExportFormat format, LineRange lines, bool asFile) const;
+    void ShowError(UINT text, const std::wstring& detail) const;
     void RunDialog(const std::function<void()>& dialog);
     bool CreateStatusBar();
     bool CreateView();

@@ -576,6 +576,7 @@ BOOLEAN KeReadStateTimer(PKTIMER Timer);
 
 // Time
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime);
+void KeQuerySystemTimePrecise(PLARGE_INTEGER CurrentTime);
 ULONGLONG KeQueryInterruptTime(void);
 
 // Pool. NonPagedPoolNx exists from Windows 8 on.

@@ -23,6 +23,7 @@ const std::map<std::string, void*>& Exports()
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
         {"KeFlushQueuedDpcs", reinterpret_cast<void*>(&KeFlushQueuedDpcs)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
+        {"KeQuerySystemTimePrecise", reinterpret_cast<void*>(&KeQuerySystemTimePrecise)},
         {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };
     return exports;

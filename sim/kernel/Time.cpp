@@ -3,7 +3,22 @@
 
 #include "../Machine.h"
 
+namespace {
+
+// The clock interrupt of most Windows systems (KeQueryTimeIncrement): the
+// plain system time moves in these steps.
+constexpr uint64_t kTimeIncrement = 156250;
+
+}  // namespace
+
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime)
+{
+    const sim::Clock& clock = sim::Machine::Current().clock();
+    const uint64_t elapsed = clock.Elapsed();
+    CurrentTime->QuadPart = static_cast<LONGLONG>(clock.Now() - elapsed + elapsed / kTimeIncrement * kTimeIncrement);
+}
+
+void KeQuerySystemTimePrecise(PLARGE_INTEGER CurrentTime)
 {
     CurrentTime->QuadPart = static_cast<LONGLONG>(sim::Machine::Current().clock().Now());
 }

@@ -1,5 +1,7 @@
 #include "CodePage.h"
 
+#include <windows.h>
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -61,3 +63,21 @@ std::string WideToAnsi(const std::u16string& text)
 }
 
 }  // namespace sim
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar)
+{
+    if (CodePage != 932 || dwFlags != 0 || lpMultiByteStr == nullptr || cbMultiByte < 0 || cchWideChar < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::u16string wide = sim::AnsiToWide(lpMultiByteStr, static_cast<size_t>(cbMultiByte));
+    if (cchWideChar == 0)
+        return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(cchWideChar)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    wide.copy(lpWideCharStr, wide.size());
+    return static_cast<int>(wide.size());
+}

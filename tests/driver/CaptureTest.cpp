@@ -155,6 +155,41 @@ TEST_F(CaptureTest, TheMonitorsRecordStreamShowsTheSession)
     stream.Close();
 }
 
+// The monitor's counter between two writes 2 ms apart, the first 1 ms
+// before the coarse clock's next step of 15.625 ms.
+uint32_t CounterOfWritesTwoMsApart(sim::Machine& machine)
+{
+    constexpr uint64_t kMs = 10000;
+    constexpr uint64_t kStep = 156250;
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    EXPECT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
+    HANDLE port = Open("COM11");
+    machine.clock().Advance(kStep - kMs - machine.clock().Elapsed() % kStep);
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(port, "a", 1, &done, nullptr));
+    machine.clock().Advance(2 * kMs);
+    EXPECT_TRUE(WriteFile(port, "b", 1, &done, nullptr));
+    CloseHandle(port);
+    stream.PollDevice(GetTickCount());
+    stream.Close();
+    const std::vector<RecordView> records = StoredRecords(store);
+    return records.size() == 2 ? records[1].timeCounter : 0xFFFFFFFF;
+}
+
+TEST_F(CaptureTest, RecordsAreStampedWithThePreciseSystemTimeWhereTheSystemHasIt)
+{
+    StartMonitorOn11();
+    EXPECT_EQ(2u, CounterOfWritesTwoMsApart(machine));
+}
+
+TEST_F(CaptureTest, WithoutThePreciseCallRecordsTakeTheClockInterruptsSteps)
+{
+    machine.HideSystemRoutine("KeQuerySystemTimePrecise");
+    StartMonitorOn11();
+    EXPECT_EQ(15u, CounterOfWritesTwoMsApart(machine));
+}
+
 TEST_F(CaptureTest, AStatusQueryCarriesTheInjectedLineErrors)
 {
     StartMonitorOn11();

@@ -206,10 +206,18 @@ TEST(MachineClockTest, TickCountFollowsTheManualClockAndWraps)
     EXPECT_EQ(0x0000000Eu, GetTickCount());
     LARGE_INTEGER before;
     LARGE_INTEGER after;
-    KeQuerySystemTime(&before);
+    KeQuerySystemTimePrecise(&before);
     machine.AdvanceTicks(1);
-    KeQuerySystemTime(&after);
+    KeQuerySystemTimePrecise(&after);
     EXPECT_EQ(100000, after.QuadPart - before.QuadPart);
+    // The plain system time moves only on the clock interrupt, every 15.625 ms.
+    KeQuerySystemTime(&before);  // 90 ms after the start
+    machine.AdvanceTicks(2);
+    KeQuerySystemTime(&after);
+    EXPECT_EQ(2 * 156250, after.QuadPart - before.QuadPart) << "steps at 93.75 and 109.375 ms";
+    machine.AdvanceTicks(1);
+    KeQuerySystemTime(&before);
+    EXPECT_EQ(after.QuadPart, before.QuadPart) << "none between 110 and 120 ms";
 }
 
 TEST(MachineClockTest, LastErrorIsPerThread)

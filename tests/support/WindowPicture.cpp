@@ -97,3 +97,29 @@ POINT ClientOriginInWindow(HWND child, HWND window)
     GetWindowRect(window, &rect);
     return POINT{origin.x - rect.left, origin.y - rect.top};
 }
+
+WindowPicture TakeWindowsPicture(const std::vector<HWND>& bottomToTop)
+{
+    RECT all = {};
+    for (HWND window : bottomToTop) {
+        RECT rect = {};
+        GetWindowRect(window, &rect);
+        UnionRect(&all, &all, &rect);
+    }
+    WindowPicture canvas;
+    canvas.width = all.right - all.left;
+    canvas.height = all.bottom - all.top;
+    canvas.pixels.assign(static_cast<size_t>(canvas.width) * canvas.height, 0x3A6EA5);  // the desktop's colour
+    for (HWND window : bottomToTop) {
+        RECT rect = {};
+        GetWindowRect(window, &rect);
+        const WindowPicture picture = TakeSettledPicture(window);
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x) {
+                canvas.pixels[static_cast<size_t>(rect.top - all.top + y) * canvas.width + (rect.left - all.left + x)] =
+                    picture.pixels[static_cast<size_t>(y) * picture.width + x];
+            }
+        }
+    }
+    return canvas;
+}

@@ -23,5 +23,8 @@ WindowPicture TakeWindowPicture(HWND hwnd);
 // that may still be painting itself for the first time.
 WindowPicture TakeSettledPicture(HWND hwnd);
 bool WriteBmp(const WindowPicture& picture, const char* path);
+// The screen part that the windows cover, each window pasted where it
+// shows, bottom to top: the picture a screenshot would give of them.
+WindowPicture TakeWindowsPicture(const std::vector<HWND>& bottomToTop);
 // Where a child's client area starts inside its top-level window's picture.
 POINT ClientOriginInWindow(HWND child, HWND window);

@@ -1,5 +1,6 @@
 #include "PrintProgressDialog.h"
 
+#include "ResourceText.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -12,10 +13,14 @@ constexpr int kProgressEnd = 100;
 
 }  // namespace
 
-PrintProgressDialog::PrintProgressDialog(PrintRun& run) : Dialog(IDD_PRINT_PROGRESS), run_(run) {}
+PrintProgressDialog::PrintProgressDialog(PrintRun& run, UINT activity)
+    : Dialog(IDD_PRINT_PROGRESS), run_(run), activity_(activity)
+{}
 
 bool PrintProgressDialog::OnInitDialog()
 {
+    if (activity_ != 0)
+        SetDlgItemTextW(Handle(), IDC_PROGRESS_TEXT, LoadResourceText(activity_).c_str());
     SendDlgItemMessageW(Handle(), IDC_PRINT_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressEnd));
     SendDlgItemMessageW(Handle(), IDC_PRINT_PROGRESS, PBM_SETPOS, 0, 0);
     SetTimer(Handle(), kProgressTimer, kProgressPeriodMs, nullptr);

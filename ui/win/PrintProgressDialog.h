@@ -8,7 +8,8 @@
 
 class PrintProgressDialog : public Dialog {
 public:
-    explicit PrintProgressDialog(PrintRun& run);
+    // `activity`: a string id for the box's text; 0 keeps the printing text.
+    explicit PrintProgressDialog(PrintRun& run, UINT activity = 0);
 
 protected:
     bool OnInitDialog() override;
@@ -18,5 +19,6 @@ protected:
 
 private:
     PrintRun& run_;
+    UINT activity_;
     int position_ = 0;
 };

@@ -24,6 +24,7 @@ constexpr UINT kPrint = 25002;
 constexpr UINT kHighlight = 25004;
 constexpr UINT kPause = 25007;
 constexpr UINT kDoubleByte = 25008;
+constexpr UINT kCopy = 25011;
 
 int WindowWidth(HWND hwnd)
 {
@@ -162,13 +163,15 @@ TEST_F(MonitorFrameTest, ShowsTheMonitorMenuAndZeroTotals)
     std::vector<MenuEntry> menu = ReadMenu(GetMenu(hwnd));
     ASSERT_EQ(2u, menu.size());
     EXPECT_EQ(L"管理 (&C)", menu[0].text);
-    ASSERT_EQ(3u, menu[0].items.size());
+    ASSERT_EQ(5u, menu[0].items.size());
     EXPECT_EQ(L"クリア (&C)", menu[0].items[0].text);
     EXPECT_EQ(kClear, menu[0].items[0].id);
     EXPECT_EQ(L"一時停止 (&P)", menu[0].items[1].text);
     EXPECT_EQ(kPause, menu[0].items[1].id);
     EXPECT_EQ(L"印刷 (&T)", menu[0].items[2].text);
     EXPECT_EQ(kPrint, menu[0].items[2].id);
+    EXPECT_EQ(L"名前を付けて保存 (&S)...", menu[0].items[3].text);
+    EXPECT_EQ(L"コピー (&O)", menu[0].items[4].text);
     EXPECT_EQ(L"表示 (&V)", menu[1].text);
     ASSERT_EQ(2u, menu[1].items.size());
     EXPECT_EQ(L"\uFF12バイト文字 (&2)", menu[1].items[0].text);
@@ -268,10 +271,24 @@ TEST_F(MonitorFrameTest, TheNextMonitorTakesTheStoredColoursAndPeriod)
     EXPECT_LE(ticks, 6);
 }
 
+TEST_F(MonitorFrameTest, CopyNeedsASelectedLine)
+{
+    auto frame = NewFrame();
+    AddLines(*frame, 3);
+    Command(frame->Handle(), kPause);
+    EXPECT_FALSE(Enabled(frame->Handle(), kCopy));
+    frame->View()->SelectLine(1, false);
+    EXPECT_TRUE(Enabled(frame->Handle(), kCopy));
+}
+
 // Stands in for the print command: a print "runs" while `printing` is set.
 struct PrintCommandStandIn : MonitorPrintCommand {
     void Print(MonitorFrame&) override { ++prints; }
     bool Printing(const MonitorFrame&) const override { return printing; }
+    void RunInBackground(MonitorFrame&, UINT, const MonitorBackgroundWork& work) override
+    {
+        work([] { return true; });
+    }
     int prints = 0;
     bool printing = false;
 };
