@@ -27,6 +27,20 @@ if [ -x /usr/lib/wine/wine64 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.r
     export WINELOADER=$loader
 fi
 
+# A 64-bit prefix made before the 32-bit Wine was installed has no 32-bit
+# system files yet: an update, forced past its time stamp, adds them.
+if [ "$loader" != wine ] && [ -d /usr/lib/i386-linux-gnu/wine ] &&
+    [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+            rm -f "$WINEPREFIX/.update-timestamp"
+            "$loader" wineboot -u >/dev/null 2>&1
+            wineserver -w
+        fi
+    ) 9>"$WINEPREFIX.lock"
+fi
+
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$loader" "$@"
 fi
