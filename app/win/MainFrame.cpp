@@ -184,6 +184,11 @@ void CMainFrame::SetCapturing(bool on)
     UpdateToolBarButtons();
 }
 
+void CMainFrame::RefuseCaptureStart()
+{
+    capture_->RefuseStart();
+}
+
 void CMainFrame::AddLogLine(const char* format, ...)
 {
     if (activityLog_ == nullptr || activityLog_->Handle() == nullptr) {

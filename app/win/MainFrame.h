@@ -29,6 +29,8 @@ public:
     bool Create();
     // Runs once after the window is first shown.
     void MainFrameStartup();
+    // Capture start fails from now on; the log has said why.
+    void RefuseCaptureStart();
 
     // Capture start and stop set this; it decides which commands are enabled.
     void SetCapturing(bool on);

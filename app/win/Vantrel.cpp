@@ -33,10 +33,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     ShowWindow(frame.Handle(), initialShow);
     UpdateWindow(frame.Handle());
     frame.MainFrameStartup();
-    // Capture start will then fail at the service; the log says why.
+    // Capture start will then fail at the service; the log says why. Out of
+    // reach, the real driver folder may hold an older driver the service
+    // would load: start fails at once.
     std::string driverFileLine = DriverFileProblemLine(driverFileProblem);
     if (!driverFileLine.empty()) {
         frame.AddLogLine("%s", driverFileLine.c_str());
+    }
+    if (driverFileProblem == DriverFileProblem::RedirectionStuck) {
+        frame.RefuseCaptureStart();
     }
     int exitCode = RunMessageLoop();
     CloseHandle(singleInstance);

@@ -23,7 +23,11 @@ bool CaptureCommands::OnStartCapture(HWND mainFrame)
     monitors_.CloseAll();
     FilterService service;
     DosDeviceTable devices(DOS_DEVICE_LISTING_SIZE);
-    CaptureStart start = StartCapture(items_, service, devices, log_);
+    CaptureStart start{CaptureStartResult::PortBusy, {}};
+    if (startRefused_)
+        log_(CaptureStartMessage(start.result));
+    else
+        start = StartCapture(items_, service, devices, log_);
     if (start.result != CaptureStartResult::Started) {
         ShowMessage(mainFrame, CaptureStartMessage(start.result), START_CHECK_CAPTION, MB_OK);
         return false;

@@ -30,6 +30,10 @@ public:
 
     // True when capture now runs; a failure has been shown and logged.
     bool OnStartCapture(HWND mainFrame);
+    // The driver file the service would load could not be checked (64-bit
+    // Windows with the driver folder out of reach): every start fails as a
+    // service that does not start.
+    void RefuseStart() { startRefused_ = true; }
     // True when capture has ended; otherwise it still runs.
     bool OnStopCapture(HWND mainFrame);
 
@@ -41,4 +45,5 @@ private:
     LogLine log_;
     MonitorWindowSet& monitors_;
     CaptureStopWorker stopWorker_;
+    bool startRefused_ = false;
 };

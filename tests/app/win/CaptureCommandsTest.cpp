@@ -4,6 +4,7 @@
 #include "CaptureCommandsFixture.h"
 #include "MessageBoxAnswerer.h"
 #include "MessagePump.h"
+#include "ServiceHandle.h"
 
 #include "resource.h"
 
@@ -142,6 +143,22 @@ TEST_F(CaptureCommandsTest, AStartWithoutItemsSaysThereIsNoDevice)
     EXPECT_EQ(L"起動確認", answerer.Seen()[0].caption);
     EXPECT_EQ(L"キャプチャするデバイスが設定されていません", answerer.Seen()[0].text);
     EXPECT_EQ(std::vector<std::string>{"キャプチャするデバイスが設定されていません"}, log);
+}
+
+TEST_F(CaptureCommandsTest, ARefusedStartFailsAsTheServiceWouldAndLeavesItStopped)
+{
+    AddItems();
+    commands.RefuseStart();
+    MessageBoxAnswerer answerer(GetCurrentThreadId());
+    EXPECT_FALSE(commands.OnStartCapture(nullptr));
+    ASSERT_EQ(1u, answerer.Seen().size());
+    EXPECT_EQ(L"キャプチャ起動に失敗しました。\n既にポートが開かれています。", answerer.Seen()[0].text);
+    EXPECT_EQ(std::vector<std::string>{PORT_ALREADY_OPEN_TEXT}, log);
+    EXPECT_TRUE(monitors.Windows().empty());
+    SERVICE_STATUS status{};
+    ServiceHandle filter = OpenNamedService(FILTER_SERVICE_NAME, SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(filter && QueryServiceStatus(filter.get(), &status));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
 }
 
 }  // namespace
