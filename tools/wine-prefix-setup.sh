@@ -45,7 +45,7 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
-wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
+"${WINELOADER:-wine}" regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
 wineserver -w
 link_marlett
 touch "$marker"

@@ -8,36 +8,31 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    (
-        flock 9
-        [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
-        bash "$(dirname "$0")/wine-prefix-setup.sh"
-    ) 9>"$WINEPREFIX.lock"
-fi
-
 # Debian's wine starts the 32-bit loader whenever wine32 is installed, and
 # Wine's own programs (sc, reg) then run under WOW64 even in a 64-bit prefix:
-# a kernel service that such an sc registers loads in the 32-bit driver host.
+# a kernel service that such an sc registers loads in the 32-bit driver host,
+# and a prefix that the 32-bit loader creates never lists the print queues.
 # A 64-bit prefix gets the 64-bit loader, which still runs 32-bit programs.
 loader=wine
-if [ -x /usr/lib/wine/wine64 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
+if [ -x /usr/lib/wine/wine64 ] && [ "${WINEARCH:-win64}" != win32 ] &&
+    ! grep -qs '^#arch=win32' "$WINEPREFIX/system.reg"; then
     loader=/usr/lib/wine/wine64
     export WINELOADER=$loader
 fi
 
-# A 64-bit prefix made before the 32-bit Wine was installed has no 32-bit
-# system files yet: an update, forced past its time stamp, adds them.
-if [ "$loader" != wine ] && [ -d /usr/lib/i386-linux-gnu/wine ] &&
-    [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
-        if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-            rm -f "$WINEPREFIX/.update-timestamp"
-            "$loader" wineboot -u >/dev/null 2>&1
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            "$loader" wineboot -i >/dev/null 2>&1
+            # The set-up's 32-bit half drops the CUPS queues (32-bit Wine
+            # finds no CUPS library); loading the 64-bit spooler lists them again
+            # (rundll32 finds no such entry, so it only loads the library).
+            [ "$loader" = wine ] || "$loader" rundll32 winspool.drv,LoadOnly >/dev/null 2>&1 || true
             wineserver -w
         fi
+        bash "$(dirname "$0")/wine-prefix-setup.sh"
     ) 9>"$WINEPREFIX.lock"
 fi
 
