@@ -16,26 +16,7 @@ protected:
         // Pair 0 (COM11, COM12) is a plug-in adapter's.
         SetDword(kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY, TESTPORT_REMOVABLE_PAIRS_VALUE, 1);
         FilterFixture::SetUp();
-        manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        service = CreateServiceA(manager, kFilterService.c_str(), kFilterService.c_str(), SERVICE_ALL_ACCESS,
-                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                 "System32\\Drivers\\ZrVtrlFlt.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_NE(nullptr, service);
-    }
-    void TearDown() override
-    {
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        FilterFixture::TearDown();
-    }
-
-    void StartService() { ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError(); }
-
-    DWORD StopService()
-    {
-        SERVICE_STATUS status{};
-        EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-        return status.dwCurrentState;
+        InstallFilterService();
     }
 
     // One byte from `from` arrives at `to`: the port still carries data.
@@ -55,9 +36,6 @@ protected:
         ASSERT_TRUE(GetOverlappedResult(to, &reading, &done, TRUE));
         EXPECT_EQ('k', byte);
     }
-
-    SC_HANDLE manager = nullptr;
-    SC_HANDLE service = nullptr;
 };
 
 // With the system's unload-safe completion routine (Windows XP and later),
