@@ -75,6 +75,9 @@ bool IoManager::HasOpenFileOn(PDEVICE_OBJECT device)
 NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* out,
                              ACCESS_MASK desiredAccess)
 {
+    if (kernel && CurrentThread().notifying != nullptr)
+        Fail("a Plug and Play notification callback opened a device (it must not start I/O on a device; queue a "
+             "work item that opens it)");
     auto file = std::make_shared<FileRecord>();
     CCHAR stackSize;
     IO_SECURITY_CONTEXT security{};
@@ -303,6 +306,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
 void IoDeleteDevice(PDEVICE_OBJECT DeviceObject)
 {
     Machine& machine = Machine::Current();
+    machine.pnp().DeviceDeleted(DeviceObject);
     std::lock_guard<std::mutex> guard(machine.io().lock);
     sim::IoManager::DeviceRecord* record = machine.io().FindDevice(DeviceObject);
     if (record == nullptr || record->deleted)

@@ -20,7 +20,11 @@ const std::map<std::string, void*>& Exports()
     static const std::map<std::string, void*> exports = {
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
+        {"IoGetDeviceAttachmentBaseRef", reinterpret_cast<void*>(&IoGetDeviceAttachmentBaseRef)},
+        {"IoRegisterPlugPlayNotification", reinterpret_cast<void*>(&IoRegisterPlugPlayNotification)},
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
+        {"IoUnregisterPlugPlayNotification", reinterpret_cast<void*>(&IoUnregisterPlugPlayNotification)},
+        {"IoUnregisterPlugPlayNotificationEx", reinterpret_cast<void*>(&IoUnregisterPlugPlayNotificationEx)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
         {"ZwSetSecurityObject", reinterpret_cast<void*>(&ZwSetSecurityObject)},
     };

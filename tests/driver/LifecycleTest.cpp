@@ -1,7 +1,11 @@
 // The filter's lifetime against other programs and the ports: a service stop
-// that ends while a program keeps a request pending on a captured port, and a
-// captured port that is unplugged while a program reads it.
+// that ends while a program keeps a request pending on a captured port, a
+// captured port that is unplugged while a program reads it, and one that
+// comes back.
 #include "FilterTestSupport.h"
+#include "RecordDecoder.h"
+#include "RecordStream.h"
+#include "StoredRecords.h"
 
 #include <ntddser.h>
 
@@ -117,6 +121,78 @@ TEST_F(LifecycleTest, TheOtherPortsAreCapturedOnAfterAnUnplugAndTheStopWorks)
     std::vector<Record> records = FetchRecords(2);
     ASSERT_EQ(4u, records.size()) << "open, write, clean-up, close";
     EXPECT_EQ(RecordKind_Write, records[1].header.kind);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
+}
+
+std::string WrittenOrFailed(HANDLE port, const std::string& bytes)
+{
+    DWORD done = 0;
+    return WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) ? bytes : "";
+}
+
+std::string ReadAtOnce(HANDLE port)
+{
+    COMMTIMEOUTS now = {MAXDWORD, 0, 0, 0, 0};
+    std::string bytes(100, '\0');
+    DWORD done = 0;
+    EXPECT_TRUE(SetCommTimeouts(port, &now) && ReadFile(port, bytes.data(), 100, &done, nullptr));
+    return bytes.substr(0, done);
+}
+
+std::string ShownLine(const RecordView& record)
+{
+    if (record.kind == RecordKind_DeviceControl)
+        return record.data[0] == LineErrorCode_PortRemoved    ? "removed"
+               : record.data[0] == LineErrorCode_PortReturned ? "returned"
+                                                              : "?";
+    return std::string(reinterpret_cast<const char*>(record.data), record.length);
+}
+
+// Unplugged while a program writes and plugged in again under its COM name:
+// the monitor, the virtual port of written data and the other end's monitor
+// go on, and what was never written is no loss.
+TEST_F(LifecycleTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualPort)
+{
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    WriteMonitorObject(2, "COM12", TESTPORT_DEVICE_PREFIX "1", 10000);
+    SetString(ObjectKey(3), CAPTURE_VALUE_BASE_NAME_A, "COM21");
+    SetString(ObjectKey(3), "COM11", kPort0Path);
+    SetDword(ObjectKey(3), CAPTURE_VALUE_FORM_A, CAPTURE_FORM_WRITTEN_DATA);
+    StartService();
+    HANDLE output = Open("COM21");
+    HANDLE peer = Open("COM12");
+    HANDLE port = Open("COM11");
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
+    std::string sent = WrittenOrFailed(port, "before");
+    ASSERT_TRUE(machine.UnplugDevice(kPort0Path));
+    sent += WrittenOrFailed(port, "away");
+    CloseHandle(port);
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    machine.WaitForSystemWork();
+    port = Open("COM11");
+    sent += WrittenOrFailed(port, "after");
+    CloseHandle(port);
+    std::string heard = ReadAtOnce(peer);
+
+    EXPECT_EQ("beforeafter", sent);
+    EXPECT_EQ(sent, heard);
+    stream.PollDevice(GetTickCount());
+    std::vector<std::string> shown;
+    for (const RecordView& record : StoredRecords(store))
+        shown.push_back(ShownLine(record));
+    EXPECT_EQ((std::vector<std::string>{"before", "removed", "returned", "after"}), shown);
+    EXPECT_EQ(0u, stream.LostCount());
+    stream.Close();
+    EXPECT_EQ(sent, ReadAtOnce(output)) << "the virtual port: every byte written while the port was there";
+    std::string peerRead;
+    for (const Record& record : FetchRecords(2))
+        peerRead += record.header.kind == RecordKind_Read ? std::string(record.data.begin(), record.data.end()) : "";
+    EXPECT_EQ(sent, peerRead) << "the other end is captured throughout";
+    CloseHandle(peer);
+    CloseHandle(output);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
 }
 
