@@ -627,6 +627,12 @@ void DetachFromPort(FilterExtension* filter)
     ObDereferenceObject(filter->targetDevice);
 }
 
+#ifndef VANTREL_SYSTEM_ROUTINE_LOOKUP
+// Windows NT 4.0 tells no port arrivals: a removed port is captured again
+// from the next start.
+void LookForReturnedPort(PDEVICE_OBJECT) {}
+#endif
+
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
 #ifdef VANTREL_SYSTEM_ROUTINE_LOOKUP

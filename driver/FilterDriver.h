@@ -161,6 +161,9 @@ bool SamePortName(const UCHAR* a, const UCHAR* b);
 // all, no arrival is heard or handled any more.
 void WatchPortArrivals(PDRIVER_OBJECT driver);
 void StopWatchingPortArrivals();
+// At PASSIVE_LEVEL, once the filter is away: its port may be back already
+// (nothing in the image for Windows NT 4.0, DriverLoad.cpp).
+void LookForReturnedPort(PDEVICE_OBJECT filter);
 
 // The dispatch routine of every major function: a control device answers,
 // a filter passes the request down and captures it.

@@ -34,6 +34,7 @@ NTSTATUS FilterPortRemoval(PDEVICE_OBJECT device, PIRP irp)
     NTSTATUS status = IofCallDriver(lower, irp);
     DetachFromPort(filter);
     InterlockedExchange(&filter->away, 1);
+    LookForReturnedPort(device);
     return status;
 }
 

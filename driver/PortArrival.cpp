@@ -22,16 +22,20 @@ typedef NTSTATUS(NTAPI* RegisterRoutine)(IO_NOTIFICATION_EVENT_CATEGORY, ULONG, 
                                          PDRIVER_NOTIFICATION_CALLBACK_ROUTINE, PVOID, PVOID*);
 typedef NTSTATUS(NTAPI* UnregisterRoutine)(PVOID);
 typedef PDEVICE_OBJECT(NTAPI* BaseReferenceRoutine)(PDEVICE_OBJECT);
+typedef NTSTATUS(NTAPI* InterfacesRoutine)(const GUID*, PDEVICE_OBJECT, ULONG, PWSTR*);
 
 // Arrivals being handled: the callback enters before it queues the work, the
 // work leaves when it is done; the unload closes it once the registration
 // is gone.
 RequestGate g_PortArrivals;
 PVOID g_ArrivalRegistration = nullptr;
+// 1 while arrivals are heard: from the registration (the gate is ready then)
+// until the unload begins.
+volatile LONG g_Watching = 0;
 
 struct ArrivalWork {
     PIO_WORKITEM item;
-    UNICODE_STRING link;  // the interface's symbolic link; its text follows
+    UNICODE_STRING link;  // the interface's symbolic link, its text following; empty: every present port
 };
 
 constexpr ULONG kPortNameChars = 16;
@@ -131,17 +135,41 @@ void ResumeFiltersOf(PDRIVER_OBJECT driver, const UCHAR* portName, PDEVICE_OBJEC
 
 // Opening an arrived port is left to the moment a captured port is away:
 // the port is opened once to be found, as at load, and closed again.
-VOID NTAPI HandlePortArrival(PDEVICE_OBJECT device, PVOID context)
+void HandlePort(PDRIVER_OBJECT driver, PUNICODE_STRING link)
 {
-    auto* work = static_cast<ArrivalWork*>(context);
-    PDRIVER_OBJECT driver = device->DriverObject;
     PDEVICE_OBJECT port = nullptr;
     UCHAR portName[kPortNameBytes];
-    if (AnyFilterAway(driver) && NT_SUCCESS(ReferencePortDevice(&work->link, &port))) {
+    if (AnyFilterAway(driver) && NT_SUCCESS(ReferencePortDevice(link, &port))) {
         if (ReadPortName(port, portName))
             ResumeFiltersOf(driver, portName, port);
         ObDereferenceObject(port);
     }
+}
+
+// The COM ports present now, one link after the other (a list of strings,
+// ended by an empty one).
+void HandlePresentPorts(PDRIVER_OBJECT driver)
+{
+    auto interfaces = reinterpret_cast<InterfacesRoutine>(FindSystemRoutine(KTEXT("IoGetDeviceInterfaces")));
+    PWSTR links = nullptr;
+    if (interfaces == nullptr || !NT_SUCCESS(interfaces(&GUID_DEVINTERFACE_COMPORT, nullptr, 0, &links)))
+        return;
+    for (PWSTR link = links; *link != 0;) {
+        UNICODE_STRING name;
+        RtlInitUnicodeString(&name, link);
+        HandlePort(driver, &name);
+        link += name.Length / sizeof(WCHAR) + 1;
+    }
+    ExFreePool(links);
+}
+
+VOID NTAPI HandlePortArrival(PDEVICE_OBJECT device, PVOID context)
+{
+    auto* work = static_cast<ArrivalWork*>(context);
+    if (work->link.Length != 0)
+        HandlePort(device->DriverObject, &work->link);
+    else
+        HandlePresentPorts(device->DriverObject);
     IoFreeWorkItem(work->item);
     ExFreePoolWithTag(work, kPoolTag);
     GateLeave(&g_PortArrivals);
@@ -161,7 +189,8 @@ bool QueueArrivalWork(PDEVICE_OBJECT device, PCUNICODE_STRING link)
     work->link.Buffer = reinterpret_cast<PWSTR>(work + 1);
     work->link.Length = link->Length;
     work->link.MaximumLength = link->Length;
-    RtlCopyMemory(work->link.Buffer, link->Buffer, link->Length);
+    if (link->Length != 0)
+        RtlCopyMemory(work->link.Buffer, link->Buffer, link->Length);
     IoQueueWorkItem(work->item, HandlePortArrival, DelayedWorkQueue, work);
     return true;
 }
@@ -197,21 +226,34 @@ void WatchPortArrivals(PDRIVER_OBJECT driver)
             EventCategoryDeviceInterfaceChange, PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
             const_cast<GUID*>(&GUID_DEVINTERFACE_COMPORT), driver, PortInterfaceChanged, filter, &entry)))
         g_ArrivalRegistration = entry;
+    if (g_ArrivalRegistration != nullptr)
+        InterlockedExchange(&g_Watching, 1);
 }
 
-// The Ex form (Windows 7 and later) returns once no callback runs; the older
-// one may leave a callback running, which then finds the gate closed.
+// A port removed while a program still held it is let go only when that
+// handle closes, which may be after the port came back: the ports present
+// then are looked at once more.
+void LookForReturnedPort(PDEVICE_OBJECT filter)
+{
+    UNICODE_STRING none = {0, 0, nullptr};
+    if (InterlockedCompareExchange(&g_Watching, 0, 0) != 0 && GateEnter(&g_PortArrivals) &&
+        !QueueArrivalWork(filter, &none))
+        GateLeave(&g_PortArrivals);
+}
+
+// Callbacks that still come find the gate closed and return at once; the Ex
+// form of the unregistration (Windows 7 and later) returns once none runs.
 void StopWatchingPortArrivals()
 {
-    if (g_ArrivalRegistration != nullptr) {
-        auto unregister =
-            reinterpret_cast<UnregisterRoutine>(FindSystemRoutine(KTEXT("IoUnregisterPlugPlayNotificationEx")));
-        if (unregister == nullptr)
-            unregister =
-                reinterpret_cast<UnregisterRoutine>(FindSystemRoutine(KTEXT("IoUnregisterPlugPlayNotification")));
-        if (unregister != nullptr)
-            unregister(g_ArrivalRegistration);
-        g_ArrivalRegistration = nullptr;
-    }
+    InterlockedExchange(&g_Watching, 0);
     GateCloseAndWait(&g_PortArrivals, false);
+    if (g_ArrivalRegistration == nullptr)
+        return;
+    auto unregister =
+        reinterpret_cast<UnregisterRoutine>(FindSystemRoutine(KTEXT("IoUnregisterPlugPlayNotificationEx")));
+    if (unregister == nullptr)
+        unregister = reinterpret_cast<UnregisterRoutine>(FindSystemRoutine(KTEXT("IoUnregisterPlugPlayNotification")));
+    if (unregister != nullptr)
+        unregister(g_ArrivalRegistration);
+    g_ArrivalRegistration = nullptr;
 }

@@ -458,6 +458,10 @@ LONG_PTR ObfDereferenceObject(PVOID Object);
 NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID* InterfaceClassGuid,
                                    PUNICODE_STRING ReferenceString, PUNICODE_STRING SymbolicLinkName);
 NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+// The enabled interfaces of a class: strings one after the other, ended by an
+// empty one, in the caller's paged pool (ExFreePool).
+NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject, ULONG Flags,
+                               PWSTR* SymbolicLinkList);
 #define PLUGPLAY_REGKEY_DEVICE 1
 NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType, ACCESS_MASK DesiredAccess,
                                  PHANDLE DevInstRegKey);

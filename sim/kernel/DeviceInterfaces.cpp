@@ -225,6 +225,31 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
     return sim::ChangeInterfaceState(pnp, found->second, Enable != FALSE);
 }
 
+NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject, ULONG Flags,
+                               PWSTR* SymbolicLinkList)
+{
+    sim::CheckPassive("IoGetDeviceInterfaces");
+    if (PhysicalDeviceObject != nullptr || Flags != 0)
+        return STATUS_NOT_IMPLEMENTED;  // the simulation lists a class's enabled interfaces only
+    PlugAndPlayManager& pnp = Machine::Current().pnp();
+    std::u16string list;
+    {
+        std::lock_guard<std::mutex> guard(pnp.lock);
+        for (const auto& entry : pnp.interfaces) {
+            if (entry.second.enabled && IsEqualGUID(entry.second.interfaceClass, *InterfaceClassGuid))
+                list += sim::ToUtf16(entry.second.link) + u'\0';
+        }
+    }
+    list += u'\0';
+    size_t bytes = list.size() * sizeof(WCHAR);
+    auto* buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, bytes, sim::kInterfaceNameTag));
+    if (buffer == nullptr)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    memcpy(buffer, list.data(), bytes);
+    *SymbolicLinkList = buffer;
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType, ACCESS_MASK DesiredAccess,
                                  PHANDLE DevInstRegKey)
 {

@@ -21,6 +21,7 @@ const std::map<std::string, void*>& Exports()
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
         {"IoGetDeviceAttachmentBaseRef", reinterpret_cast<void*>(&IoGetDeviceAttachmentBaseRef)},
+        {"IoGetDeviceInterfaces", reinterpret_cast<void*>(&IoGetDeviceInterfaces)},
         {"IoRegisterPlugPlayNotification", reinterpret_cast<void*>(&IoRegisterPlugPlayNotification)},
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
         {"IoUnregisterPlugPlayNotification", reinterpret_cast<void*>(&IoUnregisterPlugPlayNotification)},

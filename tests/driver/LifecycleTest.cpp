@@ -148,11 +148,15 @@ std::string ShownLine(const RecordView& record)
     return std::string(reinterpret_cast<const char*>(record.data), record.length);
 }
 
-// Unplugged while a program writes and plugged in again under its COM name:
+// Unplugged while a program writes and plugged in again under its COM name,
+// the program letting the removed port go before the return or after it:
 // the monitor, the virtual port of written data and the other end's monitor
 // go on, and what was never written is no loss.
-TEST_F(LifecycleTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualPort)
+class ReturningPortTest : public LifecycleTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReturningPortTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualPort)
 {
+    const bool closedBeforeTheReturn = GetParam();
     WriteMonitorObject(1, "COM11", kPort0Path, 10000);
     WriteMonitorObject(2, "COM12", TESTPORT_DEVICE_PREFIX "1", 10000);
     SetString(ObjectKey(3), CAPTURE_VALUE_BASE_NAME_A, "COM21");
@@ -168,9 +172,12 @@ TEST_F(LifecycleTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualP
     std::string sent = WrittenOrFailed(port, "before");
     ASSERT_TRUE(machine.UnplugDevice(kPort0Path));
     sent += WrittenOrFailed(port, "away");
-    CloseHandle(port);
+    if (closedBeforeTheReturn)
+        CloseHandle(port);
     DWORD returned = 0;
     ASSERT_TRUE(DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    if (!closedBeforeTheReturn)
+        CloseHandle(port);
     machine.WaitForSystemWork();
     port = Open("COM11");
     sent += WrittenOrFailed(port, "after");
@@ -195,5 +202,7 @@ TEST_F(LifecycleTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualP
     CloseHandle(output);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
 }
+
+INSTANTIATE_TEST_SUITE_P(ClosedBeforeTheReturn, ReturningPortTest, ::testing::Bool());
 
 }  // namespace
