@@ -371,17 +371,20 @@ void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
 
 }  // namespace
 
+// The port's removal may reach the filter the moment it is on the stack and
+// then releases targetDevice: it is set before the attach.
 bool AttachToPortDevice(PDEVICE_OBJECT device, PDEVICE_OBJECT target)
 {
     TakeOnLowerDeviceTraits(device, IoGetAttachedDevice(target));
+    FilterOf(device)->targetDevice = target;
     PDEVICE_OBJECT lower = AttachOnTop(device, target);
     if (lower == nullptr) {
+        FilterOf(device)->targetDevice = nullptr;
         ObDereferenceObject(target);
         return false;
     }
     // Another driver may have attached in between.
     TakeOnLowerDeviceTraits(device, lower);
-    FilterOf(device)->targetDevice = target;
     return true;
 }
 

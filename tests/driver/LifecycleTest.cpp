@@ -9,6 +9,8 @@
 
 #include <ntddser.h>
 
+#include <atomic>
+
 using namespace filtertest;
 
 namespace {
@@ -204,5 +206,31 @@ TEST_P(ReturningPortTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirt
 }
 
 INSTANTIATE_TEST_SUITE_P(ClosedBeforeTheReturn, ReturningPortTest, ::testing::Bool());
+
+// Unplugged again the moment the filter is on the returned port's stack: the
+// removal lets that port go at once, and the stop works.
+TEST_F(LifecycleTest, APortUnpluggedAgainAsTheFilterAttachesIsLetGo)
+{
+    std::atomic<bool> returning{false};
+    machine.OnDeviceAttached([&](PDEVICE_OBJECT) {
+        if (returning.exchange(false)) {
+            EXPECT_TRUE(machine.UnplugDevice("\\??\\COM11"));
+        }
+    });
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    StartService();
+    ASSERT_TRUE(machine.UnplugDevice(kPort0Path));
+    returning = true;
+    HANDLE peer = Open("COM12");
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    machine.WaitForSystemWork();
+    CloseHandle(peer);
+    std::vector<Record> records = FetchRecords(1);
+    ASSERT_EQ(3u, records.size()) << "removed, returned, removed";
+    EXPECT_EQ(CAPTURE_PNP_START_DEVICE, records[1].header.minorFunction);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("COM11"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
+}
 
 }  // namespace
