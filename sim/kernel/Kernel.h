@@ -269,9 +269,10 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     std::deque<std::function<void()>> queue_;
+    size_t threadCount_;
     size_t running_ = 0;
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::vector<std::thread> threads_;  // guarded by lock_ until Stop
 };
 
 // The Plug and Play manager's device interfaces and notification

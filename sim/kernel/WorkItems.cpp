@@ -15,11 +15,7 @@ struct _IO_WORKITEM {
 
 namespace sim {
 
-SystemWorkQueue::SystemWorkQueue(size_t threads)
-{
-    for (size_t i = 0; i < threads; ++i)
-        threads_.emplace_back([this] { Run(); });
-}
+SystemWorkQueue::SystemWorkQueue(size_t threads) : threadCount_(threads) {}
 
 SystemWorkQueue::~SystemWorkQueue()
 {
@@ -31,6 +27,10 @@ void SystemWorkQueue::Queue(std::function<void()> work)
     std::lock_guard<std::mutex> guard(lock_);
     if (stopping_)
         Fail("work queued to a system worker thread after the machine began to shut down");
+    // Started on first use: a machine that never queues work stays one
+    // thread (death tests fork it).
+    while (threads_.size() < threadCount_)
+        threads_.emplace_back([this] { Run(); });
     queue_.push_back(std::move(work));
     changed_.notify_all();
 }
