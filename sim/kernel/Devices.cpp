@@ -222,8 +222,15 @@ NTSTATUS SendFileRequest(const std::shared_ptr<FileRecord>& file, PIRP irp, bool
     std::shared_ptr<UserRequest> request = RequestOf(irp);
     PDEVICE_OBJECT top;
     {
+        // The top of the stack when the request was sized for it: a device
+        // attached since then is passed by (Windows sends a request to the
+        // device whose stack size it was allocated with).
         std::lock_guard<std::mutex> guard(machine.io().lock);
         top = machine.io().TopOfStack(file->device);
+        for (IoManager::DeviceRecord* record = machine.io().FindDevice(top);
+             top->StackSize > irp->StackCount && record != nullptr && record->attachedTo != nullptr;
+             record = machine.io().FindDevice(top))
+            top = record->attachedTo;
     }
     {
         std::lock_guard<std::mutex> guard(file->lock);
