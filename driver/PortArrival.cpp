@@ -25,8 +25,7 @@ typedef PDEVICE_OBJECT(NTAPI* BaseReferenceRoutine)(PDEVICE_OBJECT);
 typedef NTSTATUS(NTAPI* InterfacesRoutine)(const GUID*, PDEVICE_OBJECT, ULONG, PWSTR*);
 
 // Arrivals being handled: the callback enters before it queues the work, the
-// work leaves when it is done; the unload closes it once the registration
-// is gone.
+// work leaves when it is done; the unload closes it first of all.
 RequestGate g_PortArrivals;
 PVOID g_ArrivalRegistration = nullptr;
 // 1 while arrivals are heard: from the registration (the gate is ready then)
