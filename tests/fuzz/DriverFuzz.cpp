@@ -79,8 +79,10 @@ void StartDrivers(sim::Machine& machine)
 
 void LoadOrStop(NTSTATUS status)
 {
-    if (status != STATUS_SUCCESS)
+    if (status != STATUS_SUCCESS) {
+        fprintf(stderr, "driver_fuzz: a driver did not load again (0x%08lX)\n", static_cast<unsigned long>(status));
         abort();
+    }
 }
 
 sim::Machine& TheMachine()
