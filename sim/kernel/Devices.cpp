@@ -63,6 +63,14 @@ void IoManager::UnmapImageIfUnused(PDRIVER_OBJECT driver)
              image->service.c_str());
 }
 
+bool IoManager::StackBeingRemoved(PDEVICE_OBJECT device)
+{
+    DeviceRecord* record = FindDevice(device);
+    while (record != nullptr && record->attachedTo != nullptr)
+        record = FindDevice(record->attachedTo);
+    return record != nullptr && record->removing;
+}
+
 bool IoManager::HasOpenFileOn(PDEVICE_OBJECT device)
 {
     for (const auto& entry : files) {
@@ -372,7 +380,7 @@ PDEVICE_OBJECT AttachToStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetD
         sim::IoManager::DeviceRecord* source = machine.io().FindDevice(SourceDevice);
         if (source == nullptr)
             Fail("IoAttachDeviceToDeviceStack with an unknown source device");
-        if (topRecord == nullptr || topRecord->deleted)
+        if (topRecord == nullptr || topRecord->deleted || machine.io().StackBeingRemoved(TargetDevice))
             return nullptr;
         SourceDevice->StackSize = static_cast<CCHAR>(top->StackSize + 1);
         SourceDevice->AlignmentRequirement = top->AlignmentRequirement;

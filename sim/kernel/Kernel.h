@@ -333,6 +333,7 @@ public:
         PDEVICE_OBJECT attachedTo = nullptr;
         LONG pointerReferences = 0;
         bool deleted = false;
+        bool removing = false;  // the PnP manager began its removal: nothing attaches to its stack any more
         std::optional<std::vector<uint8_t>> dacl;  // ObSetSecurityObjectByPointer; none: default security
     };
 
@@ -372,6 +373,9 @@ public:
     // left; stops with a message if its code still runs then. Lock held.
     void UnmapImageIfUnused(PDRIVER_OBJECT driver);
     bool HasOpenFileOn(PDEVICE_OBJECT device);  // lock held
+    // Whether the bottom of the device's stack is being removed (IoAttachDeviceToDeviceStackSafe
+    // fails then on Windows). Lock held.
+    bool StackBeingRemoved(PDEVICE_OBJECT device);
 
     // Opens `device` as a file: the access and exclusive checks and IRP_MJ_CREATE to the top of its stack.
     NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file,
