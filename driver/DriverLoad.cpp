@@ -109,6 +109,8 @@ NTSTATUS ToCreateSymbolName(UNICODE_STRING* name, const NameText& base)
     return BuildName(name, KTEXT("\\DosDevices\\"), base, KTEXT(""));
 }
 
+}  // namespace
+
 // Data of a named value, copied only when it fits the caller's buffer.
 bool GetRegistryKeyValue(HANDLE key, PCWSTR valueName, ULONG valueNameBytes, PVOID data, ULONG dataBytes,
                          ULONG* returnedBytes)
@@ -127,6 +129,8 @@ bool GetRegistryKeyValue(HANDLE key, PCWSTR valueName, ULONG valueNameBytes, PVO
     *returnedBytes = info->DataLength;
     return true;
 }
+
+namespace {
 
 ULONG ReadDword(HANDLE key, PCWSTR valueName, ULONG fallback)
 {
@@ -281,6 +285,8 @@ NTSTATUS CreateCtrlDeviceObject(PDRIVER_OBJECT driver, const NameText& base, ULO
     return status;
 }
 
+}  // namespace
+
 bool SamePortName(const UCHAR* a, const UCHAR* b)
 {
     for (ULONG i = 0; i < kPortNameBytes; ++i) {
@@ -290,11 +296,13 @@ bool SamePortName(const UCHAR* a, const UCHAR* b)
     return true;
 }
 
-void ToPortName(const NameText& valueName, UCHAR* portName)
+void ToPortName(const WCHAR* name, ULONG length, UCHAR* portName)
 {
     for (ULONG i = 0; i < kPortNameBytes; ++i)
-        portName[i] = i < valueName.length ? static_cast<UCHAR>(valueName.chars[i] & 0xFF) : 0;
+        portName[i] = i < length ? static_cast<UCHAR>(name[i] & 0xFF) : 0;
 }
+
+namespace {
 
 // Makes the new filter's control device a listener of every other attached
 // filter of this port that has a primary control device and room for one
@@ -357,18 +365,30 @@ PDEVICE_OBJECT AttachOnTop(PDEVICE_OBJECT device, PDEVICE_OBJECT target)
 void AttachToPort(PDEVICE_OBJECT device, PUNICODE_STRING devicePath)
 {
     PDEVICE_OBJECT target = nullptr;
-    if (!NT_SUCCESS(ReferencePortDevice(devicePath, &target)))
-        return;
+    if (NT_SUCCESS(ReferencePortDevice(devicePath, &target)))
+        AttachToPortDevice(device, target);
+}
+
+}  // namespace
+
+// The port's removal may reach the filter the moment it is on the stack and
+// then releases targetDevice: it is set before the attach.
+bool AttachToPortDevice(PDEVICE_OBJECT device, PDEVICE_OBJECT target)
+{
     TakeOnLowerDeviceTraits(device, IoGetAttachedDevice(target));
+    FilterOf(device)->targetDevice = target;
     PDEVICE_OBJECT lower = AttachOnTop(device, target);
     if (lower == nullptr) {
+        FilterOf(device)->targetDevice = nullptr;
         ObDereferenceObject(target);
-        return;
+        return false;
     }
     // Another driver may have attached in between.
     TakeOnLowerDeviceTraits(device, lower);
-    FilterOf(device)->targetDevice = target;
+    return true;
 }
+
+namespace {
 
 // A port that another capture object already captures is shared through that
 // object's filter instead of stacking a second filter of ours on the port
@@ -396,7 +416,7 @@ NTSTATUS CreatePortFilter(PDRIVER_OBJECT driver, const NameText& filterName, con
     filter->controlDevice = control;
     ControlExtension* owner = ControlOf(control);
     filter->portIndex = owner->portCount;
-    ToPortName(portValueName, owner->portNames[owner->portCount]);
+    ToPortName(portValueName.chars, portValueName.length, owner->portNames[owner->portCount]);
     ++owner->portCount;
     status = CreateLink(device, filterName);
     if (!NT_SUCCESS(status)) {
@@ -610,8 +630,17 @@ void DetachFromPort(FilterExtension* filter)
     ObDereferenceObject(filter->targetDevice);
 }
 
+#ifndef VANTREL_SYSTEM_ROUTINE_LOOKUP
+// Windows NT 4.0 tells no port arrivals: a removed port is captured again
+// from the next start.
+void LookForReturnedPort(PDEVICE_OBJECT) {}
+#endif
+
 VOID NTAPI TestCom_Unload(PDRIVER_OBJECT driver)
 {
+#ifdef VANTREL_SYSTEM_ROUTINE_LOOKUP
+    StopWatchingPortArrivals();
+#endif
     InterlockedExchange(&g_Cycling, 0);
     DetachFilters(driver);
     WaitForRequestsInFlight();
@@ -642,5 +671,8 @@ extern "C" NTSTATUS NTAPI ZRVTRLFLT_ENTRY(PDRIVER_OBJECT driver, PUNICODE_STRING
 #endif
     driver->DriverUnload = TestCom_Unload;
     CreateCaptureObjects(driver, registryPath);
+#ifdef VANTREL_SYSTEM_ROUTINE_LOOKUP
+    WatchPortArrivals(driver);
+#endif
     return STATUS_SUCCESS;
 }

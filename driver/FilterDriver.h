@@ -63,6 +63,8 @@ void GateLeave(RequestGate* gate);
 // At PASSIVE_LEVEL: refuses new entries, leaves the caller's own entry when
 // it holds one, and waits until nobody is inside.
 void GateCloseAndWait(RequestGate* gate, bool callerInside);
+// A closed gate that nobody is inside opens again.
+void GateReopen(RequestGate* gate);
 
 struct FilterExtension {
     DeviceHead head;
@@ -78,6 +80,7 @@ struct FilterExtension {
     RequestGate gate;          // requests of this filter that are passing it or in flight below it
     volatile LONG detached;    // 1 once detached from the port (removal or unload, whichever came first)
     volatile LONG removalSeen; // the port's removal reached the monitor
+    volatile LONG away;        // 1 once detached by the port's removal, until the port comes back
 };
 
 struct ControlExtension {
@@ -141,6 +144,26 @@ bool OpenedForReading(PIO_STACK_LOCATION stack);
 
 // The port under a new filter, referenced; see PortResolution.cpp.
 NTSTATUS ReferencePortDevice(PUNICODE_STRING devicePath, PDEVICE_OBJECT* port);
+// Attaches the filter on top of the referenced port's stack; the filter keeps
+// the reference, or it is released when the attach fails (DriverLoad.cpp).
+bool AttachToPortDevice(PDEVICE_OBJECT filter, PDEVICE_OBJECT port);
+// Data of a named registry value, copied only when it fits.
+bool GetRegistryKeyValue(HANDLE key, PCWSTR valueName, ULONG valueNameBytes, PVOID data, ULONG dataBytes,
+                         ULONG* returnedBytes);
+// A port's name as capture objects keep it: the low bytes of its first 8
+// characters, zero-padded.
+void ToPortName(const WCHAR* name, ULONG length, UCHAR* portName);
+bool SamePortName(const UCHAR* a, const UCHAR* b);
+
+// Ports that come back (PortArrival.cpp, the image with routine lookup): at
+// load the driver asks to hear of arriving COM ports; a filter whose port was
+// removed attaches again when a port of its name arrives. At unload, first of
+// all, no arrival is heard or handled any more.
+void WatchPortArrivals(PDRIVER_OBJECT driver);
+void StopWatchingPortArrivals();
+// At PASSIVE_LEVEL, once the filter is away: its port may be back already
+// (nothing in the image for Windows NT 4.0, DriverLoad.cpp).
+void LookForReturnedPort(PDEVICE_OBJECT filter);
 
 // The dispatch routine of every major function: a control device answers,
 // a filter passes the request down and captures it.
@@ -198,6 +221,9 @@ bool IsPortRemoval(PIO_STACK_LOCATION stack);
 NTSTATUS FilterPortRemoval(PDEVICE_OBJECT filter, PIRP irp);
 // Detaches the filter from its port and releases the port's device, once.
 void DetachFromPort(FilterExtension* filter);
+// A header-only Plug and Play record of the port (removal or return) to the
+// filter's receivers.
+void DeliverPortEvent(PDEVICE_OBJECT filter, UCHAR minor);
 
 // Power (the build with the pass-through)
 NTSTATUS NTAPI VA_Power(PDEVICE_OBJECT device, PIRP irp);

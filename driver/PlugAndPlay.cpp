@@ -4,7 +4,8 @@
 // down as a filter must, and on the removal itself waits for its requests on
 // that port, detaches and lets the port's device go. The filter device stays
 // (its name and the control device's port table name it) and refuses what
-// reaches it afterwards; it goes at unload.
+// reaches it afterwards, until the port comes back (PortArrival.cpp); it goes
+// at unload.
 #include "FilterDriver.h"
 
 bool IsPortRemoval(PIO_STACK_LOCATION stack)
@@ -32,5 +33,16 @@ NTSTATUS FilterPortRemoval(PDEVICE_OBJECT device, PIRP irp)
     IoSkipCurrentIrpStackLocation(irp);
     NTSTATUS status = IofCallDriver(lower, irp);
     DetachFromPort(filter);
+    InterlockedExchange(&filter->away, 1);
+    LookForReturnedPort(device);
     return status;
+}
+
+void DeliverPortEvent(PDEVICE_OBJECT filter, UCHAR minor)
+{
+    IO_STACK_LOCATION event;
+    RtlZeroMemory(&event, sizeof event);
+    event.MajorFunction = IRP_MJ_PNP;
+    event.MinorFunction = minor;
+    DeliverRequestHeader(filter, &event, false);
 }

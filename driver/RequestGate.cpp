@@ -32,3 +32,12 @@ void GateCloseAndWait(RequestGate* gate, bool callerInside)
     GateLeave(gate);
     KeWaitForSingleObject(&gate->drained, Executive, KernelMode, FALSE, nullptr);
 }
+
+void GateReopen(RequestGate* gate)
+{
+    // Refused entries still come and go: the count never passes zero again
+    // once the gate's own entry is back.
+    InterlockedIncrement(&gate->count);
+    KeClearEvent(&gate->drained);
+    InterlockedExchange(&gate->closed, 0);
+}

@@ -120,6 +120,8 @@ const char* RequestName(const CaptureRecord* record)
 {
     if (CaptureRecordIsPortRemoval(*record))
         return "PortRemoved";  // the captured port went away
+    if (CaptureRecordIsPortReturn(*record))
+        return "PortReturned";  // the captured port came back
     if (record->kind != RecordKind_DeviceControl)
         return KindName(record->kind);
     const ControlRequestName* request = FindControlRequest(record->ioControlCode);

@@ -71,6 +71,7 @@ std::string_view LineErrorText(uint32_t code)
     case 9: return "RXO";
     case 10: return "RXP";
     case LineErrorCode_PortRemoved: return "\x83\x7C\x81\x5B\x83\x67\x8E\xE6\x82\xE8\x8A\x4F\x82\xB5";  // ポート取り外し
+    case LineErrorCode_PortReturned: return "\x83\x7C\x81\x5B\x83\x67\x95\x9C\x8B\x41";  // ポート復帰
     default: return "BUF";
     }
 }

@@ -97,6 +97,11 @@ bool RecordDecoder::Admit(CaptureRecord* record, uint32_t size, uint32_t now)
         AddMarker(now, LineErrorCode_PortRemoved);
         return false;
     }
+    if (CaptureRecordIsPortReturn(*record)) {
+        ++returnCount_;
+        AddMarker(now, LineErrorCode_PortReturned);
+        return false;
+    }
     return FitsInBuffer(*record, size) && Decode(*record);
 }
 

@@ -16,6 +16,8 @@ constexpr uint32_t IdleSaturatedReport = 1000000;
 constexpr uint32_t LostDataMarkerSize = CAPTURE_RECORD_HEADER_SIZE + 1;
 // The marker of a captured port that went away (its adapter was unplugged).
 constexpr uint8_t LineErrorCode_PortRemoved = 0xFF;
+// The marker of a captured port that came back (plugged in again).
+constexpr uint8_t LineErrorCode_PortReturned = 0xFE;
 
 // "9600bps 8bit Parity:N Stop:1bit"; a part whose value is -1 is left out.
 std::string LineSettingsText(int32_t baudRate, int32_t lineControl);
@@ -40,6 +42,7 @@ public:
     uint32_t ReceivedTotal() const { return receivedTotal_; }
     uint32_t LostCount() const { return lostCount_; }
     uint32_t RemovalCount() const { return removalCount_; }
+    uint32_t ReturnCount() const { return returnCount_; }
     int32_t BaudRate() const { return baudRate_; }
     int32_t LineControl() const { return lineControl_; }
     std::string LineSettings() const { return LineSettingsText(baudRate_, lineControl_); }
@@ -58,6 +61,7 @@ private:
     uint32_t receivedTotal_ = 0;
     uint32_t lostCount_ = 0;
     uint32_t removalCount_ = 0;
+    uint32_t returnCount_ = 0;
     int32_t baudRate_ = -1;
     int32_t lineControl_ = -1;
     bool havePreviousTimestamp_ = false;

@@ -51,6 +51,7 @@ public:
     uint32_t ReceivedTotal() const { return decoder_.ReceivedTotal(); }
     uint32_t LostCount() const { return decoder_.LostCount(); }
     uint32_t RemovalCount() const { return decoder_.RemovalCount(); }
+    uint32_t ReturnCount() const { return decoder_.ReturnCount(); }
     // Device requests made so far: the cost of draining.
     uint64_t Requests() const { return requests_; }
     // What the device dropped for lack of room, as batched fetches reported it.

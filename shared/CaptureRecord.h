@@ -22,6 +22,10 @@ enum RecordKind : uint8_t {
 // more after such a record.
 constexpr uint8_t CAPTURE_PNP_REMOVE_DEVICE = 0x02;
 constexpr uint8_t CAPTURE_PNP_SURPRISE_REMOVAL = 0x17;
+// The minor function of a Plug and Play record that means the port came back
+// (its adapter was plugged in again under the same COM name) and is captured
+// again from this record on: the start of the port's device.
+constexpr uint8_t CAPTURE_PNP_START_DEVICE = 0x00;
 
 // Bit of `flags` (and of the capture device's status word): records were
 // dropped before this one.
@@ -68,6 +72,11 @@ inline bool CaptureRecordIsPortRemoval(const CaptureRecord& r)
 {
     return r.kind == RecordKind_PlugAndPlay &&
            (r.minorFunction == CAPTURE_PNP_SURPRISE_REMOVAL || r.minorFunction == CAPTURE_PNP_REMOVE_DEVICE);
+}
+
+inline bool CaptureRecordIsPortReturn(const CaptureRecord& r)
+{
+    return r.kind == RecordKind_PlugAndPlay && r.minorFunction == CAPTURE_PNP_START_DEVICE;
 }
 
 inline uint8_t* CaptureRecordData(CaptureRecord* r)

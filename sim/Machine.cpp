@@ -115,7 +115,7 @@ Machine::Machine(ClockMode mode)
     : clock_(std::make_unique<Clock>(mode)), dispatcher_(std::make_unique<Dispatcher>(*clock_)),
       pool_(std::make_unique<Pool>()), names_(std::make_unique<ObjectNamespace>()),
       timers_(std::make_unique<TimerEngine>(*clock_, *dispatcher_)), io_(std::make_unique<IoManager>(*this)),
-      handles_(std::make_unique<HandleTable>())
+      handles_(std::make_unique<HandleTable>()), pnp_(std::make_unique<PlugAndPlayManager>())
 {
     Machine* expected = nullptr;
     if (!g_current.compare_exchange_strong(expected, this))
@@ -125,6 +125,7 @@ Machine::Machine(ClockMode mode)
 
 Machine::~Machine()
 {
+    pnp_->Stop();
     handles_->WaitForThreads();
     timers_->Stop();
     g_current.store(nullptr);
@@ -252,6 +253,7 @@ bool Machine::UnloadDriver(const std::string& serviceName)
     if (object->DriverUnload == nullptr)
         return false;
     RunUnloadRoutine(*clock_, object, serviceName);
+    pnp_->CheckNoRegistrationsOf(object, serviceName);
     timers_->FlushDpcs();
     timers_->CheckNothingArmedFor(object, serviceName.c_str());
 

@@ -23,6 +23,7 @@ class ObjectNamespace;
 class TimerEngine;
 class IoManager;
 class HandleTable;
+class PlugAndPlayManager;
 struct SystemState;
 struct SystemStateDeleter {
     void operator()(SystemState* state) const;
@@ -80,6 +81,9 @@ public:
     // open on the device, both sent to the top of its stack from a system
     // thread. False when no device has that name.
     bool UnplugDevice(const std::string& deviceName);
+    // Waits until the Plug and Play events delivered so far and the work
+    // items queued so far (and the ones these queued) have run.
+    void WaitForSystemWork();
     // While on, IoSetCompletionRoutineEx finds no room for its context.
     void FailCompletionRoutineContexts(bool on);
 
@@ -122,6 +126,7 @@ public:
     TimerEngine& timers() { return *timers_; }
     IoManager& io() { return *io_; }
     HandleTable& handles() { return *handles_; }
+    PlugAndPlayManager& pnp() { return *pnp_; }
 
     // Registry, service manager, mutexes, profile files and system facts
     // (sim/system); made on first use, torn down before the areas above.
@@ -141,6 +146,7 @@ private:
     std::unique_ptr<TimerEngine> timers_;
     std::unique_ptr<IoManager> io_;
     std::unique_ptr<HandleTable> handles_;
+    std::unique_ptr<PlugAndPlayManager> pnp_;
     std::mutex hiddenRoutinesLock_;
     std::set<std::string> hiddenRoutines_;
     std::once_flag systemOnce_;

@@ -31,6 +31,8 @@ struct TestPortEnd {
     BOOLEAN directIo;       // reads and writes reach the caller's buffer through its MDL
     BOOLEAN removable;      // answers Plug and Play removal
     LONG removed;           // unplugged: only close and clean-up are served
+    UNICODE_STRING interfaceLink;  // the COM port interface of a removable end
+    PDEVICE_OBJECT lockDevice;     // referenced: the device that holds the pair lock, when not this one
 
     BOOLEAN open;
     BOOLEAN breakOn;
@@ -113,9 +115,11 @@ void ServeReads(TestPortEnd* end, Completions* done);
 bool AbortedByError(const TestPortEnd* end);
 
 // Load (TestPortLoad.cpp): the DOS name and device-map entry of an end go;
-// an end is deleted.
+// an end is deleted; an end is made (device number, port name).
 void RemoveNames(TestPortEnd* end);
 void DeleteEnd(TestPortEnd* end);
+NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, TestPortEnd** created);
+extern ULONG g_EndsMade;
 
 // Plug and Play (TestPortPlugAndPlay.cpp). Every request enters through the
 // dispatch routine, which refuses all but close and clean-up once the end
@@ -123,6 +127,12 @@ void DeleteEnd(TestPortEnd* end);
 NTSTATUS NTAPI TestPortDispatch(PDEVICE_OBJECT device, PIRP irp);
 extern PDRIVER_DISPATCH g_Handlers[IRP_MJ_MAXIMUM_FUNCTION + 1];
 NTSTATUS NTAPI TestPortPlugAndPlay(PDEVICE_OBJECT device, PIRP irp);
+// A removable end enables its COM port interface, with its PortName.
+void PublishPortInterface(TestPortEnd* end);
+// Disables and frees the interface of an end, if it has one.
+void WithdrawPortInterface(TestPortEnd* end);
+// IOCTL_TESTPORT_PLUG_IN_PEER, at PASSIVE_LEVEL.
+NTSTATUS PlugInPeer(TestPortEnd* end);
 
 // Serial control requests (TestPortControl.cpp).
 NTSTATUS NTAPI TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp);

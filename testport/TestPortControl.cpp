@@ -292,6 +292,8 @@ NTSTATUS NTAPI TestPortDeviceControl(PDEVICE_OBJECT device, PIRP irp)
                        stack->Parameters.DeviceIoControl.OutputBufferLength, 0};
     if (request.code == IOCTL_SERIAL_WAIT_ON_MASK)
         return WaitOnMask(end, irp);  // completed or pended there
+    if (request.code == IOCTL_TESTPORT_PLUG_IN_PEER)
+        return CompleteNow(irp, PlugInPeer(end), 0);  // completed
     Completions done;
     InitCompletions(&done);
     KIRQL irql;

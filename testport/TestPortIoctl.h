@@ -32,7 +32,10 @@
 // the pair made n-th) whose ends can be unplugged as a plug-in adapter's
 // ports: they handle Plug and Play removal as a function driver does (on
 // surprise removal they end every pending request and drop their names; on
-// removal they delete their device, passing nothing down).
+// removal they delete their device, passing nothing down). Such an end is
+// also found as Windows finds a plug-in adapter's port: it enables a COM port
+// device interface (GUID_DEVINTERFACE_COMPORT) and keeps its port name as
+// PortName in its device key.
 #define TESTPORT_REMOVABLE_PAIRS_VALUE "RemovablePairs"
 
 // The devices are \Device\VtrlTestPort0, 1, ... in the order the ends were made.
@@ -47,3 +50,9 @@
 // same end reports them once (as if the line had shown them).
 #define IOCTL_TESTPORT_REPORT_ERRORS CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
 #define TESTPORT_ERROR_FLAGS         0x1Fu
+
+// On an end of a removable pair whose other end was unplugged: that end is
+// plugged in again, as a re-enumerated adapter's port is: a new device
+// (the next \Device\VtrlTestPortN) under the same port name, wired to this
+// end. STATUS_INVALID_DEVICE_STATE while the other end is still there.
+#define IOCTL_TESTPORT_PLUG_IN_PEER CTL_CODE(FILE_DEVICE_UNKNOWN, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS)

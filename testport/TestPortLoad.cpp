@@ -69,55 +69,6 @@ bool ParsePair(const WCHAR* text, ULONG chars, PortNames* names)
     return ParseName(text, end, names->second) && text == end && !SameName(names->first, names->second);
 }
 
-NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, TestPortEnd** created)
-{
-    WCHAR nameBuffer[40];
-    WCHAR digitBuffer[12];
-    UNICODE_STRING name;
-    UNICODE_STRING digits;
-    InitBuffer(&name, nameBuffer, sizeof nameBuffer);
-    InitBuffer(&digits, digitBuffer, sizeof digitBuffer);
-    RtlAppendUnicodeToString(&name, KTEXT_OF(TESTPORT_DEVICE_PREFIX));
-    RtlIntegerToUnicodeString(number, 10, &digits);
-    RtlAppendUnicodeStringToString(&name, &digits);
-    nameBuffer[name.Length / sizeof(WCHAR)] = 0;
-
-    PDEVICE_OBJECT device;
-    NTSTATUS status = IoCreateDevice(driver, sizeof(TestPortEnd), &name, FILE_DEVICE_SERIAL_PORT, 0, TRUE, &device);
-    if (!NT_SUCCESS(status))
-        return status;
-    device->Flags |= DO_BUFFERED_IO;
-    TestPortEnd* end = EndOf(device);
-    RtlZeroMemory(end, sizeof *end);
-    end->device = device;
-    RtlCopyMemory(end->deviceName, nameBuffer, sizeof nameBuffer);
-    RtlCopyMemory(end->portName, portName, sizeof end->portName);
-    InitializeListHead(&end->reads);
-    InitializeListHead(&end->waits);
-    InitReadTiming(end);
-
-    WCHAR linkBuffer[32];
-    UNICODE_STRING link;
-    InitBuffer(&link, linkBuffer, sizeof linkBuffer);
-    RtlAppendUnicodeToString(&link, KTEXT("\\DosDevices\\"));
-    RtlAppendUnicodeToString(&link, end->portName);
-    status = IoCreateSymbolicLink(&link, &name);
-    if (!NT_SUCCESS(status)) {
-        IoDeleteDevice(device);
-        return status;
-    }
-    end->linked = TRUE;
-    // Port enumeration lists the port through the serial device map.
-    ULONG nameBytes = 0;
-    while (end->portName[nameBytes / sizeof(WCHAR)] != 0)
-        nameBytes += sizeof(WCHAR);
-    end->mapped = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName, REG_SZ,
-                                                   end->portName, nameBytes + sizeof(WCHAR)));
-    device->Flags &= ~DO_DEVICE_INITIALIZING;
-    *created = end;
-    return STATUS_SUCCESS;
-}
-
 NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
 {
     TestPortEnd* first;
@@ -141,6 +92,8 @@ NTSTATUS CreatePair(PDRIVER_OBJECT driver, ULONG number, const PortNames& names)
     ObReferenceObject(second->device);
     first->peer = second;
     second->peer = first;
+    ObReferenceObject(first->device);
+    second->lockDevice = first->device;
     return STATUS_SUCCESS;
 }
 
@@ -191,6 +144,8 @@ void ApplyOptions(PDRIVER_OBJECT driver, const PortOptions& options)
         if ((options.directIoPairs >> end->pairIndex & 1) != 0)
             UseDirectIo(end);
         end->removable = (options.removablePairs >> end->pairIndex & 1) != 0;
+        if (end->removable)
+            PublishPortInterface(end);
     }
 }
 
@@ -211,6 +166,7 @@ ULONG CreatePairsOfKey(PDRIVER_OBJECT driver, HANDLE key, KEY_VALUE_FULL_INFORMA
             ++pairs;
     }
     ApplyOptions(driver, options);
+    g_EndsMade = 2 * pairs;
     return pairs;
 }
 
@@ -259,6 +215,57 @@ VOID NTAPI TestPortUnload(PDRIVER_OBJECT driver)
 
 }  // namespace
 
+ULONG g_EndsMade = 0;
+
+NTSTATUS CreateEnd(PDRIVER_OBJECT driver, ULONG number, const WCHAR* portName, TestPortEnd** created)
+{
+    WCHAR nameBuffer[40];
+    WCHAR digitBuffer[12];
+    UNICODE_STRING name;
+    UNICODE_STRING digits;
+    InitBuffer(&name, nameBuffer, sizeof nameBuffer);
+    InitBuffer(&digits, digitBuffer, sizeof digitBuffer);
+    RtlAppendUnicodeToString(&name, KTEXT_OF(TESTPORT_DEVICE_PREFIX));
+    RtlIntegerToUnicodeString(number, 10, &digits);
+    RtlAppendUnicodeStringToString(&name, &digits);
+    nameBuffer[name.Length / sizeof(WCHAR)] = 0;
+
+    PDEVICE_OBJECT device;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(TestPortEnd), &name, FILE_DEVICE_SERIAL_PORT, 0, TRUE, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    device->Flags |= DO_BUFFERED_IO;
+    TestPortEnd* end = EndOf(device);
+    RtlZeroMemory(end, sizeof *end);
+    end->device = device;
+    RtlCopyMemory(end->deviceName, nameBuffer, sizeof nameBuffer);
+    RtlCopyMemory(end->portName, portName, sizeof end->portName);
+    InitializeListHead(&end->reads);
+    InitializeListHead(&end->waits);
+    InitReadTiming(end);
+
+    WCHAR linkBuffer[32];
+    UNICODE_STRING link;
+    InitBuffer(&link, linkBuffer, sizeof linkBuffer);
+    RtlAppendUnicodeToString(&link, KTEXT("\\DosDevices\\"));
+    RtlAppendUnicodeToString(&link, end->portName);
+    status = IoCreateSymbolicLink(&link, &name);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        return status;
+    }
+    end->linked = TRUE;
+    // Port enumeration lists the port through the serial device map.
+    ULONG nameBytes = 0;
+    while (end->portName[nameBytes / sizeof(WCHAR)] != 0)
+        nameBytes += sizeof(WCHAR);
+    end->mapped = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, KTEXT("SERIALCOMM"), end->deviceName, REG_SZ,
+                                                   end->portName, nameBytes + sizeof(WCHAR)));
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    *created = end;
+    return STATUS_SUCCESS;
+}
+
 void RemoveNames(TestPortEnd* end)
 {
     if (end->mapped)
@@ -278,8 +285,11 @@ void RemoveNames(TestPortEnd* end)
 void DeleteEnd(TestPortEnd* end)
 {
     RemoveNames(end);
+    WithdrawPortInterface(end);
     if (end->peer != NULL)
         ObDereferenceObject(end->peer->device);
+    if (end->lockDevice != NULL)
+        ObDereferenceObject(end->lockDevice);
     IoDeleteDevice(end->device);
 }
 

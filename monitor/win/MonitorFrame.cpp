@@ -242,10 +242,10 @@ void MonitorFrame::ShowTotals()
 }
 
 // The activity log of the window that opened the monitor tells that the
-// captured port went away, as it tells the other capture events.
-void MonitorFrame::LogPortRemoval()
+// captured port went away or came back, as it tells the other capture events.
+void MonitorFrame::LogPortEvent(const char* text)
 {
-    std::string line = "COMポートが取り外されました(" + portName_ + ")";
+    std::string line = text + ("(" + portName_ + ")");
     COPYDATASTRUCT data = {LOG_LINE_COPY_DATA_TAG, static_cast<DWORD>(line.size() + 1), &line[0]};
     SendMessageW(owner_, WM_COPYDATA, reinterpret_cast<WPARAM>(Handle()), reinterpret_cast<LPARAM>(&data));
 }
@@ -282,6 +282,7 @@ void MonitorFrame::Tick()
     const uint32_t received = stream_.ReceivedTotal();
     const uint32_t lost = stream_.LostCount();
     const uint32_t removals = stream_.RemovalCount();
+    const uint32_t returns = stream_.ReturnCount();
     const int32_t baudRate = stream_.BaudRate();
     const int32_t lineControl = stream_.LineControl();
     if (stream_.PollDevice(now))
@@ -295,7 +296,9 @@ void MonitorFrame::Tick()
     if (baudRate != stream_.BaudRate() || lineControl != stream_.LineControl())
         ShowLineSettings();
     if (removals != stream_.RemovalCount())
-        LogPortRemoval();
+        LogPortEvent("COMポートが取り外されました");
+    if (returns != stream_.ReturnCount())
+        LogPortEvent("COMポートが戻りました");
     // A clear asked for before a print started waits for its end.
     if (clearRequested_ && !Printing()) {
         clearRequested_ = false;

@@ -105,7 +105,7 @@ private:
     void Layout(int clientWidth, int clientHeight);
     void ShowTotals();
     void ShowLineSettings();
-    void LogPortRemoval();
+    void LogPortEvent(const char* text);
     void Tick();
     void UpdateScroll();
     void Scroll(WORD code);

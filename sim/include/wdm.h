@@ -6,6 +6,7 @@
 
 #include <winnt.h>
 #include <devioctl.h>
+#include <guiddef.h>
 #include <string.h>
 
 #define NTKERNELAPI
@@ -407,6 +408,8 @@ typedef PVOID PACCESS_STATE;
 
 // Counted strings
 void RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
+// Frees a string that a system routine allocated for the caller.
+void RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 void RtlCopyUnicodeString(PUNICODE_STRING DestinationString, PCUNICODE_STRING SourceString);
 NTSTATUS RtlAppendUnicodeToString(PUNICODE_STRING Destination, PCWSTR Source);
 NTSTATUS RtlAppendUnicodeStringToString(PUNICODE_STRING Destination, PCUNICODE_STRING Source);
@@ -449,6 +452,50 @@ NTSTATUS ObReferenceObjectByName(PUNICODE_STRING ObjectName, ULONG Attributes, P
 void ObReferenceObject(PVOID Object);
 void ObDereferenceObject(PVOID Object);
 LONG_PTR ObfDereferenceObject(PVOID Object);
+
+// Plug and Play: device interfaces, notifications and device keys. The
+// bottom device of a stack stands for its physical device object.
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID* InterfaceClassGuid,
+                                   PUNICODE_STRING ReferenceString, PUNICODE_STRING SymbolicLinkName);
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+// The enabled interfaces of a class: strings one after the other, ended by an
+// empty one, in the caller's paged pool (ExFreePool).
+NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject, ULONG Flags,
+                               PWSTR* SymbolicLinkList);
+#define PLUGPLAY_REGKEY_DEVICE 1
+NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType, ACCESS_MASK DesiredAccess,
+                                 PHANDLE DevInstRegKey);
+PDEVICE_OBJECT IoGetDeviceAttachmentBaseRef(PDEVICE_OBJECT DeviceObject);
+typedef enum _IO_NOTIFICATION_EVENT_CATEGORY {
+    EventCategoryReserved,
+    EventCategoryHardwareProfileChange,
+    EventCategoryDeviceInterfaceChange,
+    EventCategoryTargetDeviceChange,
+} IO_NOTIFICATION_EVENT_CATEGORY;
+#define PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES 0x00000001
+typedef NTSTATUS (*PDRIVER_NOTIFICATION_CALLBACK_ROUTINE)(PVOID NotificationStructure, PVOID Context);
+typedef struct _DEVICE_INTERFACE_CHANGE_NOTIFICATION {
+    USHORT Version;
+    USHORT Size;
+    GUID Event;
+    GUID InterfaceClassGuid;
+    PUNICODE_STRING SymbolicLinkName;
+} DEVICE_INTERFACE_CHANGE_NOTIFICATION, *PDEVICE_INTERFACE_CHANGE_NOTIFICATION;
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory, ULONG EventCategoryFlags,
+                                        PVOID EventCategoryData, PDRIVER_OBJECT DriverObject,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine, PVOID Context,
+                                        PVOID* NotificationEntry);
+NTSTATUS IoUnregisterPlugPlayNotification(PVOID NotificationEntry);
+NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry);
+
+// System worker threads
+typedef struct _IO_WORKITEM* PIO_WORKITEM;
+typedef void (*PIO_WORKITEM_ROUTINE)(PDEVICE_OBJECT DeviceObject, PVOID Context);
+typedef enum _WORK_QUEUE_TYPE { CriticalWorkQueue, DelayedWorkQueue, HyperCriticalWorkQueue } WORK_QUEUE_TYPE;
+PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT DeviceObject);
+void IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine, WORK_QUEUE_TYPE QueueType,
+                     PVOID Context);
+void IoFreeWorkItem(PIO_WORKITEM IoWorkItem);
 
 // The kernel's export of that name, or NULL where this system lacks it.
 PVOID MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);

@@ -63,6 +63,14 @@ void IoManager::UnmapImageIfUnused(PDRIVER_OBJECT driver)
              image->service.c_str());
 }
 
+bool IoManager::StackBeingRemoved(PDEVICE_OBJECT device)
+{
+    DeviceRecord* record = FindDevice(device);
+    while (record != nullptr && record->attachedTo != nullptr)
+        record = FindDevice(record->attachedTo);
+    return record != nullptr && record->removing;
+}
+
 bool IoManager::HasOpenFileOn(PDEVICE_OBJECT device)
 {
     for (const auto& entry : files) {
@@ -75,6 +83,9 @@ bool IoManager::HasOpenFileOn(PDEVICE_OBJECT device)
 NTSTATUS IoManager::OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* out,
                              ACCESS_MASK desiredAccess)
 {
+    if (kernel && CurrentThread().notifying != nullptr)
+        Fail("a Plug and Play notification callback opened a device (it must not start I/O on a device; queue a "
+             "work item that opens it)");
     auto file = std::make_shared<FileRecord>();
     CCHAR stackSize;
     IO_SECURITY_CONTEXT security{};
@@ -219,8 +230,15 @@ NTSTATUS SendFileRequest(const std::shared_ptr<FileRecord>& file, PIRP irp, bool
     std::shared_ptr<UserRequest> request = RequestOf(irp);
     PDEVICE_OBJECT top;
     {
+        // The top of the stack when the request was sized for it: a device
+        // attached since then is passed by (Windows sends a request to the
+        // device whose stack size it was allocated with).
         std::lock_guard<std::mutex> guard(machine.io().lock);
         top = machine.io().TopOfStack(file->device);
+        for (IoManager::DeviceRecord* record = machine.io().FindDevice(top);
+             top->StackSize > irp->StackCount && record != nullptr && record->attachedTo != nullptr;
+             record = machine.io().FindDevice(top))
+            top = record->attachedTo;
     }
     {
         std::lock_guard<std::mutex> guard(file->lock);
@@ -303,6 +321,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
 void IoDeleteDevice(PDEVICE_OBJECT DeviceObject)
 {
     Machine& machine = Machine::Current();
+    machine.pnp().DeviceDeleted(DeviceObject);
     std::lock_guard<std::mutex> guard(machine.io().lock);
     sim::IoManager::DeviceRecord* record = machine.io().FindDevice(DeviceObject);
     if (record == nullptr || record->deleted)
@@ -361,7 +380,7 @@ PDEVICE_OBJECT AttachToStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetD
         sim::IoManager::DeviceRecord* source = machine.io().FindDevice(SourceDevice);
         if (source == nullptr)
             Fail("IoAttachDeviceToDeviceStack with an unknown source device");
-        if (topRecord == nullptr || topRecord->deleted)
+        if (topRecord == nullptr || topRecord->deleted || machine.io().StackBeingRemoved(TargetDevice))
             return nullptr;
         SourceDevice->StackSize = static_cast<CCHAR>(top->StackSize + 1);
         SourceDevice->AlignmentRequirement = top->AlignmentRequirement;

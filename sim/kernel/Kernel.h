@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +57,7 @@ struct ThreadState {
     std::vector<PKDPC> deferredDpcs;
     uint32_t lastError = 0;
     uint32_t threadId = 0;  // assigned on first use
+    const void* notifying = nullptr;  // the Plug and Play registration whose callback runs here
 };
 ThreadState& CurrentThread();
 
@@ -247,6 +249,74 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// System worker threads: the queued work runs at PASSIVE_LEVEL, in queue
+// order on one thread, or on several at once.
+class SystemWorkQueue {
+public:
+    explicit SystemWorkQueue(size_t threads);
+    ~SystemWorkQueue();
+    SystemWorkQueue(const SystemWorkQueue&) = delete;
+    SystemWorkQueue& operator=(const SystemWorkQueue&) = delete;
+
+    void Queue(std::function<void()> work);
+    // True when it had nothing queued or running; otherwise waits until so.
+    bool WaitUntilIdle();
+    void Stop();
+
+private:
+    void Run();
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> queue_;
+    size_t threadCount_;
+    size_t running_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;  // guarded by lock_ until Stop
+};
+
+// The Plug and Play manager's device interfaces and notification
+// registrations (DeviceInterfaces.cpp), and the system worker threads that
+// deliver its events and run work items (WorkItems.cpp).
+class PlugAndPlayManager {
+public:
+    struct Registration {
+        GUID interfaceClass;
+        PDRIVER_OBJECT driver;
+        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback;
+        PVOID context;
+        bool active = true;
+        int running = 0;  // callbacks now running
+    };
+    struct Interface {
+        std::string link;  // as registered
+        GUID interfaceClass;
+        PDEVICE_OBJECT device;
+        std::string deviceName;
+        bool enabled = false;
+    };
+
+    std::mutex lock;
+    std::condition_variable callbackEnded;
+    std::map<const void*, std::shared_ptr<Registration>> registrations;  // by notification entry
+    std::map<std::string, Interface> interfaces;                         // by upper-cased link name
+    std::map<PDEVICE_OBJECT, std::string> instances;                     // device instance paths
+    uint32_t instancesMade = 0;
+    SystemWorkQueue events{1};   // Plug and Play events, delivered in order
+    SystemWorkQueue workers{2};  // IoQueueWorkItem
+
+    // Calls the registration's callback for one interface change, unless it
+    // was unregistered before.
+    void Notify(const std::shared_ptr<Registration>& registration, const GUID& event, const std::string& link);
+    // A device goes: its enabled interfaces are disabled as the PnP manager
+    // does after removal.
+    void DeviceDeleted(PDEVICE_OBJECT device);
+    // Stops with a message when `driver` is still registered for notifications.
+    void CheckNoRegistrationsOf(PDRIVER_OBJECT driver, const std::string& service);
+    void WaitForSystemWork();
+    void Stop();
+};
+
 struct FileRecord;
 struct UserRequest;
 
@@ -263,6 +333,7 @@ public:
         PDEVICE_OBJECT attachedTo = nullptr;
         LONG pointerReferences = 0;
         bool deleted = false;
+        bool removing = false;  // the PnP manager began its removal: nothing attaches to its stack any more
         std::optional<std::vector<uint8_t>> dacl;  // ObSetSecurityObjectByPointer; none: default security
     };
 
@@ -302,6 +373,9 @@ public:
     // left; stops with a message if its code still runs then. Lock held.
     void UnmapImageIfUnused(PDRIVER_OBJECT driver);
     bool HasOpenFileOn(PDEVICE_OBJECT device);  // lock held
+    // Whether the bottom of the device's stack is being removed (IoAttachDeviceToDeviceStackSafe
+    // fails then on Windows). Lock held.
+    bool StackBeingRemoved(PDEVICE_OBJECT device);
 
     // Opens `device` as a file: the access and exclusive checks and IRP_MJ_CREATE to the top of its stack.
     NTSTATUS OpenFile(PDEVICE_OBJECT device, bool overlapped, bool kernel, std::shared_ptr<FileRecord>* file,

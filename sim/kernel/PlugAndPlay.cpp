@@ -59,6 +59,10 @@ bool Machine::UnplugDevice(const std::string& deviceName)
     if (device == nullptr)
         return false;
     ObReferenceObject(device);
+    {
+        std::lock_guard<std::mutex> guard(io_->lock);
+        io_->FindDevice(device)->removing = true;
+    }
     SendRemovalRequest(device, IRP_MN_SURPRISE_REMOVAL);
     {
         std::lock_guard<std::mutex> guard(io_->lock);

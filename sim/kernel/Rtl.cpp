@@ -44,6 +44,15 @@ void RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString
     DestinationString->Buffer = const_cast<PWSTR>(SourceString);
 }
 
+void RtlFreeUnicodeString(PUNICODE_STRING UnicodeString)
+{
+    if (UnicodeString->Buffer != nullptr)
+        ExFreePool(UnicodeString->Buffer);
+    UnicodeString->Buffer = nullptr;
+    UnicodeString->Length = 0;
+    UnicodeString->MaximumLength = 0;
+}
+
 void RtlCopyUnicodeString(PUNICODE_STRING DestinationString, PCUNICODE_STRING SourceString)
 {
     if (SourceString == nullptr || SourceString->Buffer == nullptr) {

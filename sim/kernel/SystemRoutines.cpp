@@ -20,7 +20,12 @@ const std::map<std::string, void*>& Exports()
     static const std::map<std::string, void*> exports = {
         {"IoAttachDeviceToDeviceStack", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStack)},
         {"IoAttachDeviceToDeviceStackSafe", reinterpret_cast<void*>(&IoAttachDeviceToDeviceStackSafe)},
+        {"IoGetDeviceAttachmentBaseRef", reinterpret_cast<void*>(&IoGetDeviceAttachmentBaseRef)},
+        {"IoGetDeviceInterfaces", reinterpret_cast<void*>(&IoGetDeviceInterfaces)},
+        {"IoRegisterPlugPlayNotification", reinterpret_cast<void*>(&IoRegisterPlugPlayNotification)},
         {"IoSetCompletionRoutineEx", reinterpret_cast<void*>(&IoSetCompletionRoutineEx)},
+        {"IoUnregisterPlugPlayNotification", reinterpret_cast<void*>(&IoUnregisterPlugPlayNotification)},
+        {"IoUnregisterPlugPlayNotificationEx", reinterpret_cast<void*>(&IoUnregisterPlugPlayNotificationEx)},
         {"KeFlushQueuedDpcs", reinterpret_cast<void*>(&KeFlushQueuedDpcs)},
         {"KeQuerySystemTime", reinterpret_cast<void*>(&KeQuerySystemTime)},
         {"KeQuerySystemTimePrecise", reinterpret_cast<void*>(&KeQuerySystemTimePrecise)},

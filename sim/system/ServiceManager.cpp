@@ -273,9 +273,15 @@ void ServiceManager::FinishPendingStop(Service& service)
     service.status.state = SERVICE_STOPPED;
 }
 
+// Called by the kernel side as a file closes, on whatever thread closed it:
+// that thread never waits for the service manager (it may be a system thread
+// that a driver's unload, run by a stop in progress, waits for). A busy
+// service manager finishes pending stops at its next call.
 void ServiceManager::CompletePendingStops()
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_, std::try_to_lock);
+    if (!guard.owns_lock())
+        return;
     std::vector<std::shared_ptr<Service>> services;
     for (auto& entry : services_)
         services.push_back(entry.second);

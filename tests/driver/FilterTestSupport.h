@@ -157,6 +157,10 @@ protected:
     }
     void TearDown() override
     {
+        if (service != nullptr)
+            CloseServiceHandle(service);
+        if (manager != nullptr)
+            CloseServiceHandle(manager);
         if (machine.IsDriverLoaded(kFilterService)) {
             EXPECT_TRUE(machine.UnloadDriver(kFilterService));
         }
@@ -165,8 +169,29 @@ protected:
 
     void StartFilter() { ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(kFilterService, "ZrVtrlFlt.sys", &filter)); }
 
+    // The filter as the application installs it: a demand-start kernel service.
+    void InstallFilterService()
+    {
+        manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        service = CreateServiceA(manager, kFilterService.c_str(), kFilterService.c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                 "System32\\Drivers\\ZrVtrlFlt.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, service);
+    }
+
+    void StartService() { ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError(); }
+
+    DWORD StopService()
+    {
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        return status.dwCurrentState;
+    }
+
     sim::Machine machine;
     PDRIVER_OBJECT filter = nullptr;
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
 };
 
 }  // namespace filtertest

@@ -1,9 +1,15 @@
 // The filter's lifetime against other programs and the ports: a service stop
-// that ends while a program keeps a request pending on a captured port, and a
-// captured port that is unplugged while a program reads it.
+// that ends while a program keeps a request pending on a captured port, a
+// captured port that is unplugged while a program reads it, and one that
+// comes back.
 #include "FilterTestSupport.h"
+#include "RecordDecoder.h"
+#include "RecordStream.h"
+#include "StoredRecords.h"
 
 #include <ntddser.h>
+
+#include <atomic>
 
 using namespace filtertest;
 
@@ -16,26 +22,7 @@ protected:
         // Pair 0 (COM11, COM12) is a plug-in adapter's.
         SetDword(kServicesKey + TESTPORT_SERVICE_NAME "\\" TESTPORT_PARAMETERS_KEY, TESTPORT_REMOVABLE_PAIRS_VALUE, 1);
         FilterFixture::SetUp();
-        manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        service = CreateServiceA(manager, kFilterService.c_str(), kFilterService.c_str(), SERVICE_ALL_ACCESS,
-                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                 "System32\\Drivers\\ZrVtrlFlt.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_NE(nullptr, service);
-    }
-    void TearDown() override
-    {
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        FilterFixture::TearDown();
-    }
-
-    void StartService() { ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError(); }
-
-    DWORD StopService()
-    {
-        SERVICE_STATUS status{};
-        EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-        return status.dwCurrentState;
+        InstallFilterService();
     }
 
     // One byte from `from` arrives at `to`: the port still carries data.
@@ -55,9 +42,6 @@ protected:
         ASSERT_TRUE(GetOverlappedResult(to, &reading, &done, TRUE));
         EXPECT_EQ('k', byte);
     }
-
-    SC_HANDLE manager = nullptr;
-    SC_HANDLE service = nullptr;
 };
 
 // With the system's unload-safe completion routine (Windows XP and later),
@@ -139,6 +123,113 @@ TEST_F(LifecycleTest, TheOtherPortsAreCapturedOnAfterAnUnplugAndTheStopWorks)
     std::vector<Record> records = FetchRecords(2);
     ASSERT_EQ(4u, records.size()) << "open, write, clean-up, close";
     EXPECT_EQ(RecordKind_Write, records[1].header.kind);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
+}
+
+std::string WrittenOrFailed(HANDLE port, const std::string& bytes)
+{
+    DWORD done = 0;
+    return WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) ? bytes : "";
+}
+
+std::string ReadAtOnce(HANDLE port)
+{
+    COMMTIMEOUTS now = {MAXDWORD, 0, 0, 0, 0};
+    std::string bytes(100, '\0');
+    DWORD done = 0;
+    EXPECT_TRUE(SetCommTimeouts(port, &now) && ReadFile(port, bytes.data(), 100, &done, nullptr));
+    return bytes.substr(0, done);
+}
+
+std::string ShownLine(const RecordView& record)
+{
+    if (record.kind == RecordKind_DeviceControl)
+        return record.data[0] == LineErrorCode_PortRemoved    ? "removed"
+               : record.data[0] == LineErrorCode_PortReturned ? "returned"
+                                                              : "?";
+    return std::string(reinterpret_cast<const char*>(record.data), record.length);
+}
+
+// Unplugged while a program writes and plugged in again under its COM name,
+// the program letting the removed port go before the return or after it:
+// the monitor, the virtual port of written data and the other end's monitor
+// go on, and what was never written is no loss.
+class ReturningPortTest : public LifecycleTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReturningPortTest, AReturningPortIsCapturedAgainIntoTheSameMonitorAndVirtualPort)
+{
+    const bool closedBeforeTheReturn = GetParam();
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    WriteMonitorObject(2, "COM12", TESTPORT_DEVICE_PREFIX "1", 10000);
+    SetString(ObjectKey(3), CAPTURE_VALUE_BASE_NAME_A, "COM21");
+    SetString(ObjectKey(3), "COM11", kPort0Path);
+    SetDword(ObjectKey(3), CAPTURE_VALUE_FORM_A, CAPTURE_FORM_WRITTEN_DATA);
+    StartService();
+    HANDLE output = Open("COM21");
+    HANDLE peer = Open("COM12");
+    HANDLE port = Open("COM11");
+    RecordStore store(10000, 1);
+    RecordStream stream(store, GetTickCount(), [](uint32_t) {});
+    ASSERT_TRUE(stream.Open(MonitorObjectPath(1).c_str()));
+    std::string sent = WrittenOrFailed(port, "before");
+    ASSERT_TRUE(machine.UnplugDevice(kPort0Path));
+    sent += WrittenOrFailed(port, "away");
+    if (closedBeforeTheReturn)
+        CloseHandle(port);
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    if (!closedBeforeTheReturn)
+        CloseHandle(port);
+    machine.WaitForSystemWork();
+    port = Open("COM11");
+    sent += WrittenOrFailed(port, "after");
+    CloseHandle(port);
+    std::string heard = ReadAtOnce(peer);
+
+    EXPECT_EQ("beforeafter", sent);
+    EXPECT_EQ(sent, heard);
+    stream.PollDevice(GetTickCount());
+    std::vector<std::string> shown;
+    for (const RecordView& record : StoredRecords(store))
+        shown.push_back(ShownLine(record));
+    EXPECT_EQ((std::vector<std::string>{"before", "removed", "returned", "after"}), shown);
+    EXPECT_EQ(0u, stream.LostCount());
+    stream.Close();
+    EXPECT_EQ(sent, ReadAtOnce(output)) << "the virtual port: every byte written while the port was there";
+    std::string peerRead;
+    for (const Record& record : FetchRecords(2))
+        peerRead += record.header.kind == RecordKind_Read ? std::string(record.data.begin(), record.data.end()) : "";
+    EXPECT_EQ(sent, peerRead) << "the other end is captured throughout";
+    CloseHandle(peer);
+    CloseHandle(output);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosedBeforeTheReturn, ReturningPortTest, ::testing::Bool());
+
+// Unplugged again the moment the filter is on the returned port's stack: the
+// removal lets that port go at once, and the stop works.
+TEST_F(LifecycleTest, APortUnpluggedAgainAsTheFilterAttachesIsLetGo)
+{
+    std::atomic<bool> returning{false};
+    machine.OnDeviceAttached([&](PDEVICE_OBJECT) {
+        if (returning.exchange(false)) {
+            EXPECT_TRUE(machine.UnplugDevice("\\??\\COM11"));
+        }
+    });
+    WriteMonitorObject(1, "COM11", kPort0Path, 10000);
+    StartService();
+    ASSERT_TRUE(machine.UnplugDevice(kPort0Path));
+    returning = true;
+    HANDLE peer = Open("COM12");
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    machine.WaitForSystemWork();
+    CloseHandle(peer);
+    std::vector<Record> records = FetchRecords(1);
+    ASSERT_EQ(3u, records.size()) << "removed, returned, removed";
+    EXPECT_EQ(CAPTURE_PNP_START_DEVICE, records[1].header.minorFunction);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("COM11"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), StopService());
 }
 

@@ -1,6 +1,7 @@
 // Requests that the filter only passes on: they reach the port as they came,
 // from the moment the filter is on the port's stack.
 #include "FilterTestSupport.h"
+#include "OneDeviceDriver.h"
 
 using namespace filtertest;
 
@@ -21,15 +22,11 @@ NTSTATUS RememberingDispatch(PDEVICE_OBJECT device, PIRP irp)
 
 NTSTATUS RememberingEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
 {
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, u"\\Device\\Remembering0");
     PDEVICE_OBJECT device = nullptr;
-    NTSTATUS status = IoCreateDevice(driver, sizeof(ULONG_PTR), &name, FILE_DEVICE_SERIAL_PORT, 0, FALSE, &device);
+    NTSTATUS status = CreateOneDevice(driver, u"\\Device\\Remembering0", sizeof(ULONG_PTR), FILE_DEVICE_SERIAL_PORT,
+                                      FALSE, RememberingDispatch, &device);
     if (!NT_SUCCESS(status))
         return status;
-    device->Flags |= DO_BUFFERED_IO;
-    for (auto& function : driver->MajorFunction)
-        function = RememberingDispatch;
     driver->DriverUnload = [](PDRIVER_OBJECT unloading) { IoDeleteDevice(unloading->DeviceObject); };
     return STATUS_SUCCESS;
 }

@@ -115,6 +115,8 @@ TEST(TextOutputTest, RequestNamesByKindAndCode)
     std::vector<uint8_t> removal = MakeRecord(RecordKind_PlugAndPlay, 0, 0, 0, {});
     removal[1] = CAPTURE_PNP_SURPRISE_REMOVAL;
     EXPECT_EQ("COM1   PortRemoved ", Line(Render(removal), 0).substr(0, 19));
+    removal[1] = CAPTURE_PNP_START_DEVICE;
+    EXPECT_EQ("COM1   PortReturned ", Line(Render(removal), 0).substr(0, 20));
 }
 
 TEST(TextOutputTest, LineSettingsTexts)

@@ -3,7 +3,8 @@
 // monitor device, the virtual ports, the filter devices (requests pass to
 // the test port) or the test ports themselves; send any control code with
 // any lengths and contents, reads and writes; cancel, close, let time pass;
-// open as a user without administrator rights.
+// open as a user without administrator rights; unplug the adapter of COM11
+// and plug it in again.
 // One machine serves every input; each input closes what it opened.
 #include <windows.h>
 #include <winioctl.h>
@@ -78,8 +79,10 @@ void StartDrivers(sim::Machine& machine)
 
 void LoadOrStop(NTSTATUS status)
 {
-    if (status != STATUS_SUCCESS)
+    if (status != STATUS_SUCCESS) {
+        fprintf(stderr, "driver_fuzz: a driver did not load again (0x%08lX)\n", static_cast<unsigned long>(status));
         abort();
+    }
 }
 
 sim::Machine& TheMachine()
@@ -108,7 +111,7 @@ DWORD PickCode(FuzzedDataProvider& input)
     switch (input.ConsumeIntegralInRange(0, 3)) {
     case 0: return CTL_CODE(FILE_DEVICE_UNKNOWN, input.ConsumeIntegralInRange(0, 7), METHOD_BUFFERED, 0);
     case 1: return 0x001B0000u | input.ConsumeIntegralInRange(0u, 0x3Fu) << 2;
-    case 2: return IOCTL_TESTPORT_REPORT_ERRORS;
+    case 2: return input.ConsumeBool() ? IOCTL_TESTPORT_REPORT_ERRORS : IOCTL_TESTPORT_PLUG_IN_PEER;
     default: return input.ConsumeIntegral<DWORD>();
     }
 }
@@ -120,8 +123,9 @@ struct Request {
     std::vector<uint8_t> buffer;
 };
 
-const char* const kUnpluggedPort = "\\Device\\VtrlTestPort0";
-bool g_unplugged = false;
+// COM11 by its DOS name: after a return it is another device.
+const char* const kUnpluggedPort = "\\??\\COM11";
+bool g_unplugged = false;  // since the drivers last started
 // The filter's image may still be mapped after a stop while a request it
 // passed down is pending: it starts again once that request has ended.
 bool g_filterLoaded = true;
@@ -234,10 +238,22 @@ void Close(FuzzedDataProvider& input, Program& program)
 // last handle on COM11 has closed.
 void Unplug(sim::Machine& machine, Program& program)
 {
-    if (g_unplugged)
-        return;
-    g_unplugged = machine.UnplugDevice(kUnpluggedPort);
+    g_unplugged = machine.UnplugDevice(kUnpluggedPort) || g_unplugged;
     ++program.sent;
+}
+
+// COM11 comes back as a re-enumerated adapter's port (asked through COM12,
+// when no program holds it); the filter's arrival work is let finish.
+void Return(sim::Machine& machine, Program& program)
+{
+    HANDLE peer = CreateFileA("\\\\.\\COM12", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (peer == INVALID_HANDLE_VALUE)
+        return;
+    DWORD returned = 0;
+    DeviceIoControl(peer, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr);
+    CloseHandle(peer);
+    machine.WaitForSystemWork();
+    program.sent += 3;
 }
 
 // The service stops and starts again while programs keep the test ports
@@ -260,7 +276,7 @@ void RestartFilter(sim::Machine& machine, Program& program)
     program.sent += 2;
 }
 
-// The adapter is plugged in again: both drivers start afresh.
+// After an unplug both drivers start afresh: every input meets the same ports.
 void Replug(sim::Machine& machine)
 {
     if (!g_unplugged)
@@ -333,6 +349,7 @@ void CloseAll(sim::Machine& machine, Program& program)
         fprintf(stderr, "driver_fuzz: a request never completed after its handle closed\n");
         abort();
     }
+    machine.WaitForSystemWork();
     Replug(machine);
     if (!g_filterLoaded)
         LoadFilter(machine);
@@ -347,7 +364,7 @@ constexpr uint64_t kMaxRequests = 2000;
 
 void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
 {
-    switch (input.ConsumeIntegralInRange(0, 11)) {
+    switch (input.ConsumeIntegralInRange(0, 12)) {
     case 0: Open(input, program); break;
     case 1: Close(input, program); break;
     case 2: Control(input, program); break;
@@ -359,6 +376,7 @@ void RunStep(sim::Machine& machine, FuzzedDataProvider& input, Program& program)
     case 8: OpenAsStandardUser(machine, input, program); break;
     case 9: Unplug(machine, program); break;
     case 10: RestartFilter(machine, program); break;
+    case 11: Return(machine, program); break;
     default: ForgetFinished(program); break;
     }
 }

@@ -5,6 +5,8 @@
 
 #include <Machine.h>
 
+#include "OneDeviceDriver.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,23 +60,21 @@ NTSTATUS EchoDispatch(PDEVICE_OBJECT device, PIRP irp)
 
 NTSTATUS EchoEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
 {
-    UNICODE_STRING name;
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&name, u"\\Device\\Echo0");
-    RtlInitUnicodeString(&link, u"\\DosDevices\\Echo");
     PDEVICE_OBJECT device;
-    NTSTATUS status = IoCreateDevice(driver, sizeof(EchoExtension), &name, FILE_DEVICE_UNKNOWN, 0, TRUE, &device);
+    NTSTATUS status = CreateOneDevice(driver, u"\\Device\\Echo0", sizeof(EchoExtension), FILE_DEVICE_UNKNOWN, TRUE,
+                                      EchoDispatch, &device);
     if (!NT_SUCCESS(status))
         return status;
-    device->Flags |= DO_BUFFERED_IO;
-    for (auto& function : driver->MajorFunction)
-        function = EchoDispatch;
     driver->DriverUnload = [](PDRIVER_OBJECT unloading) {
         UNICODE_STRING unloadLink;
         RtlInitUnicodeString(&unloadLink, u"\\DosDevices\\Echo");
         IoDeleteSymbolicLink(&unloadLink);
         IoDeleteDevice(unloading->DeviceObject);
     };
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&name, u"\\Device\\Echo0");
+    RtlInitUnicodeString(&link, u"\\DosDevices\\Echo");
     return IoCreateSymbolicLink(&link, &name);
 }
 

@@ -3,6 +3,7 @@
 // injected line errors.
 #include "TestPortFixture.h"
 
+#include <set>
 #include <string>
 
 namespace testport {
@@ -328,6 +329,66 @@ TEST_F(TestPortDataTest, AnUnpluggedRemovableEndRefusesRequestsAndGoesWithItsLas
             *port = INVALID_HANDLE_VALUE;
         }
     }
+}
+
+// The PortName of the device behind each enabled COM port interface, as a
+// driver reads it.
+std::set<std::string> InterfacePortNames()
+{
+    PWSTR links = nullptr;
+    EXPECT_EQ(STATUS_SUCCESS, IoGetDeviceInterfaces(&GUID_DEVINTERFACE_COMPORT, nullptr, 0, &links));
+    std::set<std::string> names;
+    for (PWSTR at = links; at != nullptr && *at != 0; at += std::char_traits<char16_t>::length(at) + 1) {
+        UNICODE_STRING link;
+        RtlInitUnicodeString(&link, at);
+        PFILE_OBJECT file = nullptr;
+        PDEVICE_OBJECT device = nullptr;
+        HANDLE key = nullptr;
+        if (!NT_SUCCESS(IoGetDeviceObjectPointer(&link, FILE_ALL_ACCESS, &file, &device)))
+            continue;
+        EXPECT_EQ(STATUS_SUCCESS, IoOpenDeviceRegistryKey(device, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key));
+        ObDereferenceObject(file);
+        UNICODE_STRING value;
+        RtlInitUnicodeString(&value, u"PortName");
+        ULONGLONG buffer[16] = {};
+        auto* info = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
+        ULONG size = 0;
+        EXPECT_EQ(STATUS_SUCCESS, ZwQueryValueKey(key, &value, KeyValuePartialInformation, info, sizeof buffer, &size));
+        ZwClose(key);
+        std::string name;
+        for (auto* c = reinterpret_cast<const char16_t*>(info->Data); *c != 0; ++c)
+            name += static_cast<char>(*c);
+        names.insert(name);
+    }
+    ExFreePool(links);
+    return names;
+}
+
+// Plugged in again, an unplugged end is a new device under its port name,
+// wired to its peer, in the device map and found through its COM port
+// interface; a second plug-in while it is there is refused.
+TEST_F(TestPortDataTest, AnUnpluggedEndComesBackUnderItsNameAsANewDevice)
+{
+    DWORD removable = 1;
+    ASSERT_TRUE(machine.UnloadDriver(TESTPORT_SERVICE_NAME));
+    SetParameter(TESTPORT_REMOVABLE_PAIRS_VALUE, REG_DWORD, &removable, sizeof removable);
+    ASSERT_EQ(STATUS_SUCCESS, machine.LoadDriver(TESTPORT_SERVICE_NAME, TESTPORT_IMAGE_NAME));
+    ASSERT_TRUE(machine.UnplugDevice(TESTPORT_DEVICE_PREFIX "0"));
+    EXPECT_EQ((std::set<std::string>{"COM12"}), InterfacePortNames());
+    b = OpenPort("COM12");
+    DWORD returned = 0;
+    EXPECT_TRUE(DeviceIoControl(b, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(b, IOCTL_TESTPORT_PLUG_IN_PEER, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(TESTPORT_DEVICE_PREFIX "2", DosTarget("COM11")) << "the next device after the pair's two";
+    EXPECT_EQ("COM11", DeviceMapEntry(TESTPORT_DEVICE_PREFIX "2"));
+    a = OpenPort("COM11");
+    ReadImmediately(b);
+    EXPECT_TRUE(Write(a, "back"));
+    EXPECT_EQ("back", ReadNow(b));
+    CloseHandle(a);
+    CloseHandle(b);
+    a = b = INVALID_HANDLE_VALUE;
+    EXPECT_EQ((std::set<std::string>{"COM11", "COM12"}), InterfacePortNames());
 }
 
 }  // namespace
