@@ -35,6 +35,8 @@ cmake --build "$BUILD" -j2 --target Vantrel VtrlTestPort VtrlDemo >"$BUILD/build
 
 export WINEPREFIX="$ROOT/$BUILD/wineprefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+# The loader that suits the prefix; it creates the prefix on first use.
+wine_cmd() { bash "$ROOT/tools/wine-run.sh" "$WINEPREFIX" "$@"; }
 
 # Two capture items on COM11: a monitor window, and text on the virtual port
 # COM21 for a terminal program. Kept when the user has changed them.
@@ -46,14 +48,14 @@ write_demo_settings() {
 }
 
 prepare_prefix() {
-    bash tools/wine-prefix-setup.sh
     bash tools/wine-service-setup.sh
+    bash tools/wine-prefix-setup.sh
     bash tools/wine-testport-setup.sh "$TESTPORT"
     write_demo_settings
 }
 
 start_vantrel() {
-    (cd "$RUN_DIR" && exec wine "$EXE") &
+    (cd "$RUN_DIR" && exec bash "$ROOT/tools/wine-run.sh" "$WINEPREFIX" "$EXE") &
     app=$!
 }
 
@@ -61,13 +63,13 @@ if [ -n "${DISPLAY:-}" ]; then
     prepare_prefix
     # The prefix is set up for Xvfb; on a real display the window manager
     # frames Vantrel's windows.
-    wine reg add 'HKCU\Software\Wine\AppDefaults\Vantrel.exe\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
+    wine_cmd reg add 'HKCU\Software\Wine\AppDefaults\Vantrel.exe\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
     echo "run: starting Vantrel on $DISPLAY; demo traffic on COM11 for five minutes"
     echo "run: the capture as text lines on COM21: open \\\\.\\COM21 with a terminal program run as"
     echo "     WINEPREFIX=$WINEPREFIX wine <terminal.exe> (one that sets its port timeouts; see README)"
     start_vantrel
     sleep 5
-    wine "$DEMO" 1500 --start-capture || true
+    wine_cmd "$DEMO" 1500 --start-capture || true
     wait "$app"
     exit 0
 fi
@@ -76,7 +78,7 @@ source tools/xvfb.sh
 start_xvfb
 trap 'wineserver -k 2>/dev/null || true; stop_xvfb' EXIT
 prepare_prefix
-wine reg delete 'HKCU\Software\Wine\AppDefaults\Vantrel.exe' /f >/dev/null 2>&1 || true
+wine_cmd reg delete 'HKCU\Software\Wine\AppDefaults\Vantrel.exe' /f >/dev/null 2>&1 || true
 
 echo "run: starting Vantrel on a private display $DISPLAY"
 start_vantrel
@@ -95,7 +97,7 @@ import -window root "$SHOTS/vantrel-main.png"
 echo "run: screenshot saved to $SHOTS/vantrel-main.png"
 
 echo "run: starting capture and demo traffic on COM11"
-wine "$DEMO" 25 --start-capture
+wine_cmd "$DEMO" 25 --start-capture
 sleep 1  # the monitor's next refresh
 import -window root "$SHOTS/vantrel-monitor.png"
 echo "run: screenshot saved to $SHOTS/vantrel-monitor.png"
@@ -104,7 +106,7 @@ echo "run: screenshot saved to $SHOTS/vantrel-monitor.png"
 printed_document() { ls "$PRINT_DIR"/*.pdf 2>/dev/null | head -1; }
 rm -f "$PRINT_DIR"/*.pdf
 echo "run: stopping capture and printing the monitor to $PRINT_QUEUE"
-wine "$DEMO" 0 --stop-capture --print "$PRINT_QUEUE"
+wine_cmd "$DEMO" 0 --stop-capture --print "$PRINT_QUEUE"
 for _ in $(seq $((PRINT_TIMEOUT_S * 10))); do
     [ -n "$(printed_document)" ] && ! lpstat -o "$PRINT_QUEUE" 2>/dev/null | grep -q . && break
     sleep 0.1
@@ -114,7 +116,7 @@ pdftoppm -f 1 -l 1 -r 100 -png -singlefile "$(printed_document)" "$SHOTS/vantrel
 echo "run: $(pdfinfo "$(printed_document)" | awk '/^Pages:/ {print $2}') printed pages, the first saved to $SHOTS/vantrel-print.png"
 
 # Without /f taskkill asks the window to close, as the user would.
-wine taskkill /im Vantrel.exe >/dev/null 2>&1 || true
+wine_cmd taskkill /im Vantrel.exe >/dev/null 2>&1 || true
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$app" 2>/dev/null; then
     echo "run: Vantrel did not close" >&2
